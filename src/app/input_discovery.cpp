@@ -1,0 +1,65 @@
+#include "app/input_discovery.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <system_error>
+
+namespace boardmill::app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EndsWith(const std::string& name, const std::string& suffix) {
+  return name.size() >= suffix.size() &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool IsRegularFileFollowingLinks(const fs::directory_entry& entry) {
+  std::error_code error;
+  return fs::is_regular_file(fs::status(entry.path(), error)) && !error;
+}
+
+}  // namespace
+
+util::Result<std::vector<fs::path>> ListInputFiles(const fs::path& directory,
+                                                   const fs::path& suffix) {
+  std::error_code error;
+  const fs::file_status status = fs::status(directory, error);
+  if (error || !fs::exists(status)) {
+    return util::Fail("Input directory does not exist: " + directory.string());
+  }
+  if (!fs::is_directory(status)) {
+    return util::Fail("Input path is not a directory: " + directory.string());
+  }
+
+  std::vector<fs::path> files;
+  const std::string wanted_suffix = suffix.string();
+  fs::directory_iterator it(directory, error);
+  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    if (!IsRegularFileFollowingLinks(*it)) continue;
+    if (EndsWith(it->path().filename().string(), wanted_suffix)) {
+      files.push_back(directory / it->path().filename());
+    }
+  }
+  if (error) return util::Fail("Failed to enumerate directory: " + error.message());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+void KeepFirstFiles(std::vector<fs::path>& files, std::uint64_t max_files) {
+  if (max_files != 0 && max_files < files.size()) files.resize(max_files);
+}
+
+int RunScan(const std::string& directory) {
+  const util::Result<std::vector<fs::path>> files = ListInputFiles(directory, kInputSuffix);
+  if (!files) {
+    std::fprintf(stderr, "%s\n", files.error().c_str());
+    return 1;
+  }
+  std::printf("Found %zu .fen.zst files\n", files->size());
+  for (const fs::path& file : *files) std::printf("%s\n", file.string().c_str());
+  return 0;
+}
+
+}  // namespace boardmill::app

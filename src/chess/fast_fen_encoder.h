@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "chess/packed_sfen.h"
+#include "chess/piece.h"
+#include "chess/position.h"
+#include "util/result.h"
+
+namespace boardmill::chess {
+
+// What one pass over a FEN line learns: the board plus the king squares and the occupancy word
+// that the general route would have to scan the board again for.
+struct FastPosition {
+  std::array<Piece, kSquareCount> board{};
+  std::uint8_t side_to_move = 0;
+  std::uint8_t castling_rights = 0;
+  int en_passant_square = kNoSquare;
+  std::uint16_t halfmove_clock = 0;
+  std::uint16_t fullmove_number = 1;
+  int white_king_square = kNoSquare;
+  int black_king_square = kNoSquare;
+  std::uint64_t occupancy = 0;
+};
+
+struct FastEncodeResult {
+  PackedSfen record;
+  std::uint64_t occupancy = 0;    // equals Position::Occupancy() of the same board
+  std::uint64_t routing_key = 0;  // occupancy >> 56: the eighth rank, a8 as bit 7
+};
+
+// Same grammar, defaults and messages as ParseFen, in one pass.
+util::Result<FastPosition> ParseFenFast(std::string_view text);
+util::Result<FastEncodeResult> EncodeFastPosition(const FastPosition& position);
+// The runners' per-line entry: succeeds exactly when ParseFen + EncodePackedSfen does, with the
+// same record, or fails with the same message.
+util::Result<FastEncodeResult> EncodeFenFast(std::string_view text);
+
+}  // namespace boardmill::chess

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "pipeline/execution_mode.h"
+
+namespace boardmill::pipeline {
+
+inline constexpr std::uint64_t kGibibyte = std::uint64_t{1} << 30;
+
+// The settings of one convert run, handed by value to the runner of the chosen mode. Where a
+// count of 0 has a meaning of its own, the comment says so.
+struct ConversionOptions {
+  std::filesystem::path input_directory;
+  std::filesystem::path output_directory;
+  std::uint64_t max_threads = 0;  // 0: no explicit cap
+  std::uint64_t output_shard_count = 256;
+  std::int32_t compression_level = 8;
+  std::uint64_t records_per_flush = 4096;
+  std::uint64_t reader_workers = 0;  // staged stage sizes; 0: chosen by the staged runner
+  std::uint64_t decompress_workers = 0;
+  std::uint64_t line_index_workers = 0;
+  std::uint64_t parse_workers = 0;
+  std::uint64_t compress_workers = 0;
+  std::uint64_t max_input_files = 0;     // 0: all files
+  std::uint64_t max_lines_per_file = 0;  // 0: all lines
+  std::uint64_t line_batch_size = 0;     // 0: the mode's default
+  std::uint64_t parse_batch_size = 0;    // 0: the resolved line batch size
+  std::uint64_t memory_ceiling_mib = 1024;
+  std::uint64_t initial_workers = 0;
+  std::uint64_t min_workers = 1;
+  std::uint64_t merge_threads = 0;  // 0: chosen by the parallel runner
+  std::uint64_t min_free_space_bytes = 10 * kGibibyte;
+  double tuning_interval_seconds = 1.0;
+  bool enable_fast_encoder = true;
+  bool enable_autotune = false;
+  bool verify_output = false;
+  bool resume = false;
+  bool keep_scratch = false;
+  bool precreate_shards = true;
+  ExecutionMode execution_mode = ExecutionMode::kAuto;
+  std::filesystem::path scratch_directory;  // empty: the parallel runner's default
+  std::filesystem::path manifest_path;      // empty: the runner's default
+  std::filesystem::path reject_log_path;    // empty: the runner's default
+};
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "pipeline/execution_mode.h"
+
+namespace boardmill::pipeline {
+
+// The counters, timings and paths a runner returns. Every runner fills the fields its mode
+// knows; the others keep the zero they start with.
+struct ConversionSummary {
+  ExecutionMode execution_mode = ExecutionMode::kAuto;
+  std::uint64_t input_file_count = 0;
+  std::uint64_t completed_input_files = 0;
+  std::uint64_t skipped_input_files = 0;
+  std::uint64_t output_file_count = 0;
+  std::uint64_t visited_lines = 0;
+  std::uint64_t encoded_positions = 0;
+  std::uint64_t invalid_positions = 0;
+  std::uint64_t compressed_input_bytes = 0;
+  std::uint64_t decompressed_input_bytes = 0;
+  std::uint64_t raw_output_bytes = 0;
+  std::uint64_t compressed_output_bytes = 0;
+  std::uint64_t reject_log_entries = 0;
+  std::uint64_t requested_worker_cap = 0;
+  std::uint64_t pending_file_cap = 0;
+  std::uint64_t effective_max_workers = 0;
+  std::uint64_t stdio_worker_cap = 0;
+  std::uint64_t final_active_workers = 0;
+  std::uint64_t reader_worker_count = 0;
+  std::uint64_t decompress_worker_count = 0;
+  std::uint64_t line_index_worker_count = 0;
+  std::uint64_t parse_worker_count = 0;
+  std::uint64_t compress_worker_count = 0;
+  std::uint64_t writer_worker_count = 0;
+  std::uint64_t final_line_batch_size = 0;
+  std::uint64_t final_parse_batch_size = 0;
+  std::uint64_t final_records_per_flush = 0;
+  std::int32_t final_compression_level = 0;
+  double elapsed_seconds = 0.0;
+  double read_seconds = 0.0;
+  double decompress_seconds = 0.0;
+  double split_seconds = 0.0;
+  double encode_seconds = 0.0;
+  double compress_seconds = 0.0;
+  double write_seconds = 0.0;
+  double merge_seconds = 0.0;
+  std::filesystem::path scratch_directory;
+  std::filesystem::path manifest_path;
+  std::filesystem::path reject_log_path;
+  std::filesystem::path stage_stats_path;
+  std::filesystem::path worker_stats_path;
+  std::filesystem::path queue_stats_path;
+  std::filesystem::path controller_stats_path;
+};
+
+}  // namespace boardmill::pipeline
