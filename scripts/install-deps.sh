@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages boardmill builds and tests with; does nothing when all are there.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libzstd-dev liburing-dev libgtest-dev libbenchmark-dev zstd)
+if [[ "${1:-}" == "--with-clang" ]]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi

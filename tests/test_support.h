@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace boardmill::testing {
+
+// A fresh directory under the system's temporary directory, removed with everything in it when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Compresses `content` as one Zstandard frame into `path` (parents created).
+void WriteZstdFile(const std::filesystem::path& path, const std::string& content, int level = 3);
+// Decompresses a file of one or more frames; fails the current test on a decoding error.
+std::string ReadZstdFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+std::string ReadFile(const std::filesystem::path& path);
+std::vector<std::string> ReadLines(const std::filesystem::path& path);
+
+// Repository test data (tests/data).
+std::filesystem::path TestDataPath(const std::string& name);
+
+struct ProgramRun {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built boardmill binary with `arguments` and captures both output streams.
+ProgramRun RunBoardmill(const std::vector<std::string>& arguments);
+// Runs any command through /bin/sh -c and captures both output streams.
+ProgramRun RunShell(const std::string& command);
+
+}  // namespace boardmill::testing
