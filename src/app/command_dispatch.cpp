@@ -4,8 +4,11 @@
 #include <string_view>
 
 #include "app/codec_commands.h"
+#include "app/convert_command.h"
 #include "app/input_discovery.h"
+#include "app/sample_command.h"
 #include "app/usage.h"
+#include "app/verify_command.h"
 
 namespace boardmill::app {
 
@@ -19,15 +22,33 @@ int RunScanCommand(int argc, char** argv) {
   return RunScan(argv[2]);
 }
 
+int RunSampleFensCommand(int argc, char** argv) {
+  SampleCommandLine command_line;
+  if (!ParseSampleOptions(argc, argv, command_line)) {
+    PrintUsage();
+    return 1;
+  }
+  return RunSampleCommand(command_line);
+}
+
+int RunConvertCommandLine(int argc, char** argv) {
+  ConvertCommandLine command_line;
+  if (!ParseConvertOptions(argc, argv, command_line)) {
+    PrintUsage();
+    return 1;
+  }
+  return RunConvertCommand(command_line);
+}
+
 struct Command {
   std::string_view name;
   int (*run)(int argc, char** argv);
 };
 
 constexpr std::array kCommands = {
-    Command{"roundtrip-fen", RunRoundtripFen},
-    Command{"encode-fen", RunEncodeFen},
-    Command{"scan", RunScanCommand},
+    Command{"roundtrip-fen", RunRoundtripFen}, Command{"encode-fen", RunEncodeFen},
+    Command{"scan", RunScanCommand},           Command{"sample-fens", RunSampleFensCommand},
+    Command{"convert", RunConvertCommandLine}, Command{"verify-shards", RunVerifyShardsCommand},
 };
 
 }  // namespace

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "pipeline/conversion_options.h"
+
+namespace boardmill::app {
+
+// What the convert command line says: the settings with their defaults, and the five paths
+// still as typed (the settings' own path fields are filled when the run starts).
+struct ConvertCommandLine {
+  std::string input_directory;
+  std::string output_directory;
+  std::string scratch_directory;
+  std::string manifest_path;
+  std::string reject_log_path;
+  pipeline::ConversionOptions settings;
+};
+
+// Fills `command_line` from argv; false (and no message) when the arguments are refused.
+bool ParseConvertOptions(int argc, char** argv, ConvertCommandLine& command_line);
+
+// The settings a run receives: the paths converted, the tuning interval at its fixed 1 second.
+pipeline::ConversionOptions ToConversionOptions(const ConvertCommandLine& command_line);
+
+}  // namespace boardmill::app

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <zstd.h>
+
+#include <memory>
+
+namespace boardmill::compression {
+
+struct ZstdDecompressionContextDeleter {
+  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+struct ZstdCompressionContextDeleter {
+  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
+};
+
+// Owners that free the library's contexts on every exit path.
+using ZstdDecompressionContext = std::unique_ptr<ZSTD_DCtx, ZstdDecompressionContextDeleter>;
+using ZstdCompressionContext = std::unique_ptr<ZSTD_CCtx, ZstdCompressionContextDeleter>;
+
+inline constexpr char kTruncatedFrameMessage[] =
+    "Zstd decompression ended before the frame was fully decoded.";
+
+}  // namespace boardmill::compression

@@ -1,0 +1,62 @@
+#include "compression/zstd_file_decompressor.h"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "compression/zstd_context.h"
+
+namespace boardmill::compression {
+
+namespace {
+
+constexpr std::size_t kOutputBufferSize = 1 << 20;
+constexpr int kStallLimit = 4096;
+// A frame header may announce any size; trust it for pre-sizing only up to this much, so that a
+// damaged or hostile header cannot make the reader ask for absurd amounts of memory up front.
+constexpr unsigned long long kMaxTrustedContentSize = 256ULL << 20;
+
+util::Result<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return util::Fail("Failed to open input file: " + path.string());
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                  std::istreambuf_iterator<char>());
+  if (file.bad()) return util::Fail("Failed while reading input file: " + path.string());
+  return bytes;
+}
+
+}  // namespace
+
+util::Result<std::vector<std::uint8_t>> DecompressZstdFile(const std::filesystem::path& path) {
+  util::Result<std::vector<std::uint8_t>> compressed = ReadWholeFile(path);
+  if (!compressed || compressed->empty()) return compressed;
+
+  std::vector<std::uint8_t> content;
+  const unsigned long long announced =
+      ZSTD_getFrameContentSize(compressed->data(), compressed->size());
+  if (announced != ZSTD_CONTENTSIZE_UNKNOWN && announced != ZSTD_CONTENTSIZE_ERROR &&
+      announced != 0 && announced <= kMaxTrustedContentSize) {
+    content.reserve(announced);
+  }
+
+  const ZstdDecompressionContext context(ZSTD_createDCtx());
+  if (!context) return util::Fail("Failed to create a Zstd decompression context.");
+  std::vector<std::uint8_t> buffer(kOutputBufferSize);
+  ZSTD_inBuffer in{compressed->data(), compressed->size(), 0};
+  int stalls = 0;
+  for (;;) {
+    ZSTD_outBuffer out{buffer.data(), buffer.size(), 0};
+    const std::size_t input_before = in.pos;
+    const std::size_t status = ZSTD_decompressStream(context.get(), &out, &in);
+    if (ZSTD_isError(status)) {
+      return util::Fail(std::string("Zstd decompression failed: ") + ZSTD_getErrorName(status));
+    }
+    content.insert(content.end(), buffer.data(), buffer.data() + out.pos);
+    if (in.pos == in.size && status == 0) return content;
+    const bool progressed = in.pos != input_before || out.pos != 0;
+    stalls = progressed ? 0 : stalls + 1;
+    if (stalls >= kStallLimit) return util::Fail(kTruncatedFrameMessage);
+  }
+}
+
+}  // namespace boardmill::compression

@@ -1,0 +1,110 @@
+#include "compression/zstd_stream_writer.h"
+
+#include <string>
+#include <system_error>
+
+#include "util/stopwatch.h"
+
+namespace boardmill::compression {
+
+namespace {
+
+constexpr std::size_t kOutputBufferSize = 1 << 20;
+
+util::Error ZstdError(const char* prefix, std::size_t code) {
+  return util::Fail(std::string(prefix) + ZSTD_getErrorName(code));
+}
+
+}  // namespace
+
+ZstdStreamWriter::ZstdStreamWriter(std::filesystem::path path, std::int32_t compression_level)
+    : path_(std::move(path)),
+      compression_level_(compression_level),
+      output_(new std::uint8_t[kOutputBufferSize]) {}
+
+ZstdStreamWriter::~ZstdStreamWriter() {
+  if (opened_) (void)Finish();
+}
+
+util::Result<std::uint64_t> ZstdStreamWriter::Open() {
+  const std::filesystem::path parent = path_.parent_path();
+  if (!parent.empty()) {
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    if (error) return util::Fail("Failed to create output directory: " + error.message());
+  }
+  file_.reset(std::fopen(path_.c_str(), "wb"));
+  if (!file_) return util::Fail("Failed to open output file: " + path_.string());
+  context_.reset(ZSTD_createCCtx());
+  if (!context_) {
+    file_.reset();
+    return util::Fail("Failed to create a Zstd compression context.");
+  }
+  const std::size_t status =
+      ZSTD_CCtx_setParameter(context_.get(), ZSTD_c_compressionLevel, compression_level_);
+  if (ZSTD_isError(status)) {
+    Close();
+    return ZstdError("Failed to configure Zstd compression level: ", status);
+  }
+  compressed_bytes_ = 0;
+  compress_seconds_ = 0.0;
+  write_seconds_ = 0.0;
+  opened_ = true;
+  return std::uint64_t{0};
+}
+
+util::Result<std::uint64_t> ZstdStreamWriter::Write(std::span<const std::uint8_t> bytes) {
+  if (!opened_) {
+    util::Result<std::uint64_t> opened = Open();
+    if (!opened) return opened;
+  }
+  ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
+  while (in.pos < in.size) {
+    ZSTD_outBuffer out{output_.get(), kOutputBufferSize, 0};
+    util::Stopwatch clock;
+    const std::size_t status = ZSTD_compressStream2(context_.get(), &out, &in, ZSTD_e_continue);
+    compress_seconds_ += clock.ElapsedSeconds();
+    if (ZSTD_isError(status)) return ZstdError("Zstd compression failed: ", status);
+    util::Result<void> handed = HandToFile(out.pos);
+    if (!handed) return std::move(handed).TakeError();
+  }
+  return compressed_bytes_;
+}
+
+util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
+  if (!opened_) return compressed_bytes_;
+  for (;;) {
+    ZSTD_inBuffer in{nullptr, 0, 0};
+    ZSTD_outBuffer out{output_.get(), kOutputBufferSize, 0};
+    util::Stopwatch clock;
+    const std::size_t remaining = ZSTD_compressStream2(context_.get(), &out, &in, ZSTD_e_end);
+    compress_seconds_ += clock.ElapsedSeconds();
+    if (ZSTD_isError(remaining)) return ZstdError("Zstd finalization failed: ", remaining);
+    util::Result<void> handed = HandToFile(out.pos);
+    if (!handed) return std::move(handed).TakeError();
+    if (remaining == 0) break;
+  }
+  if (std::fflush(file_.get()) != 0) {
+    return util::Fail("Failed to flush output file: " + path_.string());
+  }
+  Close();
+  return compressed_bytes_;
+}
+
+util::Result<void> ZstdStreamWriter::HandToFile(std::size_t size) {
+  if (size == 0) return {};
+  util::Stopwatch clock;
+  const std::size_t written = std::fwrite(output_.get(), 1, size, file_.get());
+  write_seconds_ += clock.ElapsedSeconds();
+  if (written != size) return util::Fail("Failed to write compressed output: " + path_.string());
+  compressed_bytes_ += size;
+  return {};
+}
+
+void ZstdStreamWriter::Close() {
+  file_.reset();
+  context_.reset();
+  opened_ = false;
+}
+
+}  // namespace boardmill::compression

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <span>
+
+#include "compression/zstd_context.h"
+#include "util/result.h"
+
+namespace boardmill::compression {
+
+// Writes one file as a single Zstandard frame, compressing whatever bytes it is handed through
+// one streaming context and a fixed 1 MiB output buffer.
+class ZstdStreamWriter {
+ public:
+  ZstdStreamWriter(std::filesystem::path path, std::int32_t compression_level);
+  ~ZstdStreamWriter();
+  ZstdStreamWriter(const ZstdStreamWriter&) = delete;
+  ZstdStreamWriter& operator=(const ZstdStreamWriter&) = delete;
+
+  // Creates the file (and missing parent directories) and the compression context.
+  util::Result<std::uint64_t> Open();
+  // Compresses `bytes`, opening the stream first if needed; the value is compressed_bytes().
+  util::Result<std::uint64_t> Write(std::span<const std::uint8_t> bytes);
+  // Ends the frame, flushes and closes the file; does nothing on a stream that is not open.
+  util::Result<std::uint64_t> Finish();
+
+  bool is_open() const { return opened_; }
+  std::uint64_t compressed_bytes() const { return compressed_bytes_; }
+  double compress_seconds() const { return compress_seconds_; }
+  double write_seconds() const { return write_seconds_; }
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+
+  util::Result<void> HandToFile(std::size_t size);
+  void Close();
+
+  std::filesystem::path path_;
+  std::int32_t compression_level_;
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  // Left uninitialised: the compressor writes before anything is read, and untouched pages of
+  // the many idle shard buffers then cost no memory.
+  std::unique_ptr<std::uint8_t[]> output_;
+  ZstdCompressionContext context_;
+  bool opened_ = false;
+  std::uint64_t compressed_bytes_ = 0;
+  double compress_seconds_ = 0.0;
+  double write_seconds_ = 0.0;
+};
+
+}  // namespace boardmill::compression

@@ -1,0 +1,128 @@
+#include "io/fen_dataset_sampler.h"
+
+#include <fstream>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/input_discovery.h"
+#include "compression/zstd_line_reader.h"
+#include "compression/zstd_stream_writer.h"
+#include "pipeline/compression_level.h"
+#include "pipeline/option_limits.h"
+#include "util/stopwatch.h"
+
+namespace boardmill::io {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kTextBufferReserve = (1 << 20) + (64 << 10);
+constexpr std::size_t kTextFlushThreshold = (1 << 20) - 1;
+
+struct SampledFile {
+  std::uint64_t copied_lines = 0;
+  compression::ZstdLineReadSummary read;
+  std::uint64_t compressed_output_bytes = 0;
+};
+
+std::span<const std::uint8_t> AsBytes(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+util::Result<SampledFile> SampleFile(const fs::path& input, const fs::path& output,
+                                     const FenDatasetSamplerSettings& settings) {
+  compression::ZstdStreamWriter stream(output, settings.compression_level);
+  util::Result<std::uint64_t> opened = stream.Open();
+  if (!opened) return std::move(opened).TakeError();
+
+  SampledFile sampled;
+  std::string text;
+  text.reserve(kTextBufferReserve);
+  util::Result<compression::ZstdLineReadSummary> read = compression::VisitZstdLineBatches(
+      input, settings.line_batch_size,
+      [&](std::span<const compression::ZstdLineBatchEntry> batch) -> util::Result<bool> {
+        for (const compression::ZstdLineBatchEntry& entry : batch) {
+          if (sampled.copied_lines >= settings.max_lines_per_file) return false;
+          text.append(entry.text).push_back('\n');
+          ++sampled.copied_lines;
+          if (text.size() > kTextFlushThreshold) {
+            util::Result<std::uint64_t> written = stream.Write(AsBytes(text));
+            if (!written) return std::move(written).TakeError();
+            text.clear();
+          }
+        }
+        return true;
+      });
+  if (!read) return std::move(read).TakeError();
+  sampled.read = *read;
+
+  if (!text.empty()) {
+    util::Result<std::uint64_t> written = stream.Write(AsBytes(text));
+    if (!written) return std::move(written).TakeError();
+  }
+  util::Result<std::uint64_t> finished = stream.Finish();
+  if (!finished) return std::move(finished).TakeError();
+  sampled.compressed_output_bytes = *finished;
+  return sampled;
+}
+
+}  // namespace
+
+util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
+  if (settings_.max_lines_per_file == 0) {
+    return util::Fail("Sample generation requires --max-lines-per-file > 0.");
+  }
+  if (!pipeline::IsSupportedCompressionLevel(settings_.compression_level)) {
+    return util::Fail("Sample generation compression level is outside the supported Zstd range.");
+  }
+  util::Result<void> batch_limit =
+      pipeline::CheckBatchSizeLimit("Line batch size", settings_.line_batch_size);
+  if (!batch_limit) return std::move(batch_limit).TakeError();
+  const util::Stopwatch run_clock;
+
+  util::Result<std::vector<fs::path>> files =
+      app::ListInputFiles(settings_.input_directory, app::kInputSuffix);
+  if (!files) return std::move(files).TakeError();
+  app::KeepFirstFiles(*files, settings_.max_input_files);
+
+  std::error_code error;
+  fs::create_directories(settings_.output_directory, error);
+  if (error) return util::Fail("Failed to create output directory: " + error.message());
+
+  FenDatasetSampleSummary summary;
+  summary.input_file_count = files->size();
+  summary.manifest_path = settings_.manifest_path.empty()
+                              ? settings_.output_directory / "sample-manifest.tsv"
+                              : settings_.manifest_path;
+  std::ofstream manifest(summary.manifest_path, std::ios::trunc);
+  if (!manifest)
+    return util::Fail("Failed to open sample manifest: " + summary.manifest_path.string());
+  manifest << "input_path\toutput_path\tcopied_lines\tcompressed_input_bytes\t"
+              "decompressed_input_bytes\tcompressed_output_bytes\n";
+
+  for (const fs::path& input : *files) {
+    const fs::path output = settings_.output_directory / input.filename();
+    util::Result<SampledFile> sampled = SampleFile(input, output, settings_);
+    if (!sampled) return std::move(sampled).TakeError();
+    ++summary.output_file_count;
+    summary.copied_lines += sampled->copied_lines;
+    summary.compressed_input_bytes += sampled->read.compressed_bytes;
+    summary.decompressed_input_bytes += sampled->read.decompressed_bytes;
+    summary.compressed_output_bytes += sampled->compressed_output_bytes;
+    manifest << input.string() << '\t' << output.string() << '\t' << sampled->copied_lines << '\t'
+             << sampled->read.compressed_bytes << '\t' << sampled->read.decompressed_bytes << '\t'
+             << sampled->compressed_output_bytes << '\n';
+  }
+  // A manifest that silently lost rows (a full disk) must not pass for a finished sample.
+  manifest.flush();
+  if (!manifest) {
+    return util::Fail("Failed to write sample manifest: " + summary.manifest_path.string());
+  }
+  summary.elapsed_seconds = run_clock.ElapsedSeconds();
+  return summary;
+}
+
+}  // namespace boardmill::io

@@ -1,0 +1,22 @@
+#include "pipeline/line_encoder.h"
+
+#include "chess/fast_fen_encoder.h"
+#include "chess/fen_parser.h"
+#include "chess/packed_sfen_codec.h"
+
+namespace boardmill::pipeline {
+
+util::Result<EncodedLine> LineEncoder::Encode(std::string_view line) const {
+  if (use_fast_encoder_) {
+    util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(line);
+    if (!fast) return std::move(fast).TakeError();
+    return EncodedLine{fast->record, router_.RouteKey(fast->routing_key)};
+  }
+  util::Result<chess::Position> position = chess::ParseFen(line);
+  if (!position) return std::move(position).TakeError();
+  util::Result<chess::PackedSfen> record = chess::EncodePackedSfen(*position);
+  if (!record) return std::move(record).TakeError();
+  return EncodedLine{*record, router_.Route(*position)};
+}
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,46 @@
+#include "pipeline/option_limits.h"
+
+#include <string>
+
+namespace boardmill::pipeline {
+
+namespace {
+
+util::Result<void> CheckAtMost(const char* what, std::uint64_t value, std::uint64_t limit) {
+  if (value <= limit) return {};
+  return util::Fail(std::string(what) + " must be at most " + std::to_string(limit) + ".");
+}
+
+}  // namespace
+
+util::Result<void> CheckBatchSizeLimit(const char* what, std::uint64_t value) {
+  return CheckAtMost(what, value, kMaxBatchSize);
+}
+
+util::Result<void> CheckOptionLimits(const ConversionOptions& options) {
+  struct Bound {
+    const char* what;
+    std::uint64_t value;
+    std::uint64_t limit;
+  };
+  const Bound bounds[] = {
+      {"Output shard count", options.output_shard_count, kMaxShardCount},
+      {"Records-per-flush", options.records_per_flush, kMaxRecordsPerFlush},
+      {"Line batch size", options.line_batch_size, kMaxBatchSize},
+      {"Parse batch size", options.parse_batch_size, kMaxBatchSize},
+      {"Max threads", options.max_threads, kMaxThreadCount},
+      {"Reader workers", options.reader_workers, kMaxThreadCount},
+      {"Decompress workers", options.decompress_workers, kMaxThreadCount},
+      {"Line index workers", options.line_index_workers, kMaxThreadCount},
+      {"Parse workers", options.parse_workers, kMaxThreadCount},
+      {"Compress workers", options.compress_workers, kMaxThreadCount},
+      {"Merge threads", options.merge_threads, kMaxThreadCount},
+  };
+  for (const Bound& bound : bounds) {
+    util::Result<void> checked = CheckAtMost(bound.what, bound.value, bound.limit);
+    if (!checked) return checked;
+  }
+  return {};
+}
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "pipeline/conversion_options.h"
+#include "util/result.h"
+
+namespace boardmill::pipeline {
+
+// Upper bounds on the options that size memory, open files or threads. They are far above any
+// real use; past them the machine could not honour the request (memory reserved per shard or
+// per batch, one open file per shard, one thread per worker), so the run is refused up front
+// with a message instead of aborting, thrashing or hanging halfway.
+inline constexpr std::uint64_t kMaxShardCount = 4096;
+inline constexpr std::uint64_t kMaxRecordsPerFlush = std::uint64_t{1} << 20;
+inline constexpr std::uint64_t kMaxBatchSize = std::uint64_t{1} << 24;
+inline constexpr std::uint64_t kMaxThreadCount = 1024;
+
+// Checks every option bounded above.
+util::Result<void> CheckOptionLimits(const ConversionOptions& options);
+
+// Checks one batch-size value; `what` names it in the message ("Line batch size").
+util::Result<void> CheckBatchSizeLimit(const char* what, std::uint64_t value);
+
+}  // namespace boardmill::pipeline

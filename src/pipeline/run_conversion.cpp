@@ -1,0 +1,49 @@
+#include "pipeline/run_conversion.h"
+
+#include <thread>
+
+#include "pipeline/compression_level.h"
+#include "pipeline/sequential_runner.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+constexpr std::uint64_t kStagedLineBatchSize = std::uint64_t{1} << 18;
+constexpr std::uint64_t kLineBatchSize = 4096;
+
+}  // namespace
+
+ExecutionMode ResolveExecutionMode(const ConversionOptions& options, unsigned hardware_threads) {
+  if (options.execution_mode != ExecutionMode::kAuto) return options.execution_mode;
+  const std::uint64_t threads =
+      options.max_threads != 0 ? options.max_threads : std::max(hardware_threads, 1U);
+  return threads > 1 ? ExecutionMode::kParallel : ExecutionMode::kSequential;
+}
+
+void ResolveBatchSizes(ConversionOptions& options, ExecutionMode mode) {
+  if (options.line_batch_size == 0) {
+    options.line_batch_size =
+        mode == ExecutionMode::kStaged ? kStagedLineBatchSize : kLineBatchSize;
+  }
+  if (options.parse_batch_size == 0) options.parse_batch_size = options.line_batch_size;
+}
+
+util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) {
+  util::Result<void> level = ValidateCompressionLevel(options.compression_level);
+  if (!level) return std::move(level).TakeError();
+
+  const ExecutionMode mode = ResolveExecutionMode(options, std::thread::hardware_concurrency());
+  ConversionOptions resolved = options;
+  ResolveBatchSizes(resolved, mode);
+  if (mode == ExecutionMode::kSequential) return RunSequential(resolved);
+
+  // The parallel and staged runners are not built yet; until they are, their runs are carried
+  // out on one thread and reported under the mode that was resolved.
+  resolved.execution_mode = mode == ExecutionMode::kStaged ? mode : ExecutionMode::kParallel;
+  util::Result<ConversionSummary> summary = RunSequential(resolved);
+  if (summary) summary->execution_mode = resolved.execution_mode;
+  return summary;
+}
+
+}  // namespace boardmill::pipeline

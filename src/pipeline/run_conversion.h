@@ -1,0 +1,21 @@
+#pragma once
+
+#include "pipeline/conversion_options.h"
+#include "pipeline/conversion_summary.h"
+#include "util/result.h"
+
+namespace boardmill::pipeline {
+
+// Validates the compression level, resolves the automatic mode and the batch-size defaults, and
+// runs the conversion in the resolved mode.
+util::Result<ConversionSummary> RunConversion(const ConversionOptions& options);
+
+// The mode `options` resolve to on a machine reporting `hardware_threads` (0 read as 1): staged
+// only on request; otherwise parallel when --max-threads, or else the hardware, gives more than
+// one thread.
+ExecutionMode ResolveExecutionMode(const ConversionOptions& options, unsigned hardware_threads);
+
+// Fills in line_batch_size and parse_batch_size where they are 0, for the resolved mode.
+void ResolveBatchSizes(ConversionOptions& options, ExecutionMode mode);
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,84 @@
+#include "pipeline/shard_verification.h"
+
+#include <cstring>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "chess/packed_sfen_codec.h"
+#include "compression/zstd_file_decompressor.h"
+#include "pipeline/shard_router.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+util::Result<void> VerifyRecord(const ShardRouter& router, std::uint64_t shard_id,
+                                const std::filesystem::path& path,
+                                std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  chess::PackedSfen record;
+  std::memcpy(record.bytes.data(), bytes.data(), chess::kPackedSfenSize);
+  // Messages are built only on failure: verification visits every record of every shard.
+  const auto where = [offset] { return " at record offset " + std::to_string(offset); };
+
+  const util::Result<chess::Position> position = chess::DecodePackedSfen(record);
+  if (!position) {
+    return util::Fail("Decode failed for shard " + std::to_string(shard_id) + where() + ": " +
+                      position.error());
+  }
+  if (router.Route(*position) != shard_id) {
+    return util::Fail("Shard routing mismatch in " + path.string() + where() + ".");
+  }
+  const util::Result<chess::PackedSfen> encoded = chess::EncodePackedSfen(*position);
+  if (!encoded) {
+    return util::Fail("Re-encode failed for shard " + std::to_string(shard_id) + where() + ": " +
+                      encoded.error());
+  }
+  if (*encoded != record) {
+    return util::Fail("PackedSfen round-trip mismatch in " + path.string() + where() + ".");
+  }
+  return {};
+}
+
+util::Result<std::uint64_t> VerifyShardFile(const ShardRouter& router, std::uint64_t shard_id,
+                                            const std::filesystem::path& path) {
+  std::error_code error;
+  const bool exists = std::filesystem::exists(path, error);
+  if (error)
+    return util::Fail("Failed to check shard file " + path.string() + ": " + error.message());
+  if (!exists) return util::Fail("Missing shard file: " + path.string());
+
+  util::Result<std::vector<std::uint8_t>> payload = compression::DecompressZstdFile(path);
+  if (!payload) return std::move(payload).TakeError();
+  if (payload->size() % chess::kPackedSfenSize != 0) {
+    return util::Fail("Shard payload is not a whole number of PackedSfen records: " +
+                      path.string());
+  }
+  const std::span<const std::uint8_t> bytes(*payload);
+  for (std::uint64_t offset = 0; offset < bytes.size(); offset += chess::kPackedSfenSize) {
+    util::Result<void> verified =
+        VerifyRecord(router, shard_id, path, bytes.subspan(offset, chess::kPackedSfenSize), offset);
+    if (!verified) return std::move(verified).TakeError();
+  }
+  return static_cast<std::uint64_t>(bytes.size() / chess::kPackedSfenSize);
+}
+
+}  // namespace
+
+util::Result<ShardVerificationSummary> VerifyShards(const std::filesystem::path& directory,
+                                                    std::uint64_t shard_count) {
+  if (shard_count == 0) return util::Fail("Output shard count must be at least 1.");
+  const ShardRouter router(shard_count);
+  ShardVerificationSummary summary;
+  for (std::uint64_t id = 0; id < shard_count; ++id) {
+    util::Result<std::uint64_t> records =
+        VerifyShardFile(router, id, router.ShardPath(directory, id));
+    if (!records) return std::move(records).TakeError();
+    summary.verified_records += *records;
+  }
+  summary.verified_files = shard_count;
+  return summary;
+}
+
+}  // namespace boardmill::pipeline
