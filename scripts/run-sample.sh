@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release binary and runs it on the bundled sample data.
+# Installs what is missing, builds the release binary, converts the bundled sample data set with
+# the default options and verifies the shards it wrote.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,11 +8,9 @@ scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target boardmill
 binary=build/release/boardmill
+output=build/sample-output
 
 "$binary" scan data/sample
-for file in data/sample/*.fen.zst; do
-  zstd -dc "$file" | head -n 1 | tr -d '\r' | while IFS= read -r fen; do
-    echo "encode-fen \"$fen\""
-    "$binary" encode-fen "$fen"
-  done
-done
+rm -rf "$output"
+"$binary" convert data/sample "$output"
+"$binary" verify-shards "$output"
