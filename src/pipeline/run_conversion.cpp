@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "pipeline/compression_level.h"
+#include "pipeline/parallel_conversion_runner.h"
 #include "pipeline/sequential_runner.h"
 
 namespace boardmill::pipeline {
@@ -37,13 +38,16 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
   ConversionOptions resolved = options;
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);
-
-  // The parallel and staged runners are not built yet; until they are, their runs are carried
-  // out on one thread and reported under the mode that was resolved.
-  resolved.execution_mode = mode == ExecutionMode::kStaged ? mode : ExecutionMode::kParallel;
-  util::Result<ConversionSummary> summary = RunSequential(resolved);
-  if (summary) summary->execution_mode = resolved.execution_mode;
-  return summary;
+  if (mode == ExecutionMode::kStaged) {
+    // The staged runner is not built yet; until it is, staged runs are carried out on one
+    // thread and reported as staged.
+    resolved.execution_mode = mode;
+    util::Result<ConversionSummary> summary = RunSequential(resolved);
+    if (summary) summary->execution_mode = mode;
+    return summary;
+  }
+  resolved.execution_mode = ExecutionMode::kParallel;
+  return ParallelConversionRunner(resolved).Run();
 }
 
 }  // namespace boardmill::pipeline
