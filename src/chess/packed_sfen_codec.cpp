@@ -70,7 +70,9 @@ util::Result<PackedSfen> WritePackedSfenRecord(const std::array<Piece, kSquareCo
   writer.Write(state.castling_rights & 0x0F, 4);
   if (state.en_passant_square != kNoSquare) {
     writer.Write(1, 1);
-    writer.Write(static_cast<std::uint32_t>(state.en_passant_square), 6);
+    // Six bits of the square, like every other field masked to its width: a Position may carry
+    // any int here, and wider bits would spill into the clocks that follow.
+    writer.Write(static_cast<std::uint32_t>(state.en_passant_square) & 0x3F, 6);
   } else {
     writer.Write(0, 1);
   }
