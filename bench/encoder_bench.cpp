@@ -107,10 +107,23 @@ class Positions {
   std::vector<std::string_view> lines_;
 };
 
+// A zero allocation count only means something if the counter sees allocations at all.
+bool AllocationCounterWorks() {
+  const std::uint64_t before = allocation_count.load();
+  auto* probe = new std::uint64_t(0);
+  benchmark::DoNotOptimize(probe);
+  delete probe;
+  return allocation_count.load() != before;
+}
+
 // Runs `encode` on one line per iteration, cycling through the data, and reports the refused
 // lines and the allocations per line made inside the timed loop.
 template <typename Encode>
 void RunPerLine(benchmark::State& state, Encode encode) {
+  if (!AllocationCounterWorks()) {
+    state.SkipWithError("operator new is not the counting replacement");
+    return;
+  }
   const std::vector<std::string_view>& lines = Positions::Get().lines();
   std::size_t next = 0;
   std::uint64_t refused = 0;
