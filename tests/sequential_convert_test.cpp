@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -97,15 +99,24 @@ std::vector<std::string> FileNames(const fs::path& directory) {
   return names;
 }
 
-// A double as the console prints it: six significant digits, no trailing zeros.
+// A double as the console prints it: printf's %g, six significant digits without trailing zeros.
 bool IsConsoleDouble(const std::string& text) {
-  static const std::regex format(R"((0|[1-9][0-9]*)(\.[0-9]*[1-9])?(e[-+][0-9]{2,3})?)");
-  return std::regex_match(text, format);
+  std::size_t used = 0;
+  const double value = text.empty() ? 0 : std::stod(text, &used);
+  char printed[64];
+  std::snprintf(printed, sizeof printed, "%g", value);
+  return used == text.size() && text == printed;
+}
+
+bool IsDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(c) != 0; });
 }
 
 bool IsThreeDecimals(const std::string& text) {
-  static const std::regex format(R"([0-9]+\.[0-9]{3})");
-  return std::regex_match(text, format);
+  const std::size_t point = text.find('.');
+  return point != std::string::npos && text.size() - point == 4 &&
+         IsDigits(text.substr(0, point)) && IsDigits(text.substr(point + 1));
 }
 
 struct RunFacts {
