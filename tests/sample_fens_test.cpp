@@ -179,6 +179,27 @@ TEST_F(SampleFensTest, FailuresPrintOneLine) {
                  "Zstd decompression failed: Unknown frame descriptor");
 }
 
+TEST_F(SampleFensTest, SamplingIntoTheInputDirectoryRefusesToOverwriteTheInputs) {
+  const std::string text = Numbered("keep me", 5);
+  AddInput("a.fen.zst", text);
+  const ProgramRun run =
+      RunBoardmill({"sample-fens", in_.string(), in_.string(), "--max-lines-per-file", "2"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "Sample output would overwrite its input file: " + (in_ / "a.fen.zst").string() + "\n");
+  EXPECT_EQ(ReadZstdFile(in_ / "a.fen.zst"), text);
+
+  // The same file reached through a link in the output directory.
+  fs::create_directories(out_);
+  fs::create_symlink(in_ / "a.fen.zst", out_ / "a.fen.zst");
+  const ProgramRun linked = Sample({"--max-lines-per-file", "2"});
+  EXPECT_EQ(linked.exit_code, 1);
+  EXPECT_EQ(linked.err, "Sample output would overwrite its input file: " +
+                            (out_ / "a.fen.zst").string() + "\n");
+  EXPECT_EQ(ReadZstdFile(in_ / "a.fen.zst"), text);
+}
+
 TEST(FenDatasetSamplerTest, ZeroLineCapFailsBeforeTouchingAnything) {
   TempDir dir;
   FenDatasetSamplerSettings settings;
