@@ -1,8 +1,9 @@
 #include "compression/zstd_file_decompressor.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <system_error>
 
 #include "compression/zstd_context.h"
 
@@ -11,16 +12,28 @@ namespace boardmill::compression {
 namespace {
 
 constexpr std::size_t kOutputBufferSize = 1 << 20;
+constexpr std::size_t kReadChunkSize = 1 << 20;
 // A frame header may announce any size; trust it for pre-sizing only up to this much, so that a
 // damaged or hostile header cannot make the reader ask for absurd amounts of memory up front.
 constexpr unsigned long long kMaxTrustedContentSize = 256ULL << 20;
 
+// Read with the C library: a file stream's buffer throws when a read fails (for example on a
+// directory), and expected failures must come back as results.
 util::Result<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
+  const auto close = [](std::FILE* file) { std::fclose(file); };
+  const std::unique_ptr<std::FILE, decltype(close)> file(std::fopen(path.c_str(), "rb"), close);
   if (!file) return util::Fail("Failed to open input file: " + path.string());
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                  std::istreambuf_iterator<char>());
-  if (file.bad()) return util::Fail("Failed while reading input file: " + path.string());
+  std::vector<std::uint8_t> bytes;
+  std::error_code unknown_size;
+  const std::uintmax_t size = std::filesystem::file_size(path, unknown_size);
+  if (!unknown_size) bytes.reserve(size);
+  std::vector<std::uint8_t> chunk(kReadChunkSize);
+  while (const std::size_t read = std::fread(chunk.data(), 1, chunk.size(), file.get())) {
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(read));
+  }
+  if (std::ferror(file.get())) {
+    return util::Fail("Failed while reading input file: " + path.string());
+  }
   return bytes;
 }
 
