@@ -167,6 +167,9 @@ TEST_F(VerifyShardsTest, DamagedShardFilesAreNamed) {
 
   fs::remove(path);
   ExpectFailure(Verify({"--shards", "16"}), "Missing shard file: " + path.string());
+
+  fs::create_directory(path);
+  ExpectFailure(Verify({"--shards", "16"}), "Failed while reading input file: " + path.string());
 }
 
 TEST_F(VerifyShardsTest, ShardWhoseStatusCannotBeQueriedIsReported) {
