@@ -446,6 +446,26 @@ TEST_F(SequentialConvertTest, CorruptInputFileFailsTheRunWithTheReaderMessage) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "Zstd decompression failed: Unknown frame descriptor\n");
   EXPECT_FALSE(fs::exists(out_ / "run-summary.txt"));
+
+  // A file cut short inside its frame must not pass for a shorter file.
+  WriteZstdFile(in_ / "b.fen.zst", Join(kFens));
+  const std::string whole = ReadFile(in_ / "b.fen.zst");
+  WriteFile(in_ / "b.fen.zst", whole.substr(0, whole.size() - 3));
+  const ProgramRun truncated = Convert({"--shards", "2"});
+  EXPECT_EQ(truncated.exit_code, 1);
+  EXPECT_EQ(truncated.out, "");
+  EXPECT_EQ(truncated.err, "Zstd decompression ended before the frame was fully decoded.\n");
+}
+
+TEST_F(SequentialConvertTest, OutputPathThatIsAFileIsReported) {
+  fs::create_directories(in_);
+  AddInput("a.fen.zst", Join(kFens));
+  WriteFile(out_, "in the way");
+  const ProgramRun run = Convert({});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("Failed to create output directory: ", 0), 0U) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 }
 
 std::string UsageText() {
