@@ -237,15 +237,20 @@ TEST_F(ZstdLineReaderTest, CarriageReturnSplitFromItsNewlineByAnOutputBoundaryIs
 
 TEST_F(ZstdLineReaderTest, HighlyCompressibleInputOfManyMebibytesLosesNoDecodedBytes) {
   // Twenty mebibytes of one repeated line compress to a few kilobytes, so one input read
-  // decodes into many full output buffers.
+  // decodes into many full output buffers. Frames of 1,000,003 bytes put frame and block ends
+  // off the output buffer boundaries, the last one included.
   const std::string line = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1\n";
   std::string text;
   while (text.size() < 20 * kMiB) text += line;
-  Recording recording;
+  std::string compressed;
+  for (std::size_t start = 0; start < text.size(); start += 1000003) {
+    WriteZstdFile(dir_ / "frame", text.substr(start, 1000003), 19);
+    compressed += ReadFile(dir_ / "frame");
+  }
+  WriteFile(path_, compressed);
+  ASSERT_LT(compressed.size(), kMiB);
   std::uint64_t delivered = 0;
   std::uint64_t wrong = 0;
-  WriteZstdFile(path_, text, 19);
-  ASSERT_LT(std::filesystem::file_size(path_), kMiB);
   const auto summary = VisitZstdLineBatches(
       path_, 4096, [&](std::span<const ZstdLineBatchEntry> batch) -> util::Result<bool> {
         for (const ZstdLineBatchEntry& entry : batch) {
@@ -256,6 +261,7 @@ TEST_F(ZstdLineReaderTest, HighlyCompressibleInputOfManyMebibytesLosesNoDecodedB
       });
   ASSERT_TRUE(summary.ok()) << summary.error();
   EXPECT_EQ(summary->decompressed_bytes, text.size());
+  EXPECT_EQ(summary->compressed_bytes, compressed.size());
   EXPECT_EQ(delivered, text.size() / line.size());
   EXPECT_EQ(summary->line_count, delivered);
   EXPECT_EQ(wrong, 0U);
