@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Times `boardmill convert --sequential` against the floor the libraries set on the same data:
-# decompressing every input with `zstd -dc`, plus compressing the records the run produced
-# with `zstd -8 -T1` (the shard level, one thread). Reports medians of several runs.
+# Times `boardmill convert` in each execution mode against the floor the libraries set on the
+# same data: decompressing every input with `zstd -dc`, plus compressing the records the run
+# produced with `zstd -8 -T1` (the shard level, one thread). Reports medians of several runs.
 #
-# Usage: bench/convert_bench.sh [scale] [runs]
-#   scale  data set size: 8 x scale files of 500,000 positions each (default 1: 4 million)
-#   runs   timed runs of each command (default 3)
+# Usage: bench/convert_bench.sh [scale] [runs] [modes] [layout]
+#   scale   data set size: 8 x scale files of 500,000 positions each (default 1: 4 million)
+#   runs    timed runs of each command (default 3)
+#   modes   comma-separated execution modes to time (default sequential,parallel,staged)
+#   layout  files (default): the 8 x scale files; single: the same positions as one file
 #
 # The data set is built once from bench/games.fen.zst (600,000 positions) and kept under
 # build/convert-bench: files alternate between the positions as they are and their colour-
@@ -15,10 +17,15 @@ set -euo pipefail
 
 scale=${1:-1}
 runs=${2:-3}
-if ! [[ $scale =~ ^[1-9][0-9]*$ && $runs =~ ^[1-9][0-9]*$ ]]; then
-  echo "usage: $0 [scale] [runs]   (both positive integers)" >&2
+IFS=, read -r -a modes <<<"${3:-sequential,parallel,staged}"
+layout=${4:-files}
+if ! [[ $scale =~ ^[1-9][0-9]*$ && $runs =~ ^[1-9][0-9]*$ && $layout =~ ^(files|single)$ ]]; then
+  echo "usage: $0 [scale] [runs] [modes] [files|single]" >&2
   exit 1
 fi
+for mode in "${modes[@]}"; do
+  [[ $mode =~ ^(sequential|parallel|staged)$ ]] || { echo "unknown mode: $mode" >&2; exit 1; }
+done
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 source_file=$repo/bench/games.fen.zst
@@ -83,7 +90,15 @@ if [[ ! -f $data/complete ]]; then
   done
   touch "$data/complete"
 fi
-input_bytes=$(cat "$data"/input/*.fen.zst | wc -c)
+input=$data/input
+if [[ $layout == single ]]; then
+  input=$data/single
+  if [[ ! -f $input/all.fen.zst ]]; then
+    mkdir -p "$input"
+    zstd -q -dc "$data"/input/*.fen.zst | zstd -q -3 -o "$input/all.fen.zst"
+  fi
+fi
+input_bytes=$(cat "$input"/*.fen.zst | wc -c)
 
 # --- build -------------------------------------------------------------------------------------
 
@@ -118,54 +133,55 @@ median() {
 
 output=$work/output
 raw=$work/records.raw
-convert_times=()
-convert_rss=()
-convert_cpu=()
+declare -A mode_times mode_rss
 decompress_times=()
 compress_times=()
-floor_cpu=()
-# The three commands take turns, so that a change in the machine's load over the runs weighs on
-# the conversion and on the floor alike.
+# The commands take turns, so that a change in the machine's load over the runs weighs on every
+# mode and on the floor alike.
 for ((run = 1; run <= runs; ++run)); do
-  rm -rf "$output"
-  read -r seconds rss cpu < <(timed "$boardmill" convert "$data/input" "$output" --sequential)
-  convert_times+=("$seconds")
-  convert_rss+=("$rss")
-  convert_cpu+=("$cpu")
-  if [[ ! -f $output/run-summary.txt ]]; then
-    echo "boardmill convert failed:" >&2
-    "$boardmill" convert "$data/input" "$output" --sequential >/dev/null
-    exit 1
-  fi
-  # The records the run produced, in shard order: what the floor's compressor gets.
+  for mode in "${modes[@]}"; do
+    rm -rf "$output"
+    read -r seconds rss _ < <(timed "$boardmill" convert "$input" "$output" "--$mode" \
+      --min-free-space-gib 0)
+    if [[ ! -f $output/run-summary.txt ]]; then
+      echo "boardmill convert --$mode failed:" >&2
+      "$boardmill" convert "$input" "$output" "--$mode" --min-free-space-gib 0 >/dev/null
+      exit 1
+    fi
+    mode_times[$mode]+="$seconds "
+    mode_rss[$mode]+="$rss "
+    echo "  run $run: convert --$mode $seconds s (peak RSS $((rss / 1024)) MiB)"
+  done
+  # The records the last run produced, in shard order: what the floor's compressor gets.
   zstd -q -dc "$output"/shard-*.psfen.zst >"$raw"
   encoded=$(sed -n 's/^encoded_positions=//p' "$output/run-summary.txt")
   rm -rf "$output"
-  read -r decompress _ decompress_cpu < <(timed zstd -q -dc "$data"/input/*.fen.zst)
+  read -r decompress _ _ < <(timed zstd -q -dc "$input"/*.fen.zst)
   decompress_times+=("$decompress")
-  read -r compress _ compress_cpu < <(timed zstd -q -8 -T1 -c "$raw")
+  read -r compress _ _ < <(timed zstd -q -8 -T1 -c "$raw")
   compress_times+=("$compress")
-  floor_cpu+=("$(awk -v a="$decompress_cpu" -v b="$compress_cpu" 'BEGIN { print a + b }')")
-  echo "  run $run: convert $seconds s (peak RSS $((rss / 1024)) MiB), floor $decompress s + $compress s"
+  echo "  run $run: floor $decompress s + $compress s"
 done
 rm -f "$raw"
 
-convert_median=$(printf '%s\n' "${convert_times[@]}" | median)
-rss_median=$(printf '%s\n' "${convert_rss[@]}" | median)
 decompress_median=$(printf '%s\n' "${decompress_times[@]}" | median)
 compress_median=$(printf '%s\n' "${compress_times[@]}" | median)
-convert_cpu_median=$(printf '%s\n' "${convert_cpu[@]}" | median)
-floor_cpu_median=$(printf '%s\n' "${floor_cpu[@]}" | median)
-
-awk -v files="$file_count" -v encoded="$encoded" -v bytes="$input_bytes" -v runs="$runs" \
-  -v convert="$convert_median" -v rss="$rss_median" \
-  -v decompress="$decompress_median" -v compress="$compress_median" \
-  -v convert_cpu="$convert_cpu_median" -v floor_cpu="$floor_cpu_median" 'BEGIN {
-  floor = decompress + compress
-  printf "Data set: %d files, %d positions, %.1f MiB compressed (zstd -3)\n", files, encoded, bytes / 1048576
-  printf "Medians of %d runs:\n", runs
-  printf "  convert --sequential: %.3f s, %.0f positions/s, peak RSS %.1f MiB\n", convert, encoded / convert, rss / 1024
-  printf "  floor: zstd -dc %.3f s + zstd -8 -T1 %.3f s = %.3f s, %.0f positions/s\n", decompress, compress, floor, encoded / floor
-  printf "  ratio convert / floor: %.2f (target at most 1.40)\n", convert / floor
-  printf "  CPU seconds (user + system): convert %.3f, floor %.3f, ratio %.2f\n", convert_cpu, floor_cpu, convert_cpu / floor_cpu
-}'
+cores=$(nproc)
+printf 'Data set: %s layout, %d positions, %.1f MiB compressed (zstd -3); medians of %d runs\n' \
+  "$layout" "$encoded" "$(awk -v b="$input_bytes" 'BEGIN { print b / 1048576 }')" "$runs"
+awk -v d="$decompress_median" -v c="$compress_median" -v n="$encoded" 'BEGIN {
+  printf "  floor: zstd -dc %.3f s + zstd -8 -T1 %.3f s = %.3f s, %.0f positions/s\n", d, c, d + c, n / (d + c) }'
+sequential_median=""
+for mode in "${modes[@]}"; do
+  seconds=$(printf '%s\n' ${mode_times[$mode]} | median)
+  rss=$(printf '%s\n' ${mode_rss[$mode]} | median)
+  [[ $mode == sequential ]] && sequential_median=$seconds
+  awk -v mode="$mode" -v s="$seconds" -v rss="$rss" -v n="$encoded" \
+    -v d="$decompress_median" -v c="$compress_median" -v cores="$cores" -v seq="$sequential_median" 'BEGIN {
+    f = d + c
+    printf "  convert --%s: %.3f s, %.0f positions/s, peak RSS %.1f MiB\n", mode, s, n / s, rss / 1024
+    if (mode == "sequential") printf "    ratio to floor: %.2f\n", s / f
+    else printf "    ratio to floor / %d cores: %.2f\n", cores, s / (f / cores)
+    if (mode != "sequential" && seq != "") printf "    throughput vs sequential: %.2fx\n", seq / s
+  }'
+done

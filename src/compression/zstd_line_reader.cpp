@@ -97,7 +97,7 @@ class LineBatcher {
 
 }  // namespace
 
-util::Result<ZstdLineReadSummary> VisitZstdLineBatches(std::filesystem::path path,
+util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::path& path,
                                                        std::uint64_t batch_size,
                                                        const ZstdLineBatchVisitor& visitor) {
   if (!visitor) return util::Fail("Line batch visitor must be callable.");

@@ -34,7 +34,7 @@ using ZstdLineBatchVisitor =
 // lines to `visitor` in batches of at most `batch_size` (0 and 1 both mean 1). A batch is
 // delivered at least once per decompressed chunk, so batches may be smaller. Lines inside one
 // chunk are not copied. A file whose last frame is cut short fails instead of ending quietly.
-util::Result<ZstdLineReadSummary> VisitZstdLineBatches(std::filesystem::path path,
+util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::path& path,
                                                        std::uint64_t batch_size,
                                                        const ZstdLineBatchVisitor& visitor);
 

@@ -86,7 +86,8 @@ util::Result<ZstdSlabDecodeStats> ZstdTextSlabDecoder::Decode(std::span<const st
     }
     if (produced) {
       buffer->resize(target.pos);
-      util::Result<bool> verdict = visitor(ZstdTextSlab{std::move(buffer), next_sequence_++});
+      util::Result<bool> verdict =
+          visitor(ZstdTextSlab{std::exchange(buffer, nullptr), next_sequence_++});
       if (!verdict) return std::move(verdict).TakeError();
       ++stats.slabs;
       stats.bytes += target.pos;

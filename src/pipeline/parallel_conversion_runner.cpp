@@ -131,9 +131,10 @@ util::Result<void> CheckResumedFileNames(const std::map<std::uint64_t, std::stri
     if (index >= files.size()) continue;
     const std::string current_name = SanitizeField(files[index].filename().string());
     if (current_name != recorded_name) {
-      return util::Fail("Cannot resume: " + manifest.string() + " records file index " +
-                        std::to_string(index) + " as " + recorded_name +
-                        ", but the input file at that index is now " + current_name + ".");
+      std::string message = "Cannot resume: " + manifest.string();
+      message += " records file index " + std::to_string(index) + " as " + recorded_name;
+      message += ", but the input file at that index is now " + current_name + ".";
+      return util::Fail(std::move(message));
     }
   }
   return {};
