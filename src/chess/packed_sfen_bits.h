@@ -16,17 +16,20 @@ inline constexpr unsigned kPackedSfenBits = 8 * kPackedSfenSize;
 // result fits in 256 bits is asked once at the end.
 class PackedSfenBitWriter {
  public:
-  // `value` must be below 2^width and width at most 16.
-  void Write(std::uint32_t value, unsigned width) {
-    const unsigned word = cursor_ / 64;
-    const unsigned shift = cursor_ % 64;
-    words_[word] |= static_cast<std::uint64_t>(value) << shift;
-    if (shift + width > 64) {
-      words_[word + 1] |= static_cast<std::uint64_t>(value) >> (64 - shift);
-    }
+  // `value` must be below 2^width (when width is below 64) and width at most 64.
+  void Write(std::uint64_t value, unsigned width) {
+    WriteAt(cursor_, value, width);
     cursor_ += width;
   }
   void Skip(unsigned width) { cursor_ += width; }
+
+  // ORs `value` into bits that an earlier Skip left clear, without moving the cursor.
+  void WriteAt(unsigned position, std::uint64_t value, unsigned width) {
+    const unsigned word = position / 64;
+    const unsigned shift = position % 64;
+    words_[word] |= value << shift;
+    if (shift + width > 64) words_[word + 1] |= value >> (64 - shift);  // here shift > 0
+  }
 
   unsigned bits_used() const { return cursor_; }
   bool Fits() const { return cursor_ <= kPackedSfenBits; }
