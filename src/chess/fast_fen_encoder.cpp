@@ -16,7 +16,7 @@ constexpr int kRoutingShift = 56;
 // 8-31). With exactly one sighting the sum is the king's square. Adding a table-given lane unit,
 // rather than branching on a king, keeps the board loop free of a branch on a king, which stands
 // at an unpredictable place in the text. The fields cannot overflow: a board has at most 64
-// kings, and 64 squares sum to at most 4032.
+// kings, and its squares sum to 2016.
 class KingTally {
  public:
   static constexpr std::uint64_t kWhiteLane = 1;
@@ -40,40 +40,38 @@ class KingTally {
   std::uint64_t lanes_ = 0;
 };
 
-// What one byte of the board field is to the fast reader, decided by a single table look-up.
-enum class BoardByteKind : std::uint8_t {
-  kStep,  // a piece letter, a run of empty squares or a rank separator
-  kFieldEnd,
-  kBadRun,  // the digits 0 and 9
-  kInvalid,
-};
-
-// Piece letters, digits and separators are all read by one branch-free step, because which of
-// them comes next in FEN text is more than a branch predictor can learn. A piece letter covers one
-// square, a digit that many empty squares, a separator none; each adds that many bits to the
-// occupancy word (1 for a piece, 0s for a run) and its code to the record (a run: one 0 bit per
-// square).
+// What one byte of the board field does, decided by a single table look-up. Piece letters, digits
+// and separators are all read as one kind of step, without a branch on which of them it is,
+// because which comes next in FEN text is more than a branch predictor can learn. A piece letter
+// covers one square, a digit that many empty squares, a separator none; each adds that many bits
+// to the occupancy word (1 for a piece, 0s for a run) and its code to the record (a run: one 0
+// bit per square).
 struct BoardByte {
-  BoardByteKind kind = BoardByteKind::kInvalid;
+  static constexpr std::uint8_t kNotAStep = 0xFF;
+
+  // The step fits only while the file is in [lowest_file, lowest_file + file_span]: a separator
+  // needs file 8, a piece a file up to 7, a run of d squares a file up to 8 - d. Every other byte
+  // (the space that ends the field, the digits 0 and 9, anything else) fits no file.
+  std::uint8_t lowest_file = kNotAStep;
+  std::uint8_t file_span = 0;
   std::uint8_t separator = 0;  // 1 for '/'
   std::uint8_t squares = 0;
-  Piece piece = kNoPiece;  // kNoPiece for a run and a separator
+  Piece piece = kNoPiece;     // kNoPiece for a run and a separator
+  std::uint8_t occupied = 0;  // 1 for a piece
   HuffmanCode code{0, 0};
   std::uint64_t king_lane = 0;  // a king's lane unit in KingTally
 };
 
 constexpr std::array<BoardByte, 256> kBoardBytes = [] {
   std::array<BoardByte, 256> table{};
-  table['/'] = {BoardByteKind::kStep, 1};
-  table[' '] = {BoardByteKind::kFieldEnd};
-  table['0'] = {BoardByteKind::kBadRun};
-  table['9'] = {BoardByteKind::kBadRun};
+  table['/'] = {8, 0, 1};
   for (std::uint8_t run = 1; run <= 8; ++run) {
-    table['0' + run] = {BoardByteKind::kStep, 0, run, kNoPiece, {0, run}};
+    const auto span = static_cast<std::uint8_t>(8 - run);
+    table['0' + run] = {0, span, 0, run, kNoPiece, 0, {0, run}};
   }
   for (Piece piece = 1; piece <= 12; ++piece) {
     BoardByte& letter = table[static_cast<unsigned char>(kPieceLetters[piece])];
-    letter = {BoardByteKind::kStep, 0, 1, piece, kSquareCodes[piece]};
+    letter = {0, 7, 0, 1, piece, 1, kSquareCodes[piece]};
     letter.king_lane = piece == kWhiteKing   ? KingTally::kWhiteLane
                        : piece == kBlackKing ? KingTally::kBlackLane
                                              : 0;
@@ -81,46 +79,16 @@ constexpr std::array<BoardByte, 256> kBoardBytes = [] {
   return table;
 }();
 
-// Collects codes in a register and hands them to the record writer a word at a time, so that
-// consecutive codes do not wait on each other's stores to the same record word.
-class BitAccumulator {
- public:
-  // `value` must be below 2^width and width at most 16.
-  void Append(std::uint32_t value, unsigned width, PackedSfenBitWriter& writer) {
-    bits_ |= static_cast<std::uint64_t>(value) << count_;
-    const unsigned free = 64 - count_;
-    count_ += width;
-    if (count_ >= 64) {
-      writer.Write(bits_, 64);
-      count_ -= 64;
-      bits_ = static_cast<std::uint64_t>(value) >> free;  // the bits that did not fit
-    }
-  }
-  void Flush(PackedSfenBitWriter& writer) {
-    writer.Write(bits_, count_);
-    bits_ = 0;
-    count_ = 0;
-  }
-
- private:
-  std::uint64_t bits_ = 0;
-  unsigned count_ = 0;  // below 64 between calls
-};
-
-const char* MessageForByte(const BoardByte& byte) {
-  return byte.kind == BoardByteKind::kBadRun ? kInvalidEmptyRunMessage
-                                             : kInvalidPieceCharacterMessage;
-}
-
 // A separator must end a full rank other than the last; squares must not run past the rank's end.
-// Written with bitwise operators so that the compiler need not branch on the kind of step.
-bool BreaksRank(const BoardByte& byte, int file, int rank) {
-  const bool past_end = file + byte.squares > 8;
-  const bool misplaced_separator = (byte.separator != 0) & ((file != 8) | (rank == 0));
-  return past_end | misplaced_separator;
+bool FitsRank(const BoardByte& byte, int file, int rank) {
+  return static_cast<unsigned>(file - byte.lowest_file) <= byte.file_span && rank >= byte.separator;
 }
 
-const char* MessageForBrokenRank(const BoardByte& byte) {
+// The message for a byte that does not fit the rank and is not the end of the field.
+const char* MessageForMisfit(char c, const BoardByte& byte) {
+  if (byte.lowest_file == BoardByte::kNotAStep) {
+    return c == '0' || c == '9' ? kInvalidEmptyRunMessage : kInvalidPieceCharacterMessage;
+  }
   if (byte.separator != 0) return kMalformedSeparatorsMessage;
   return byte.piece == kNoPiece ? kInvalidEmptyRunMessage : kBoardOverflowMessage;
 }
@@ -129,7 +97,8 @@ const char* MessageForBrokenRank(const BoardByte& byte) {
 // and leaves `pos` there. On the way it learns everything the record and the routing need: the
 // pieces, the king squares and counts, the occupancy word and the record's board section. Returns
 // nullptr or the message for the first offending byte, then the whole-field checks in the
-// general route's order. The walk's state lives in locals so that it stays in registers.
+// general route's order. The walk's state lives in locals, not in `position`, so that the
+// compiler can keep it in registers across the stores to the board.
 const char* ReadBoard(std::string_view text, std::size_t& pos, FastPosition& position) {
   int file = 0;
   int rank = 7;  // counts the separators too: seven of them take it from 7 to 0
@@ -141,11 +110,10 @@ const char* ReadBoard(std::string_view text, std::size_t& pos, FastPosition& pos
   const char* const end = text.data() + text.size();
   for (; next != end; ++next) {
     const BoardByte& byte = kBoardBytes[static_cast<unsigned char>(*next)];
-    if (byte.kind != BoardByteKind::kStep) {
-      if (byte.kind == BoardByteKind::kFieldEnd) break;
-      return MessageForByte(byte);
+    if (!FitsRank(byte, file, rank)) {
+      if (*next == ' ') break;
+      return MessageForMisfit(*next, byte);
     }
-    if (BreaksRank(byte, file, rank)) return MessageForBrokenRank(byte);
     // A separator moves to the start of the next rank; anything else stays on this one.
     rank -= byte.separator;
     file &= byte.separator - 1;  // a separator clears every bit, anything else none
@@ -154,7 +122,7 @@ const char* ReadBoard(std::string_view text, std::size_t& pos, FastPosition& pos
     const int square = rank * 8 + file;
     position.board[square] = byte.piece;
     file += byte.squares;
-    occupancy = (occupancy << byte.squares) | (byte.piece != kNoPiece ? 1U : 0U);
+    occupancy = (occupancy << byte.squares) | byte.occupied;
     pending.Append(byte.code.value, byte.code.width, record);
     kings.Note(byte.king_lane, square);
   }
@@ -164,10 +132,10 @@ const char* ReadBoard(std::string_view text, std::size_t& pos, FastPosition& pos
     return kKingCountMessage;
   }
   pending.Flush(record);
+  position.board_record = record;
   position.white_king_square = kings.Square(KingTally::kWhiteLane);
   position.black_king_square = kings.Square(KingTally::kBlackLane);
   position.occupancy = occupancy;
-  position.board_record = record;
   return nullptr;
 }
 
@@ -204,12 +172,11 @@ util::Result<FastEncodeResult> EncodeFastPosition(const FastPosition& position) 
   if (position.halfmove_clock > kMaxPackedHalfmoveClock) return util::Fail(kRule50CapacityMessage);
   const FenState state{position.side_to_move, position.castling_rights, position.en_passant_square,
                        position.halfmove_clock, position.fullmove_number};
-  const PackedSfenBitWriter board_record =
-      HasRecordBits(position.board_record)
-          ? position.board_record
-          : WritePackedSfenBoard(position.board, position.occupancy);
-  util::Result<PackedSfen> record = FinishPackedSfenRecord(
-      board_record, state, position.white_king_square, position.black_king_square);
+  util::Result<PackedSfen> record =
+      FinishPackedSfenRecord(HasRecordBits(position.board_record)
+                                 ? position.board_record
+                                 : WritePackedSfenBoard(position.board, position.occupancy),
+                             state, position.white_king_square, position.black_king_square);
   if (!record) return std::move(record).TakeError();
   return FastEncodeResult{*record, position.occupancy, position.occupancy >> kRoutingShift};
 }

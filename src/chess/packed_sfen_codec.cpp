@@ -52,19 +52,21 @@ util::Result<PackedSfen> FinishPackedSfenRecord(PackedSfenBitWriter writer, cons
   writer.WriteAt(0, state.side_to_move != 0 ? 1 : 0, 1);
   writer.WriteAt(1, static_cast<std::uint32_t>(white_king_square), 6);
   writer.WriteAt(7, static_cast<std::uint32_t>(black_king_square), 6);
-  writer.Write(state.castling_rights & 0x0F, 4);
+  BitAccumulator tail;
+  tail.Append(state.castling_rights & 0x0F, 4, writer);
   if (state.en_passant_square != kNoSquare) {
-    writer.Write(1, 1);
+    tail.Append(1, 1, writer);
     // Six bits of the square, like every other field masked to its width: a Position may carry
     // any int here, and wider bits would spill into the clocks that follow.
-    writer.Write(static_cast<std::uint32_t>(state.en_passant_square) & 0x3F, 6);
+    tail.Append(static_cast<std::uint32_t>(state.en_passant_square) & 0x3F, 6, writer);
   } else {
-    writer.Write(0, 1);
+    tail.Append(0, 1, writer);
   }
-  writer.Write(state.halfmove_clock & 0x3F, 6);
-  writer.Write(state.fullmove_number & 0xFF, 8);
-  writer.Write(state.fullmove_number >> 8, 8);
-  writer.Write((state.halfmove_clock >> 6) & 1, 1);
+  tail.Append(state.halfmove_clock & 0x3F, 6, writer);
+  tail.Append(state.fullmove_number & 0xFF, 8, writer);
+  tail.Append(state.fullmove_number >> 8, 8, writer);
+  tail.Append((state.halfmove_clock >> 6) & 1, 1, writer);
+  tail.Flush(writer);
   if (!writer.Fits()) {
     return util::Fail("Position has too many pieces to fit in a PackedSfen record.");
   }
