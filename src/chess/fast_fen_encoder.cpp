@@ -47,13 +47,12 @@ class KingTally {
 // to the occupancy word (1 for a piece, 0s for a run) and its code to the record (a run: one 0
 // bit per square).
 struct BoardByte {
-  static constexpr std::uint8_t kNotAStep = 0xFF;
-
-  // The step fits only while the file is in [lowest_file, lowest_file + file_span]: a separator
-  // needs file 8, a piece a file up to 7, a run of d squares a file up to 8 - d. Every other byte
-  // (the space that ends the field, the digits 0 and 9, anything else) fits no file.
-  std::uint8_t lowest_file = kNotAStep;
-  std::uint8_t file_span = 0;
+  // The step fits only while the file is one of the `fitting_files` files from `lowest_file` on:
+  // a separator needs file 8, a piece a file up to 7, a run of d squares a file up to 8 - d.
+  // Every other byte (the space that ends the field, the digits 0 and 9, anything else) fits no
+  // file. An entry left zero is such a byte.
+  std::uint8_t lowest_file = 0;
+  std::uint8_t fitting_files = 0;
   std::uint8_t separator = 0;  // 1 for '/'
   std::uint8_t squares = 0;
   Piece piece = kNoPiece;     // kNoPiece for a run and a separator
@@ -64,14 +63,14 @@ struct BoardByte {
 
 constexpr std::array<BoardByte, 256> kBoardBytes = [] {
   std::array<BoardByte, 256> table{};
-  table['/'] = {8, 0, 1};
+  table['/'] = {8, 1, 1};
   for (std::uint8_t run = 1; run <= 8; ++run) {
-    const auto span = static_cast<std::uint8_t>(8 - run);
-    table['0' + run] = {0, span, 0, run, kNoPiece, 0, {0, run}};
+    const auto fitting_files = static_cast<std::uint8_t>(9 - run);
+    table['0' + run] = {0, fitting_files, 0, run, kNoPiece, 0, {0, run}};
   }
   for (Piece piece = 1; piece <= 12; ++piece) {
     BoardByte& letter = table[static_cast<unsigned char>(kPieceLetters[piece])];
-    letter = {0, 7, 0, 1, piece, 1, kSquareCodes[piece]};
+    letter = {0, 8, 0, 1, piece, 1, kSquareCodes[piece]};
     letter.king_lane = piece == kWhiteKing   ? KingTally::kWhiteLane
                        : piece == kBlackKing ? KingTally::kBlackLane
                                              : 0;
@@ -81,12 +80,13 @@ constexpr std::array<BoardByte, 256> kBoardBytes = [] {
 
 // A separator must end a full rank other than the last; squares must not run past the rank's end.
 bool FitsRank(const BoardByte& byte, int file, int rank) {
-  return static_cast<unsigned>(file - byte.lowest_file) <= byte.file_span && rank >= byte.separator;
+  return static_cast<unsigned>(file - byte.lowest_file) < byte.fitting_files &&
+         rank >= byte.separator;
 }
 
 // The message for a byte that does not fit the rank and is not the end of the field.
 const char* MessageForMisfit(char c, const BoardByte& byte) {
-  if (byte.lowest_file == BoardByte::kNotAStep) {
+  if (byte.fitting_files == 0) {
     return c == '0' || c == '9' ? kInvalidEmptyRunMessage : kInvalidPieceCharacterMessage;
   }
   if (byte.separator != 0) return kMalformedSeparatorsMessage;
