@@ -80,6 +80,38 @@ TEST(EncodeFastPositionTest, GuardsItsKingSquares) {
   }
 }
 
+TEST(EncodeFastPositionTest, CodesTheBoardOfAPositionFilledByHand) {
+  // Kings on e1 and e8, a white queen on d1, black pawns on a7 and h2, en passant on b6, and no
+  // record bits written by a parse: the encoder has only the board to go by.
+  Position general;
+  general.SetPiece(4, kWhiteKing);
+  general.SetPiece(60, kBlackKing);
+  general.SetPiece(3, 9);
+  general.SetPiece(48, 2);
+  general.SetPiece(15, 2);
+  general.set_castling_rights(kBlackKingSide);
+  general.set_en_passant_square(41);
+  general.set_halfmove_clock(3);
+  general.set_fullmove_number(258);
+
+  FastPosition fast;
+  fast.board = general.board();
+  fast.castling_rights = kBlackKingSide;
+  fast.en_passant_square = 41;
+  fast.halfmove_clock = 3;
+  fast.fullmove_number = 258;
+  fast.white_king_square = 4;
+  fast.black_king_square = 60;
+  fast.occupancy = 0x0880000000000118ULL;
+
+  const util::Result<FastEncodeResult> result = EncodeFastPosition(fast);
+  ASSERT_TRUE(result.ok()) << result.error();
+  const util::Result<PackedSfen> expected = EncodePackedSfen(general);
+  ASSERT_TRUE(expected.ok()) << expected.error();
+  EXPECT_EQ(result->record, *expected);
+  EXPECT_EQ(result->occupancy, general.Occupancy());
+}
+
 TEST(EncodeFastPositionTest, RefusesAClockAboveTheRecordsSevenBits) {
   FastPosition position = KingsOnE1AndE8();
   position.halfmove_clock = 127;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "chess/packed_sfen.h"
+#include "chess/packed_sfen_bits.h"
 #include "chess/piece.h"
 #include "chess/position.h"
 #include "util/result.h"
@@ -23,6 +24,11 @@ struct FastPosition {
   int white_king_square = kNoSquare;
   int black_king_square = kNoSquare;
   std::uint64_t occupancy = 0;
+  // The record as ParseFenFast wrote it while reading the board: bits 0-12 still clear, the
+  // board section from bit 13 on. A FastPosition filled by hand leaves it empty (nothing
+  // written) and EncodeFastPosition codes `board` itself; whoever edits `board` of a parsed
+  // FastPosition must empty it again (board_record = {}).
+  PackedSfenBitWriter board_record;
 };
 
 struct FastEncodeResult {

@@ -1,5 +1,6 @@
 #include "chess/fen_fields.h"
 
+#include <algorithm>
 #include <array>
 
 #include "chess/fen_parser.h"
@@ -48,21 +49,27 @@ std::optional<std::uint8_t> ParseCastling(std::string_view text) {
 }  // namespace
 
 std::optional<FenFields> SplitFenFields(std::string_view text) {
+  const std::size_t board_start = text.find_first_not_of(' ');
+  if (board_start == std::string_view::npos) return std::nullopt;
+  const std::size_t board_end = std::min(text.find(' ', board_start), text.size());
   FenFields fields;
-  const std::array<std::string_view*, kFieldCount> slots = {
-      &fields.board,      &fields.active_color,   &fields.castling,
-      &fields.en_passant, &fields.halfmove_clock, &fields.fullmove_number};
-  std::size_t taken = 0;
-  std::size_t pos = 0;
-  while (taken < kFieldCount) {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
-    if (pos == text.size()) break;
-    const std::size_t start = pos;
-    while (pos < text.size() && text[pos] != ' ') ++pos;
-    *slots[taken++] = text.substr(start, pos - start);
-  }
-  if (taken == 0) return std::nullopt;
+  fields.board = text.substr(board_start, board_end - board_start);
+  SplitFenFieldsAfterBoard(text.substr(board_end), fields);
   return fields;
+}
+
+void SplitFenFieldsAfterBoard(std::string_view rest, FenFields& fields) {
+  const std::array<std::string_view*, kFieldCount - 1> slots = {
+      &fields.active_color, &fields.castling, &fields.en_passant, &fields.halfmove_clock,
+      &fields.fullmove_number};
+  std::size_t pos = 0;
+  for (std::string_view* slot : slots) {
+    while (pos < rest.size() && rest[pos] == ' ') ++pos;
+    if (pos == rest.size()) return;
+    const std::size_t start = pos;
+    while (pos < rest.size() && rest[pos] != ' ') ++pos;
+    *slot = rest.substr(start, pos - start);
+  }
 }
 
 util::Result<FenState> ParseFenState(const FenFields& fields) {

@@ -23,6 +23,10 @@ struct FenFields {
 // ignored unread. Empty when there is no board field.
 std::optional<FenFields> SplitFenFields(std::string_view text);
 
+// The second to sixth fields, split from `rest`, the text that follows the board field, by the
+// same rule; fields that `rest` does not hold keep their defaults.
+void SplitFenFieldsAfterBoard(std::string_view rest, FenFields& fields);
+
 // Everything a FEN line says besides the board.
 struct FenState {
   std::uint8_t side_to_move = 0;

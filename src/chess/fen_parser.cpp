@@ -5,16 +5,6 @@
 
 namespace boardmill::chess {
 
-namespace {
-
-struct PositionBoardSink {
-  Position& position;
-  void OnPiece(int square, Piece piece) { position.SetPiece(square, piece); }
-  void OnEmptyRun(int /*count*/) {}
-};
-
-}  // namespace
-
 std::optional<int> ParseSquare(std::string_view text) {
   if (text.size() != 2) return std::nullopt;
   const char file = text[0];
@@ -28,8 +18,7 @@ util::Result<Position> ParseFen(std::string_view text) {
   if (!fields) return util::Fail(kMissingBoardMessage);
 
   Position position;
-  PositionBoardSink sink{position};
-  if (const char* message = ParseFenBoard(fields->board, sink)) return util::Fail(message);
+  if (const char* message = ParseFenBoard(fields->board, position)) return util::Fail(message);
   if (!position.HasExactlyOneKing(Color::kWhite) || !position.HasExactlyOneKing(Color::kBlack)) {
     return util::Fail(kKingCountMessage);
   }

@@ -16,17 +16,20 @@ inline constexpr unsigned kPackedSfenBits = 8 * kPackedSfenSize;
 // result fits in 256 bits is asked once at the end.
 class PackedSfenBitWriter {
  public:
-  // `value` must be below 2^width and width at most 16.
-  void Write(std::uint32_t value, unsigned width) {
-    const unsigned word = cursor_ / 64;
-    const unsigned shift = cursor_ % 64;
-    words_[word] |= static_cast<std::uint64_t>(value) << shift;
-    if (shift + width > 64) {
-      words_[word + 1] |= static_cast<std::uint64_t>(value) >> (64 - shift);
-    }
+  // `value` must be below 2^width (when width is below 64) and width at most 64.
+  void Write(std::uint64_t value, unsigned width) {
+    WriteAt(cursor_, value, width);
     cursor_ += width;
   }
   void Skip(unsigned width) { cursor_ += width; }
+
+  // ORs `value` into bits that an earlier Skip left clear, without moving the cursor.
+  void WriteAt(unsigned position, std::uint64_t value, unsigned width) {
+    const unsigned word = position / 64;
+    const unsigned shift = position % 64;
+    words_[word] |= value << shift;
+    if (shift + width > 64) words_[word + 1] |= value >> (64 - shift);  // here shift > 0
+  }
 
   unsigned bits_used() const { return cursor_; }
   bool Fits() const { return cursor_ <= kPackedSfenBits; }
@@ -46,8 +49,37 @@ class PackedSfenBitWriter {
   }
 
  private:
-  std::array<std::uint64_t, 8> words_{};
+  // The header (13 bits), 62 non-king squares of at most 5 bits each and the fields after the
+  // board (at most 34 bits).
+  static constexpr unsigned kMostBitsABoardNeeds = 13 + 62 * 5 + 34;
+  std::array<std::uint64_t, (kMostBitsABoardNeeds + 63) / 64> words_{};
   unsigned cursor_ = 0;
+};
+
+// Collects fields in a register and hands them to a writer a word at a time, so that consecutive
+// fields do not wait on each other's stores to the same record word.
+class BitAccumulator {
+ public:
+  // `value` must be below 2^width and width at most 16.
+  void Append(std::uint32_t value, unsigned width, PackedSfenBitWriter& writer) {
+    bits_ |= static_cast<std::uint64_t>(value) << count_;
+    const unsigned free = 64 - count_;
+    count_ += width;
+    if (count_ >= 64) {
+      writer.Write(bits_, 64);
+      count_ -= 64;
+      bits_ = static_cast<std::uint64_t>(value) >> free;  // the bits that did not fit
+    }
+  }
+  void Flush(PackedSfenBitWriter& writer) {
+    writer.Write(bits_, count_);
+    bits_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  std::uint64_t bits_ = 0;
+  unsigned count_ = 0;  // below 64 between calls
 };
 
 // Reads fields least significant bit first and never looks past bit 255: a read that would

@@ -3,41 +3,11 @@
 #include <bit>
 #include <optional>
 
-#include "chess/packed_sfen_bits.h"
+#include "chess/huffman_code.h"
 
 namespace boardmill::chess {
 
 namespace {
-
-struct HuffmanCode {
-  std::uint8_t value;
-  std::uint8_t width;
-};
-
-// Codes by piece type; kings have none (their squares are stored separately).
-constexpr std::array<HuffmanCode, 6> kTypeCodes = {{
-    {0, 1},  // empty square
-    {1, 4},  // pawn
-    {3, 4},  // knight
-    {5, 4},  // bishop
-    {7, 4},  // rook
-    {9, 4},  // queen
-}};
-
-// The bits one square adds to the record: its code followed, for a piece, by the colour bit.
-// Kings add nothing.
-constexpr std::array<HuffmanCode, 13> kSquareCodes = [] {
-  std::array<HuffmanCode, 13> codes{};
-  codes[kNoPiece] = kTypeCodes[0];
-  for (Piece piece = 1; piece <= 10; ++piece) {
-    const HuffmanCode type = kTypeCodes[static_cast<int>(TypeOf(piece))];
-    codes[piece] = {static_cast<std::uint8_t>(type.value | (ColorBit(piece) << type.width)),
-                    static_cast<std::uint8_t>(type.width + 1)};
-  }
-  codes[kWhiteKing] = {0, 0};
-  codes[kBlackKing] = {0, 0};
-  return codes;
-}();
 
 constexpr unsigned kMaxCodeWidth = 6;
 
@@ -57,13 +27,9 @@ util::Error OverrunError() {
 
 }  // namespace
 
-util::Result<PackedSfen> WritePackedSfenRecord(const std::array<Piece, kSquareCount>& board,
-                                               std::uint64_t occupancy, const FenState& state,
-                                               int white_king_square, int black_king_square) {
-  PackedSfenBitWriter writer;
-  writer.Write(state.side_to_move != 0 ? 1 : 0, 1);
-  writer.Write(static_cast<std::uint32_t>(white_king_square), 6);
-  writer.Write(static_cast<std::uint32_t>(black_king_square), 6);
+PackedSfenBitWriter WritePackedSfenBoard(const std::array<Piece, kSquareCount>& board,
+                                         std::uint64_t occupancy) {
+  PackedSfenBitWriter writer = StartPackedSfenBoard();
   // Only occupied squares are visited: an empty square's code is a single 0 bit, which the
   // zeroed record already holds, so a run of empty squares is a skip.
   std::uint64_t unvisited = occupancy;
@@ -78,19 +44,29 @@ util::Result<PackedSfen> WritePackedSfenRecord(const std::array<Piece, kSquareCo
     unvisited = (unvisited << empty_run) << 1;  // two shifts: one of 64 would be undefined
   }
   writer.Skip(static_cast<unsigned>(kSquareCount - fen_index));
-  writer.Write(state.castling_rights & 0x0F, 4);
+  return writer;
+}
+
+util::Result<PackedSfen> FinishPackedSfenRecord(PackedSfenBitWriter writer, const FenState& state,
+                                                int white_king_square, int black_king_square) {
+  writer.WriteAt(0, state.side_to_move != 0 ? 1 : 0, 1);
+  writer.WriteAt(1, static_cast<std::uint32_t>(white_king_square), 6);
+  writer.WriteAt(7, static_cast<std::uint32_t>(black_king_square), 6);
+  BitAccumulator tail;
+  tail.Append(state.castling_rights & 0x0F, 4, writer);
   if (state.en_passant_square != kNoSquare) {
-    writer.Write(1, 1);
+    tail.Append(1, 1, writer);
     // Six bits of the square, like every other field masked to its width: a Position may carry
     // any int here, and wider bits would spill into the clocks that follow.
-    writer.Write(static_cast<std::uint32_t>(state.en_passant_square) & 0x3F, 6);
+    tail.Append(static_cast<std::uint32_t>(state.en_passant_square) & 0x3F, 6, writer);
   } else {
-    writer.Write(0, 1);
+    tail.Append(0, 1, writer);
   }
-  writer.Write(state.halfmove_clock & 0x3F, 6);
-  writer.Write(state.fullmove_number & 0xFF, 8);
-  writer.Write(state.fullmove_number >> 8, 8);
-  writer.Write((state.halfmove_clock >> 6) & 1, 1);
+  tail.Append(state.halfmove_clock & 0x3F, 6, writer);
+  tail.Append(state.fullmove_number & 0xFF, 8, writer);
+  tail.Append(state.fullmove_number >> 8, 8, writer);
+  tail.Append((state.halfmove_clock >> 6) & 1, 1, writer);
+  tail.Flush(writer);
   if (!writer.Fits()) {
     return util::Fail("Position has too many pieces to fit in a PackedSfen record.");
   }
@@ -107,9 +83,9 @@ util::Result<PackedSfen> EncodePackedSfen(const Position& position) {
   const FenState state{position.side_to_move(), position.castling_rights(),
                        position.en_passant_square(), position.halfmove_clock(),
                        position.fullmove_number()};
-  return WritePackedSfenRecord(position.board(), position.Occupancy(), state,
-                               position.KingSquare(Color::kWhite),
-                               position.KingSquare(Color::kBlack));
+  return FinishPackedSfenRecord(WritePackedSfenBoard(position.board(), position.Occupancy()), state,
+                                position.KingSquare(Color::kWhite),
+                                position.KingSquare(Color::kBlack));
 }
 
 util::Result<Position> DecodePackedSfen(const PackedSfen& record) {

@@ -49,9 +49,37 @@ std::string CheckRoundTrip(const chess::Position& position, const chess::PackedS
   return {};
 }
 
+// The record section that ParseFenFast writes while reading the board must be what
+// EncodeFastPosition would code from the board itself.
+std::string CheckFastBoardRecord(std::string_view text) {
+  const util::Result<chess::FastPosition> parsed = chess::ParseFenFast(text);
+  if (!parsed) return {};
+  chess::FastPosition by_board = *parsed;
+  by_board.board_record = {};
+  const util::Result<chess::FastEncodeResult> written = chess::EncodeFastPosition(*parsed);
+  const util::Result<chess::FastEncodeResult> coded = chess::EncodeFastPosition(by_board);
+  if (written.ok() != coded.ok()) {
+    return std::string("record written while parsing ") + (written ? "fits" : "does not fit") +
+           ", record coded from the board " + (coded ? "fits" : "does not fit");
+  }
+  if (!written) {
+    if (written.error() != coded.error()) {
+      return "messages differ: written while parsing \"" + written.error() +
+             "\", coded from the board \"" + coded.error() + "\"";
+    }
+    return {};
+  }
+  if (!(written->record == coded->record)) {
+    return "record written while parsing " + Hex(written->record) + ", coded from the board " +
+           Hex(coded->record);
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string CheckFenRoutesAgree(std::string_view text) {
+  if (std::string fault = CheckFastBoardRecord(text); !fault.empty()) return fault;
   const util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(text);
   const util::Result<chess::Position> parsed = chess::ParseFen(text);
   if (!parsed) {

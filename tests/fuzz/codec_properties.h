@@ -14,7 +14,9 @@ namespace boardmill::testing {
 
 // The fast route and the general route (ParseFen + EncodePackedSfen) agree on success or failure,
 // on the record bytes and on the message; the fast route's occupancy and routing key match the
-// parsed position's; an accepted position survives a decode and a re-encode unchanged.
+// parsed position's; the fast route's record is the same whether its board section is written
+// while parsing or coded from the board afterwards; an accepted position survives a decode and
+// a re-encode unchanged.
 std::string CheckFenRoutesAgree(std::string_view text);
 
 // Decoding never fails silently: a decoded position can be printed as FEN and, when the full
