@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "util/result.h"
+
+namespace boardmill::compression {
+
+// Compresses `raw` into one complete, self-contained Zstandard frame at `compression_level`
+// (0 is the library default). Frames of consecutive blocks can be concatenated and read as
+// one stream. Each calling thread reuses its own compression context, freed when the thread
+// exits, so any number of threads may call this at once.
+util::Result<std::vector<std::uint8_t>> CompressBlock(std::span<const std::uint8_t> raw,
+                                                      int compression_level);
+
+}  // namespace boardmill::compression

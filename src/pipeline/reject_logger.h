@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "util/result.h"
+
+namespace boardmill::pipeline {
+
+// The reject log, rejects.tsv: one row per input line that could not be encoded, so a user can
+// find and fix those lines. One logger serves every worker of a run; each call holds the
+// logger's mutex for its whole duration, so rows from different threads never interleave. Rows
+// are buffered and reach the disk when the buffer fills and at Close.
+class RejectLogger {
+ public:
+  explicit RejectLogger(std::filesystem::path path);
+  RejectLogger(const RejectLogger&) = delete;
+  RejectLogger& operator=(const RejectLogger&) = delete;
+
+  // Creates (or truncates) the file and writes the header; the value is the row count, 0 after
+  // a fresh open. Opening an open logger changes nothing.
+  util::Result<std::uint64_t> Open();
+  // Writes one row; the value is the row count after it.
+  util::Result<std::uint64_t> Append(const std::filesystem::path& input_path,
+                                     std::uint64_t line_number, std::string_view error,
+                                     std::string_view text);
+  // Flushes and closes; the value is the row count, which EntryCount keeps reporting.
+  util::Result<std::uint64_t> Close();
+  std::uint64_t EntryCount() const;
+
+ private:
+  const std::filesystem::path path_;
+  mutable std::mutex mutex_;
+  std::ofstream stream_;
+  std::string row_;  // reused for every row, so logging a line allocates nothing once warm
+  std::uint64_t entry_count_ = 0;
+  bool is_open_ = false;
+};
+
+}  // namespace boardmill::pipeline
