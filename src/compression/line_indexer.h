@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "compression/text_line_batch.h"
+#include "util/result.h"
+
+namespace boardmill::pipeline {
+
+// Receives full batches: true continues, false asks the indexer to stop, an error aborts.
+using TextLineBatchVisitor = std::function<util::Result<bool>(TextLineBatch&&)>;
+
+struct PushSummary {
+  std::uint64_t lines = 0;
+  std::uint64_t bytes = 0;
+  double seconds = 0.0;
+  // False when the visitor asked to stop; the indexer must then only be discarded.
+  bool should_continue = true;
+};
+
+struct FinishSummary {
+  // 0 or 1: the last line when the file does not end with a line feed.
+  std::uint64_t lines = 0;
+  std::uint64_t bytes = 0;
+  double seconds = 0.0;
+};
+
+// Cuts the decompressed text of one file, slab by slab, into batches of line references.
+// Empty lines and lines holding only a carriage return are skipped and do not advance the line
+// number, so line numbers do not depend on where the slabs are cut.
+class LineIndexer {
+ public:
+  // `batch_size` lines per batch; 0 is treated as 1.
+  explicit LineIndexer(std::uint64_t batch_size);
+
+  // Indexes one slab; batches that fill up go to `visitor` on the way.
+  util::Result<PushSummary> Push(const std::shared_ptr<const std::string>& slab,
+                                 const TextLineBatchVisitor& visitor);
+
+  // Ends the file: the unterminated rest becomes the last line and the partial batch goes out.
+  util::Result<FinishSummary> Finish(const TextLineBatchVisitor& visitor);
+
+ private:
+  // Adds the bytes collected in the carry as an owned line; returns its length (0: skipped).
+  std::uint64_t DeliverCarry();
+  // Adds [start, end) of `slab`, line feed excluded, as a slab line; returns its length.
+  std::uint64_t DeliverSlabLine(const std::shared_ptr<const std::string>& slab, std::uint64_t start,
+                                std::uint64_t end);
+  void AddReference(std::uint64_t index, bool owned, std::uint64_t offset, std::uint64_t length);
+  util::Result<bool> Emit(const TextLineBatchVisitor& visitor);
+  void ResetBatch();
+
+  static constexpr std::uint64_t kNoSlab = std::numeric_limits<std::uint64_t>::max();
+
+  std::uint64_t batch_size_;
+  TextLineBatch batch_;
+  // Position of the slab being indexed in the current batch's slabs, or kNoSlab.
+  std::uint64_t current_slab_index_ = kNoSlab;
+  // The bytes after the last line feed seen so far: a line not yet terminated.
+  std::string carry_;
+  std::uint64_t line_counter_ = 0;
+};
+
+}  // namespace boardmill::pipeline
