@@ -4,6 +4,7 @@
 
 #include "pipeline/compression_level.h"
 #include "pipeline/sequential_runner.h"
+#include "pipeline/staged_pipeline_runner.h"
 
 namespace boardmill::pipeline {
 
@@ -37,6 +38,7 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
   ConversionOptions resolved = options;
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);
+  if (mode == ExecutionMode::kStaged) return StagedPipelineRunner(std::move(resolved)).Run();
 
   // The parallel and staged runners are not built yet; until they are, their runs are carried
   // out on one thread and reported under the mode that was resolved.
