@@ -18,8 +18,8 @@ bool CompressJobBlock(StagedPipeline& pipeline, CompressJob job, StageStep& step
   const std::uint64_t raw_bytes = job.raw.size();
   const std::uint64_t compressed_bytes = frame->size();
   pipeline.block_slots[job.shard].Put(
-      job.key,
-      CompressedBlock{std::move(*frame), std::move(job.raw), job.record_count, clock.ElapsedSeconds()});
+      job.key, CompressedBlock{std::move(*frame), std::move(job.raw), job.record_count,
+                               clock.ElapsedSeconds()});
 
   WorkerStats& worker = step.stats().worker();
   StageStats& stage = step.stats().stage();

@@ -42,7 +42,8 @@ class LineIndexWorker {
 
   // False when the thread should leave.
   bool Process(SlabItem item, StageStep& step) {
-    FileIndexing& file = files_.try_emplace(item.file_index, pipeline_.parse_batch_lines).first->second;
+    FileIndexing& file =
+        files_.try_emplace(item.file_index, pipeline_.parse_batch_lines).first->second;
     step_ = &step;
     file_index_ = item.file_index;
     batch_lines_ = 0;

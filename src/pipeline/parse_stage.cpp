@@ -56,8 +56,7 @@ class ParseWorker {
   }
 
  private:
-  void Count(const ParseItem& item, std::uint64_t records, std::uint64_t rejects,
-             StageStep& step) {
+  void Count(const ParseItem& item, std::uint64_t records, std::uint64_t rejects, StageStep& step) {
     const std::uint64_t lines = item.lines.size();
     const std::uint64_t record_bytes = records * chess::kPackedSfenSize;
     WorkerStats& worker = step.stats().worker();

@@ -25,8 +25,8 @@ bool ReadFile(StagedPipeline& pipeline, std::uint64_t file_index, StageStep& ste
   const util::Result<bool> finished = io::VisitFileChunksAsync(
       request, read, [&](io::AsyncFileReadChunk&& chunk) -> util::Result<bool> {
         const std::uint64_t size = chunk.bytes.size();
-        handed_on = step.PushTo(target.queue, DecompressItem{file_index, std::move(chunk.bytes),
-                                                             chunk.offset, false});
+        handed_on = step.PushTo(
+            target.queue, DecompressItem{file_index, std::move(chunk.bytes), chunk.offset, false});
         if (!handed_on) return false;
         stats.stage().AddItemsOut(1);
         stats.stage().AddBytesOut(size);

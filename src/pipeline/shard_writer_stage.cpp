@@ -1,7 +1,6 @@
 #include <fstream>
 
 #include "chess/packed_sfen.h"
-
 #include "pipeline/stage_step.h"
 #include "pipeline/staged_stage_workers.h"
 
@@ -77,7 +76,8 @@ class StagedShardWriter {
       return false;
     }
     stats_.SetState(WorkerState::kBlockedOrderedWrite);
-    SlotTake<CompressedBlock> block = pipeline_.block_slots[shard_].Take(block_key_, pipeline_.stop);
+    SlotTake<CompressedBlock> block =
+        pipeline_.block_slots[shard_].Take(block_key_, pipeline_.stop);
     stats_.AddBlockedOrder(block.waited_seconds);
     if (!block.value) return false;
     output_.insert(output_.end(), block.value->frame.begin(), block.value->frame.end());

@@ -75,8 +75,8 @@ Conditions Evaluate(const ControllerObservation& seen) {
 
 // A stage can spare a slot when it is held back, starved or not very busy.
 bool Relaxed(std::size_t stage, const Conditions& c, const ControllerObservation& seen) {
-  const bool flags[] = {c.read_backpressure, c.decompress_backpressure,
-                        c.line_index_backpressure, c.parse_backpressure, c.compress_starved};
+  const bool flags[] = {c.read_backpressure, c.decompress_backpressure, c.line_index_backpressure,
+                        c.parse_backpressure, c.compress_starved};
   return flags[stage] || seen.ratios[stage].busy < 0.65 || seen.ratios[stage].empty > 0.1;
 }
 

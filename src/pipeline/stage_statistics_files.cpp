@@ -53,10 +53,9 @@ void WriteStageStatsFile(const std::filesystem::path& path, std::span<const Stag
       "queue_samples\tqueue_depth_avg\tqueue_depth_max\n";
   for (const StageStatsRow& row : rows) {
     const StageStatsSnapshot& s = row.stats;
-    const double depth_average =
-        s.queue_samples == 0
-            ? 0.0
-            : static_cast<double>(s.queue_depth_sum) / static_cast<double>(s.queue_samples);
+    const double depth_average = s.queue_samples == 0 ? 0.0
+                                                      : static_cast<double>(s.queue_depth_sum) /
+                                                            static_cast<double>(s.queue_samples);
     TsvLine line;
     line.Add(row.stage)
         .Add(row.workers)
@@ -78,8 +77,7 @@ void WriteStageStatsFile(const std::filesystem::path& path, std::span<const Stag
   WriteText(path, text);
 }
 
-void WriteWorkerStatsFile(const std::filesystem::path& path,
-                          std::span<const WorkerStatsRow> rows) {
+void WriteWorkerStatsFile(const std::filesystem::path& path, std::span<const WorkerStatsRow> rows) {
   std::string text =
       "stage\tworker_id\tstate\tbatches\titems_in\titems_out\tbytes_in\tbytes_out\t"
       "max_batch_items\tmax_batch_bytes\tbusy_seconds\tidle_seconds\tblocked_empty_seconds\t"
@@ -107,8 +105,7 @@ void WriteWorkerStatsFile(const std::filesystem::path& path,
   WriteText(path, text);
 }
 
-void WriteQueueStatsFile(const std::filesystem::path& path,
-                         std::span<const QueueSampleRow> rows) {
+void WriteQueueStatsFile(const std::filesystem::path& path, std::span<const QueueSampleRow> rows) {
   std::string text =
       "elapsed_seconds\tfile_queue_depth\tdecompress_queue_depth\tline_index_queue_depth\t"
       "parse_queue_depth\tcompress_queue_depth\twriter_backlog_blocks\n";
@@ -139,7 +136,8 @@ void WriteControllerStatsFile(const std::filesystem::path& path,
     line.Add(row.elapsed_seconds);
     for (const std::uint64_t active : row.active) line.Add(active);
     AddDepths(line, row.depths);
-    for (const StageRatios& ratios : row.ratios) line.Add(ratios.busy).Add(ratios.empty).Add(ratios.full);
+    for (const StageRatios& ratios : row.ratios)
+      line.Add(ratios.busy).Add(ratios.empty).Add(ratios.full);
     line.Add(row.write_busy_ratio);
     for (const std::uint64_t delta : row.items_out_deltas) line.Add(delta);
     line.Add(std::string_view(row.action)).Add(std::string_view(row.reason)).AppendTo(text);

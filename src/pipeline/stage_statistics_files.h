@@ -32,10 +32,8 @@ struct WorkerStatsRow {
 // The four statistics files of a staged run: tab-separated, a header line, doubles with six
 // decimals. A file that cannot be opened is skipped without a word.
 void WriteStageStatsFile(const std::filesystem::path& path, std::span<const StageStatsRow> rows);
-void WriteWorkerStatsFile(const std::filesystem::path& path,
-                          std::span<const WorkerStatsRow> rows);
-void WriteQueueStatsFile(const std::filesystem::path& path,
-                         std::span<const QueueSampleRow> rows);
+void WriteWorkerStatsFile(const std::filesystem::path& path, std::span<const WorkerStatsRow> rows);
+void WriteQueueStatsFile(const std::filesystem::path& path, std::span<const QueueSampleRow> rows);
 void WriteControllerStatsFile(const std::filesystem::path& path,
                               std::span<const ControllerRow> rows);
 

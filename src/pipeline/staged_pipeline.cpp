@@ -55,9 +55,9 @@ StagedPipeline::StagedPipeline(const ConversionOptions& run_options,
       decompress_queues(MakeQueues<DecompressItem>(
           stage_plan.pool_sizes[kDecompress],
           std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kReader], 8))),
-      line_index_queues(MakeQueues<SlabItem>(
-          stage_plan.pool_sizes[kLineIndex],
-          std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kDecompress], 8))),
+      line_index_queues(
+          MakeQueues<SlabItem>(stage_plan.pool_sizes[kLineIndex],
+                               std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kDecompress], 8))),
       parse_queue(std::max<std::uint64_t>(4 * stage_plan.pool_sizes[kLineIndex], 16)),
       compress_queue(std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kCompress], 16)),
       ledger(files.size()),
