@@ -21,7 +21,7 @@ class DecompressWorker {
   bool Process(DecompressItem item, StageStep& step) {
     StageQueue<SlabItem>& target =
         *pipeline_.line_index_queues[item.file_index % pipeline_.line_index_queues.size()];
-    Output output{item.file_index, target, step};
+    Output output(item.file_index, target, step);
     const compression::TextSlabVisitor visitor = [&](compression::ZstdTextSlab&& slab) {
       return output.HandOn(std::move(slab));
     };
@@ -43,7 +43,11 @@ class DecompressWorker {
   }
 
  private:
+  // Hands the slabs of one item on to the file's line-index queue, counting them.
   struct Output {
+    Output(std::uint64_t file, StageQueue<SlabItem>& queue, StageStep& item_step)
+        : file_index(file), target(queue), step(item_step) {}
+
     std::uint64_t file_index;
     StageQueue<SlabItem>& target;
     StageStep& step;
