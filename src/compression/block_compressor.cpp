@@ -2,18 +2,15 @@
 
 #include <zstd.h>
 
-#include <memory>
 #include <string>
+
+#include "compression/zstd_context.h"
 
 namespace boardmill::compression {
 namespace {
 
-struct CompressionContextDeleter {
-  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
-};
-
 // Created on the thread's first block and freed when the thread exits; never shared.
-thread_local std::unique_ptr<ZSTD_CCtx, CompressionContextDeleter> thread_context;
+thread_local ZstdCompressionContext thread_context;
 
 ZSTD_CCtx* ThreadContext() {
   if (!thread_context) thread_context.reset(ZSTD_createCCtx());

@@ -1,5 +1,7 @@
 #include "compression/zstd_text_slab_decoder.h"
 
+#include <zstd.h>
+
 #include <utility>
 
 #include "util/stopwatch.h"
@@ -33,7 +35,7 @@ util::Result<ZstdSlabDecodeStats> ZstdTextSlabDecoder::Finish(const TextSlabVisi
   if (!started_ || frame_complete_) return ZstdSlabDecodeStats{};
   util::Result<ZstdSlabDecodeStats> flushed = Decode({}, visitor);
   if (flushed && !frame_complete_) {
-    return util::Fail("Zstd decompression ended before the frame was fully decoded.");
+    return util::Fail(kTruncatedFrameMessage);
   }
   return flushed;
 }

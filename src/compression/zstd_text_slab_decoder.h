@@ -1,13 +1,12 @@
 #pragma once
 
-#include <zstd.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
 
+#include "compression/zstd_context.h"
 #include "compression/zstd_text_slab.h"
 #include "util/result.h"
 
@@ -44,10 +43,6 @@ class ZstdTextSlabDecoder {
   util::Result<ZstdSlabDecodeStats> Finish(const TextSlabVisitor& visitor);
 
  private:
-  struct ContextDeleter {
-    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
-  };
-
   util::Result<void> CheckReady(const TextSlabVisitor& visitor) const;
   util::Result<ZstdSlabDecodeStats> Decode(std::span<const std::uint8_t> input,
                                            const TextSlabVisitor& visitor);
@@ -55,7 +50,7 @@ class ZstdTextSlabDecoder {
 
   std::uint64_t slab_size_;
   TextSlabBufferFactory buffer_factory_;
-  std::unique_ptr<ZSTD_DCtx, ContextDeleter> context_;
+  ZstdDecompressionContext context_;
   std::uint64_t next_sequence_ = 0;
   bool started_ = false;
   bool frame_complete_ = false;

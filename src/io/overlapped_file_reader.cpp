@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One wait covers at most this many reads, as it does for the overlapped API elsewhere.
+// Reads kept in flight at most: each holds a whole chunk in memory, and more of them would not
+// keep a device any busier.
 constexpr std::uint64_t kMaxSlots = 64;
 // A single read asks for at most this much, well below what one system call transfers;
 // larger chunks are filled by several reads in a row.
@@ -217,6 +218,8 @@ class OrderedChunkReader {
   const fs::path& path_;
   const std::uint64_t file_size_;
   const std::uint64_t chunk_size_;
+  // Behind a pointer so that the buffers can be given up for good when the system cannot
+  // confirm that their reads have ended.
   std::unique_ptr<std::vector<ReadSlot>> slots_;
   AsyncReadEngine& engine_;
   AsyncFileReadStats& stats_;
