@@ -49,6 +49,7 @@ util::Result<std::uint64_t> RejectLogger::Append(const std::filesystem::path& in
   if (!is_open_) return util::Fail("Reject log is not open.");
 
   row_.clear();
+  // On this platform the native form is the narrow text, and using it avoids a copy.
   AppendSanitizedField(row_, input_path.native());
   row_ += '\t';
   AppendDecimal(row_, line_number);

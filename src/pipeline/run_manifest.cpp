@@ -41,6 +41,7 @@ class RecordText {
     return *this;
   }
 
+  // Ends the record with its newline; the builder is spent afterwards.
   std::string Line() {
     text_ += '\n';
     return std::move(text_);
