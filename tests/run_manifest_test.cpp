@@ -254,7 +254,7 @@ TEST(RunManifestTest, ReportsFileSystemFailures) {
 TEST(RunManifestTest, FailedFinishKeepsTheManifestOpenAndLaterRecordsFail) {
   RunManifest manifest("/dev/full");
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());
-  ASSERT_TRUE(manifest.AppendFileRecord(SampleFile(1, "x")).ok());  // still in the buffer
+  ASSERT_TRUE(manifest.AppendTuningDecision(TuningDecision{}).ok());  // still in the buffer
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(),
             "Failed to flush manifest: /dev/full");
   EXPECT_EQ(manifest.AppendFileRecord(SampleFile(2, "x")).error(),
@@ -350,6 +350,19 @@ TEST(LoadCompletedFilesTest, ReadsOnlyCompletedFileRecordsAndLaterRecordsWin) {
   const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path);
   ASSERT_TRUE(indices.ok()) << indices.error();
   EXPECT_EQ(*indices, (std::set<std::uint64_t>{3, 12, 18446744073709551615u}));
+}
+
+TEST(LoadCompletedFilesTest, IgnoresARecordTornByAKilledRun) {
+  TempDir dir;
+  const fs::path path = dir / "run-manifest.tsv";
+  // The last record lost its tail: its index may be cut short (13 read as 1), so it must not
+  // count, while complete records before it still do.
+  WriteFile(path,
+            "file\tcompleted\t2021-03-01T17:05:10Z\t4\t/in/a.fen.zst\t1\n"
+            "file\tcompleted\t2021-03-01T17:05:11Z\t1");
+  const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path);
+  ASSERT_TRUE(indices.ok()) << indices.error();
+  EXPECT_EQ(*indices, (std::set<std::uint64_t>{4}));
 }
 
 TEST(LoadCompletedFilesTest, RefusesAnIndexThatIsNotADecimalNumber) {

@@ -112,7 +112,10 @@ ProgramRun RunShell(const std::string& command) {
 
 ProgramRun RunBoardmill(const std::vector<std::string>& arguments) {
   std::string command = QuoteForShell(BOARDMILL_BINARY);
-  for (const std::string& argument : arguments) command += " " + QuoteForShell(argument);
+  for (const std::string& argument : arguments) {
+    command += ' ';
+    command += QuoteForShell(argument);
+  }
   return RunShell(command);
 }
 

@@ -61,8 +61,9 @@ util::Result<FastEncodeResult> EncodeFastPosition(const FastPosition& position) 
   if (position.halfmove_clock > kMaxPackedHalfmoveClock) return util::Fail(kRule50CapacityMessage);
   const FenState state{position.side_to_move, position.castling_rights, position.en_passant_square,
                        position.halfmove_clock, position.fullmove_number};
-  util::Result<PackedSfen> record = WritePackedSfenRecord(
-      position.board, state, position.white_king_square, position.black_king_square);
+  util::Result<PackedSfen> record =
+      WritePackedSfenRecord(position.board, position.occupancy, state, position.white_king_square,
+                            position.black_king_square);
   if (!record) return std::move(record).TakeError();
   return FastEncodeResult{*record, position.occupancy, position.occupancy >> kRoutingShift};
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "chess/packed_sfen.h"
 
@@ -29,11 +31,16 @@ class PackedSfenBitWriter {
   unsigned bits_used() const { return cursor_; }
   bool Fits() const { return cursor_ <= kPackedSfenBits; }
 
-  // The first 256 bits as a record (bytes in little-endian order of the words).
+  // The first 256 bits as a record (bytes in little-endian order of the words). On a
+  // little-endian machine that is the words' own memory, copied in one go.
   PackedSfen Record() const {
     PackedSfen record;
-    for (unsigned i = 0; i < kPackedSfenSize; ++i) {
-      record.bytes[i] = static_cast<std::uint8_t>(words_[i / 8] >> (8 * (i % 8)));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(record.bytes.data(), words_.data(), kPackedSfenSize);
+    } else {
+      for (unsigned i = 0; i < kPackedSfenSize; ++i) {
+        record.bytes[i] = static_cast<std::uint8_t>(words_[i / 8] >> (8 * (i % 8)));
+      }
     }
     return record;
   }

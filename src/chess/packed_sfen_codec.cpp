@@ -1,5 +1,6 @@
 #include "chess/packed_sfen_codec.h"
 
+#include <bit>
 #include <optional>
 
 #include "chess/packed_sfen_bits.h"
@@ -57,20 +58,32 @@ util::Error OverrunError() {
 }  // namespace
 
 util::Result<PackedSfen> WritePackedSfenRecord(const std::array<Piece, kSquareCount>& board,
-                                               const FenState& state, int white_king_square,
-                                               int black_king_square) {
+                                               std::uint64_t occupancy, const FenState& state,
+                                               int white_king_square, int black_king_square) {
   PackedSfenBitWriter writer;
   writer.Write(state.side_to_move != 0 ? 1 : 0, 1);
   writer.Write(static_cast<std::uint32_t>(white_king_square), 6);
   writer.Write(static_cast<std::uint32_t>(black_king_square), 6);
-  for (const std::uint8_t square : kFenOrder) {
-    const HuffmanCode code = kSquareCodes[board[square]];
+  // Only occupied squares are visited: an empty square's code is a single 0 bit, which the
+  // zeroed record already holds, so a run of empty squares is a skip.
+  std::uint64_t unvisited = occupancy;
+  int fen_index = 0;
+  while (unvisited != 0) {
+    const int empty_run = std::countl_zero(unvisited);
+    writer.Skip(static_cast<unsigned>(empty_run));
+    fen_index += empty_run;
+    const HuffmanCode code = kSquareCodes[board[kFenOrder[fen_index]]];
     writer.Write(code.value, code.width);
+    ++fen_index;
+    unvisited = (unvisited << empty_run) << 1;  // two shifts: one of 64 would be undefined
   }
+  writer.Skip(static_cast<unsigned>(kSquareCount - fen_index));
   writer.Write(state.castling_rights & 0x0F, 4);
   if (state.en_passant_square != kNoSquare) {
     writer.Write(1, 1);
-    writer.Write(static_cast<std::uint32_t>(state.en_passant_square), 6);
+    // Six bits of the square, like every other field masked to its width: a Position may carry
+    // any int here, and wider bits would spill into the clocks that follow.
+    writer.Write(static_cast<std::uint32_t>(state.en_passant_square) & 0x3F, 6);
   } else {
     writer.Write(0, 1);
   }
@@ -94,7 +107,8 @@ util::Result<PackedSfen> EncodePackedSfen(const Position& position) {
   const FenState state{position.side_to_move(), position.castling_rights(),
                        position.en_passant_square(), position.halfmove_clock(),
                        position.fullmove_number()};
-  return WritePackedSfenRecord(position.board(), state, position.KingSquare(Color::kWhite),
+  return WritePackedSfenRecord(position.board(), position.Occupancy(), state,
+                               position.KingSquare(Color::kWhite),
                                position.KingSquare(Color::kBlack));
 }
 

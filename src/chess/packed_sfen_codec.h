@@ -20,11 +20,11 @@ util::Result<PackedSfen> EncodePackedSfen(const Position& position);
 
 util::Result<Position> DecodePackedSfen(const PackedSfen& record);
 
-// Writes the record of a board whose king squares are already known. Both encoding routes end
-// here, so they agree bit for bit and share the capacity message. The halfmove clock must
-// already be known to be at most 127.
+// Writes the record of a board whose king squares and occupancy word (as Position::Occupancy()
+// computes it) are already known. Both encoding routes end here, so they agree bit for bit and
+// share the capacity message. The halfmove clock must already be known to be at most 127.
 util::Result<PackedSfen> WritePackedSfenRecord(const std::array<Piece, kSquareCount>& board,
-                                               const FenState& state, int white_king_square,
-                                               int black_king_square);
+                                               std::uint64_t occupancy, const FenState& state,
+                                               int white_king_square, int black_king_square);
 
 }  // namespace boardmill::chess

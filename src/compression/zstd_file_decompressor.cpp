@@ -1,8 +1,9 @@
 #include "compression/zstd_file_decompressor.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <system_error>
 
 #include "compression/zstd_context.h"
 
@@ -11,17 +12,28 @@ namespace boardmill::compression {
 namespace {
 
 constexpr std::size_t kOutputBufferSize = 1 << 20;
-constexpr int kStallLimit = 4096;
+constexpr std::size_t kReadChunkSize = 1 << 20;
 // A frame header may announce any size; trust it for pre-sizing only up to this much, so that a
 // damaged or hostile header cannot make the reader ask for absurd amounts of memory up front.
 constexpr unsigned long long kMaxTrustedContentSize = 256ULL << 20;
 
+// Read with the C library: a file stream's buffer throws when a read fails (for example on a
+// directory), and expected failures must come back as results.
 util::Result<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
+  const auto close = [](std::FILE* file) { std::fclose(file); };
+  const std::unique_ptr<std::FILE, decltype(close)> file(std::fopen(path.c_str(), "rb"), close);
   if (!file) return util::Fail("Failed to open input file: " + path.string());
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                  std::istreambuf_iterator<char>());
-  if (file.bad()) return util::Fail("Failed while reading input file: " + path.string());
+  std::vector<std::uint8_t> bytes;
+  std::error_code unknown_size;
+  const std::uintmax_t size = std::filesystem::file_size(path, unknown_size);
+  if (!unknown_size) bytes.reserve(size);
+  std::vector<std::uint8_t> chunk(kReadChunkSize);
+  while (const std::size_t read = std::fread(chunk.data(), 1, chunk.size(), file.get())) {
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(read));
+  }
+  if (std::ferror(file.get())) {
+    return util::Fail("Failed while reading input file: " + path.string());
+  }
   return bytes;
 }
 
@@ -43,7 +55,6 @@ util::Result<std::vector<std::uint8_t>> DecompressZstdFile(const std::filesystem
   if (!context) return util::Fail("Failed to create a Zstd decompression context.");
   std::vector<std::uint8_t> buffer(kOutputBufferSize);
   ZSTD_inBuffer in{compressed->data(), compressed->size(), 0};
-  int stalls = 0;
   for (;;) {
     ZSTD_outBuffer out{buffer.data(), buffer.size(), 0};
     const std::size_t input_before = in.pos;
@@ -53,9 +64,11 @@ util::Result<std::vector<std::uint8_t>> DecompressZstdFile(const std::filesystem
     }
     content.insert(content.end(), buffer.data(), buffer.data() + out.pos);
     if (in.pos == in.size && status == 0) return content;
+    // Every call gets the whole output buffer, so a call that neither consumes nor produces
+    // anything has run out of input inside a frame. Waiting for more stalls is pointless: the
+    // library itself fails with a "no progress" error after a handful of them.
     const bool progressed = in.pos != input_before || out.pos != 0;
-    stalls = progressed ? 0 : stalls + 1;
-    if (stalls >= kStallLimit) return util::Fail(kTruncatedFrameMessage);
+    if (!progressed) return util::Fail(kTruncatedFrameMessage);
   }
 }
 

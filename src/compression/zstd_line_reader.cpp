@@ -130,13 +130,17 @@ util::Result<ZstdLineReadSummary> VisitZstdLineBatches(std::filesystem::path pat
     bool output_full = false;
     while (in.pos < in.size || output_full) {
       ZSTD_outBuffer out{output.get(), kBufferSize, 0};
+      const std::size_t input_before = in.pos;
       util::Stopwatch decompress_clock;
       const std::size_t status = ZSTD_decompressStream(context.get(), &out, &in);
       summary.decompress_seconds += decompress_clock.ElapsedSeconds();
       if (ZSTD_isError(status)) {
         return util::Fail(std::string("Zstd decompression failed: ") + ZSTD_getErrorName(status));
       }
-      frame_complete = status == 0;
+      // A draining call after a frame ended exactly on a full buffer finds nothing to do, and
+      // the library then answers with the size of a next frame's header; only a call that did
+      // something tells whether the frame is complete.
+      if (in.pos != input_before || out.pos != 0) frame_complete = status == 0;
       output_full = out.pos == out.size;
       summary.decompressed_bytes += out.pos;
       util::Result<bool> more = batcher.SplitChunk(output.get(), out.pos);

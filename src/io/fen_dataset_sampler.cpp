@@ -34,6 +34,12 @@ std::span<const std::uint8_t> AsBytes(const std::string& text) {
 
 util::Result<SampledFile> SampleFile(const fs::path& input, const fs::path& output,
                                      const FenDatasetSamplerSettings& settings) {
+  // Opening the sample truncates it: were it the input itself (output directory = input
+  // directory, or a link), the input would be lost and an empty sample reported as a success.
+  std::error_code not_comparable;
+  if (fs::equivalent(input, output, not_comparable)) {
+    return util::Fail("Sample output would overwrite its input file: " + output.string());
+  }
   compression::ZstdStreamWriter stream(output, settings.compression_level);
   util::Result<std::uint64_t> opened = stream.Open();
   if (!opened) return std::move(opened).TakeError();

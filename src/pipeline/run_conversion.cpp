@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "pipeline/compression_level.h"
+#include "pipeline/parallel_conversion_runner.h"
 #include "pipeline/sequential_runner.h"
 #include "pipeline/staged_pipeline_runner.h"
 
@@ -39,13 +40,8 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);
   if (mode == ExecutionMode::kStaged) return StagedPipelineRunner(std::move(resolved)).Run();
-
-  // The parallel and staged runners are not built yet; until they are, their runs are carried
-  // out on one thread and reported under the mode that was resolved.
-  resolved.execution_mode = mode == ExecutionMode::kStaged ? mode : ExecutionMode::kParallel;
-  util::Result<ConversionSummary> summary = RunSequential(resolved);
-  if (summary) summary->execution_mode = resolved.execution_mode;
-  return summary;
+  resolved.execution_mode = ExecutionMode::kParallel;
+  return ParallelConversionRunner(resolved).Run();
 }
 
 }  // namespace boardmill::pipeline

@@ -217,7 +217,14 @@ util::Result<void> RunManifest::WriteRecord(const std::string& record,
 util::Result<void> RunManifest::AppendFileRecord(const FileProcessingSummary& summary) {
   const std::lock_guard lock(mutex_);
   if (!is_open_) return util::Fail("Manifest is not open.");
-  return WriteRecord(FileRecord(summary), "Failed to append file record to manifest: ");
+  util::Result<void> written =
+      WriteRecord(FileRecord(summary), "Failed to append file record to manifest: ");
+  if (!written) return written;
+  // A completed-file record is what lets a killed run resume without converting the file
+  // again, so it goes to the operating system at once instead of waiting in the buffer.
+  stream_.flush();
+  if (!stream_) return util::Fail("Failed to append file record to manifest: " + path_.string());
+  return {};
 }
 
 util::Result<void> RunManifest::AppendTuningDecision(const TuningDecision& decision) {
@@ -249,6 +256,9 @@ util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(
   std::uint64_t line_number = 0;
   for (std::string line; std::getline(in, line);) {
     ++line_number;
+    // A last line without its newline is a record torn by a killed run: it may end inside the
+    // index field, so it is not trusted.
+    if (in.eof()) break;
     if (!line.starts_with(kCompletedFilePrefix)) continue;
     // Field 3 is the file index, field 4 the input path.
     const std::optional<std::string_view> index_field = FieldAt(line, 3);

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace boardmill {
+namespace {
+
+using testing::ProgramRun;
+using testing::RunBoardmill;
+
+constexpr char kUsage[] =
+    "Boardmill\n"
+    "Usage:\n"
+    "  boardmill roundtrip-fen \"<fen>\"\n"
+    "  boardmill encode-fen \"<fen>\"\n"
+    "  boardmill scan <directory>\n"
+    "  boardmill sample-fens <input_dir> <output_dir> --max-lines-per-file N [--max-files N]\n"
+    "                       [--compression-level N] [--line-batch-size N] [--manifest PATH]\n"
+    "  boardmill convert <input_dir> <output_dir> [--shards N] [--compression-level N] "
+    "[--records-per-flush N] [--max-files N] [--max-lines-per-file N]\n"
+    "                     [--max-threads N] [--reader-workers N] [--decompress-workers N] "
+    "[--line-index-workers N] [--parse-workers N]\n"
+    "                     [--compress-workers N] [--line-batch-size N] [--parse-batch-size N] "
+    "[--initial-workers N]\n"
+    "                     [--min-workers N] [--merge-threads N] [--memory-ceiling-mib N]\n"
+    "                     [--scratch-dir PATH] [--manifest PATH] [--reject-log PATH]\n"
+    "                     [--min-free-space-gib N] [--verify-output] [--resume] "
+    "[--keep-scratch]\n"
+    "                     [--no-fast-encoder] [--autotune] [--no-autotune] [--sequential] "
+    "[--parallel] [--staged]\n"
+    "  boardmill verify-shards <output_dir> [--shards N]\n";
+
+void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
+               const std::string& err) {
+  EXPECT_EQ(run.exit_code, exit_code);
+  EXPECT_EQ(run.out, out);
+  EXPECT_EQ(run.err, err);
+}
+
+TEST(UsageTest, IsFifteenLines) {
+  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 15);
+}
+
+class UsageRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(UsageRunTest, PrintsTheUsageAndFails) { ExpectRun(RunBoardmill(GetParam()), 1, kUsage, ""); }
+
+INSTANTIATE_TEST_SUITE_P(
+    RefusedCommandLines, UsageRunTest,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"help"},
+                      std::vector<std::string>{"Convert"}, std::vector<std::string>{"SCAN", "."},
+                      std::vector<std::string>{""}, std::vector<std::string>{"encode-fen"},
+                      std::vector<std::string>{"roundtrip-fen"}, std::vector<std::string>{"scan"},
+                      std::vector<std::string>{"encode-fen "}));
+
+struct CommandCase {
+  std::vector<std::string> arguments;
+  int exit_code;
+  const char* out;
+  const char* err;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* out) {
+  for (const std::string& argument : c.arguments) *out << '"' << argument << "\" ";
+}
+
+class CodecCommandTest : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(CodecCommandTest, PrintsExactly) {
+  ExpectRun(RunBoardmill(GetParam().arguments), GetParam().exit_code, GetParam().out,
+            GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EncodeFen, CodecCommandTest,
+    ::testing::Values(
+        CommandCase{{"encode-fen", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"},
+                    0,
+                    "08fece9aebbc31c618638c000000002184104208679454c67940000000000000\n",
+                    ""},
+        CommandCase{{"encode-fen", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
+                    0,
+                    "09fece9aebbc31c618638c000010001042084208679454c6f914100000000000\n",
+                    ""},
+        // Arguments after the FEN are ignored; a board alone takes the defaults.
+        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/K6k", "--shards", "3"},
+                    0,
+                    "8003000000000000000040000000000000000000000000000000000000000000\n",
+                    ""},
+        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/K6k b - - 100 300"},
+                    0,
+                    "81030000000000000000244b4000000000000000000000000000000000000000\n",
+                    ""},
+        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/8 w - - 0 1"},
+                    1,
+                    "",
+                    "FEN must contain exactly one white king and one black king.\n"},
+        CommandCase{{"encode-fen", ""}, 1, "", "FEN is missing the board field.\n"},
+        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/K6k w - - 128 1"},
+                    1,
+                    "",
+                    "Rule-50 counter exceeds PackedSfen capacity.\n"},
+        CommandCase{{"encode-fen",
+                     "qqqqqqqq/qqqqqqqq/qqqqqqqq/qqqqkqqq/QQQQKQQQ/QQQQQQQQ/"
+                     "QQQQQQQQ/QQQQQQQQ"},
+                    1,
+                    "",
+                    "Position has too many pieces to fit in a PackedSfen record.\n"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    RoundtripFen, CodecCommandTest,
+    ::testing::Values(
+        CommandCase{{"roundtrip-fen", "8/8/8/8/8/8/8/K6k"}, 0, "8/8/8/8/8/8/8/K6k w - - 0 1\n", ""},
+        CommandCase{{"roundtrip-fen", "  4k3/8/8/8/8/8/8/4K3   b qkQK e3 007 0012 x y", "extra"},
+                    0,
+                    "4k3/8/8/8/8/8/8/4K3 b KQkq e3 7 12\n",
+                    ""},
+        CommandCase{
+            {"roundtrip-fen", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
+            0,
+            "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1\n",
+            ""},
+        CommandCase{{"roundtrip-fen", "8/8/8/8/8/8/8/K6k w - e4"},
+                    1,
+                    "",
+                    "En passant square must be on rank 3 or 6.\n"},
+        CommandCase{{"roundtrip-fen", "8/8/8/8/8/8/8/K6k w - - 0 0"},
+                    1,
+                    "",
+                    "Fullmove number is invalid.\n"}));
+
+}  // namespace
+}  // namespace boardmill

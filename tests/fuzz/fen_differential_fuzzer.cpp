@@ -1,0 +1,15 @@
+// Arbitrary bytes as one FEN line: both encoding routes must agree and accepted positions must
+// round-trip through their records.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz/codec_properties.h"
+#include "fuzz/fuzz_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  boardmill::testing::AbortOnFault(boardmill::testing::CheckFenRoutesAgree(text));
+  return 0;
+}

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/input_discovery.h"
+#include "test_support.h"
+
+namespace boardmill {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProgramRun;
+using testing::RunBoardmill;
+using testing::RunShell;
+using testing::TempDir;
+using testing::WriteFile;
+
+void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
+               const std::string& err) {
+  EXPECT_EQ(run.exit_code, exit_code);
+  EXPECT_EQ(run.out, out);
+  EXPECT_EQ(run.err, err);
+}
+
+TEST(ScanTest, EmptyDirectoryListsNothing) {
+  TempDir dir;
+  ExpectRun(RunBoardmill({"scan", dir.path().string()}), 0, "Found 0 .fen.zst files\n", "");
+}
+
+TEST(ScanTest, CountsOnlyRegularFilesEndingInTheExactSuffix) {
+  TempDir dir;
+  const std::string root = dir.path().string();
+  for (const char* name : {"a.fen.zst", ".fen.zst", "a.FEN.ZST", "a.fen.zst.tmp", "a.fen",
+                           "afen.zst", "a.fen.zs", "sub/x.fen.zst"}) {
+    WriteFile(dir / name, "x");
+  }
+  fs::create_directory(dir / "d.fen.zst");
+  // A link to a regular file counts; a broken link does not.
+  fs::create_symlink(dir / "a.fen", dir / "link.fen.zst");
+  fs::create_symlink(dir / "missing", dir / "broken.fen.zst");
+  fs::create_directory_symlink(dir / "sub", dir / "dirlink.fen.zst");
+
+  ExpectRun(RunBoardmill({"scan", root}), 0,
+            "Found 3 .fen.zst files\n" + root + "/.fen.zst\n" + root + "/a.fen.zst\n" + root +
+                "/link.fen.zst\n",
+            "");
+}
+
+TEST(ScanTest, SortsByNameBytes) {
+  TempDir dir;
+  const std::string root = dir.path().string();
+  for (const char* name : {"b.fen.zst", "a.fen.zst", "10.fen.zst", "9.fen.zst", "B.fen.zst"}) {
+    WriteFile(dir / name, std::string(name[0] == 'b' ? 1000 : 10, 'x'));
+  }
+  ExpectRun(RunBoardmill({"scan", root}), 0,
+            "Found 5 .fen.zst files\n" + root + "/10.fen.zst\n" + root + "/9.fen.zst\n" + root +
+                "/B.fen.zst\n" + root + "/a.fen.zst\n" + root + "/b.fen.zst\n",
+            "");
+}
+
+TEST(ScanTest, JoinsNamesToTheDirectoryAsGiven) {
+  TempDir dir;
+  WriteFile(dir / "in" / "a.fen.zst", "x");
+  const ProgramRun run =
+      RunShell("cd '" + dir.path().string() +
+               "' && '" BOARDMILL_BINARY "' scan in/ && '" BOARDMILL_BINARY "' scan ./in");
+  ExpectRun(run, 0,
+            "Found 1 .fen.zst files\nin/a.fen.zst\nFound 1 .fen.zst files\n./in/a.fen.zst\n", "");
+}
+
+TEST(ScanTest, RefusesARegularFile) {
+  TempDir dir;
+  const fs::path file = dir / "a.fen.zst";
+  WriteFile(file, "x");
+  ExpectRun(RunBoardmill({"scan", file.string()}), 1, "",
+            "Input path is not a directory: " + file.string() + "\n");
+}
+
+TEST(ScanTest, RefusesAMissingDirectory) {
+  TempDir dir;
+  const fs::path missing = dir / "nothing-here";
+  ExpectRun(RunBoardmill({"scan", missing.string()}), 1, "",
+            "Input directory does not exist: " + missing.string() + "\n");
+  ExpectRun(RunBoardmill({"scan", ""}), 1, "", "Input directory does not exist: \n");
+}
+
+TEST(ScanTest, IgnoresArgumentsAfterTheDirectory) {
+  TempDir dir;
+  ExpectRun(RunBoardmill({"scan", dir.path().string(), "--max-files", "1"}), 0,
+            "Found 0 .fen.zst files\n", "");
+}
+
+TEST(ListInputFilesTest, TakesTheSuffixAsAParameter) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "x");
+  WriteFile(dir / "b.fen.zst", "x");
+  const util::Result<std::vector<fs::path>> files = app::ListInputFiles(dir.path(), ".txt");
+  ASSERT_TRUE(files.ok()) << files.error();
+  EXPECT_EQ(*files, std::vector<fs::path>{dir / "a.txt"});
+}
+
+TEST(KeepFirstFilesTest, KeepsTheFirstEntriesAndZeroMeansAll) {
+  const std::vector<fs::path> all = {"a", "b", "c"};
+  for (const auto& [limit, kept] :
+       std::vector<std::pair<std::uint64_t, std::size_t>>{{0, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}}) {
+    std::vector<fs::path> files = all;
+    app::KeepFirstFiles(files, limit);
+    EXPECT_EQ(files, std::vector<fs::path>(all.begin(), all.begin() + kept)) << limit;
+  }
+}
+
+}  // namespace
+}  // namespace boardmill
