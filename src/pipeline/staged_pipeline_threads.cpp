@@ -15,17 +15,19 @@ namespace boardmill::pipeline {
 namespace {
 
 // Starts threads for one run; a thread the system refuses fails the run instead of throwing,
-// and the threads already started then stop and are joined as usual.
+// and no further thread is started. A failure reported by a running thread does not stop the
+// starting: the late threads see the stop flag at once and finish like the others.
 class RunThreads {
  public:
   explicit RunThreads(StagedPipeline& pipeline) : pipeline_(pipeline) {}
 
   bool Start(std::vector<std::thread>& group, std::function<void()> body) {
-    if (pipeline_.Stopped()) return false;
+    if (refused_) return false;
     try {
       group.emplace_back(std::move(body));
       return true;
     } catch (const std::system_error& error) {
+      refused_ = true;
       pipeline_.ReportFailure(std::string("Failed to start a pipeline thread: ") + error.what());
       return false;
     }
@@ -45,6 +47,7 @@ class RunThreads {
 
  private:
   StagedPipeline& pipeline_;
+  bool refused_ = false;
 };
 
 // The controller row of a run without --autotune, taken while the threads start.
