@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pipeline/run_conversion.h"
@@ -24,6 +25,15 @@ using testing::ReadZstdFile;
 using testing::TempDir;
 using testing::WriteFile;
 using testing::WriteZstdFile;
+
+// prefix + number + suffix, built by appending (GCC 12 misreads `"literal" + std::to_string(n)`
+// at -O3 as an overlapping copy).
+std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix) {
+  std::string name(prefix);
+  name += std::to_string(number);
+  name += suffix;
+  return name;
+}
 
 // A valid FEN whose eighth rank is occupied by the bits of `rank8` (a8 = 0x80), so it routes by
 // that byte, and whose move counters depend on `serial`, so every line encodes differently.
@@ -53,7 +63,7 @@ std::string TestText(std::uint64_t first, std::uint64_t count) {
   std::string text;
   for (std::uint64_t serial = first; serial < first + count; ++serial) {
     if (serial % 41 == 7) {
-      text += "not a position " + std::to_string(serial) + "\tx\n";
+      text += NumberedName("not a position ", serial, "\tx\n");
       continue;
     }
     if (serial % 53 == 3) text += "\n\r\n";
@@ -70,7 +80,7 @@ const std::vector<std::uint64_t> kFileLines = {900, 0, 1700, 37, 1300, 450};
 void WriteInputs(const fs::path& directory, const std::vector<std::uint64_t>& lines) {
   std::uint64_t serial = 0;
   for (std::size_t index = 0; index < lines.size(); ++index) {
-    WriteZstdFile(directory / ("part-" + std::to_string(index) + ".fen.zst"),
+    WriteZstdFile(directory / NumberedName("part-", index, ".fen.zst"),
                   TestText(serial, lines[index]));
     serial += lines[index];
   }
@@ -120,8 +130,8 @@ class StagedRunnerTest : public ::testing::Test {
   static const std::vector<std::string>& SequentialShards(std::uint64_t shards) {
     auto found = expected_.find(shards);
     if (found != expected_.end()) return found->second;
-    ConversionOptions options = StagedOptions(
-        InputDirectory(), inputs_->path() / ("seq-" + std::to_string(shards)), shards);
+    ConversionOptions options =
+        StagedOptions(InputDirectory(), inputs_->path() / NumberedName("seq-", shards, ""), shards);
     options.execution_mode = ExecutionMode::kSequential;
     options.line_batch_size = 4096;
     util::Result<ConversionSummary> summary = RunSequential(options);
@@ -192,7 +202,7 @@ TEST_F(StagedRunnerTest, ShardsMatchSequentialModeAcrossThreadCountsBatchSizesAn
   for (const StagedCase& c : cases) {
     SCOPED_TRACE(c.name);
     ConversionOptions options =
-        StagedOptions(InputDirectory(), Output("out-" + std::to_string(index++)), c.shards);
+        StagedOptions(InputDirectory(), Output(NumberedName("out-", index++, "")), c.shards);
     options.max_threads = c.max_threads;
     options.reader_workers = c.workers;
     options.decompress_workers = c.workers;
@@ -227,12 +237,12 @@ TEST_F(StagedRunnerTest, MaxFilesAndMaxLinesPerFileCutTheInputLikeTheSequentialM
   for (const std::uint64_t parse_batch : {std::uint64_t{5}, std::uint64_t{1000}}) {
     SCOPED_TRACE(parse_batch);
     ConversionOptions staged =
-        StagedOptions(InputDirectory(), Output("staged-" + std::to_string(parse_batch)), 8);
+        StagedOptions(InputDirectory(), Output(NumberedName("staged-", parse_batch, "")), 8);
     staged.max_input_files = 4;
     staged.max_lines_per_file = 333;
     staged.parse_batch_size = parse_batch;
     ConversionOptions sequential = staged;
-    sequential.output_directory = Output("seq-" + std::to_string(parse_batch));
+    sequential.output_directory = Output(NumberedName("seq-", parse_batch, ""));
     sequential.execution_mode = ExecutionMode::kSequential;
     sequential.line_batch_size = 100;
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/input_discovery.h"
@@ -25,6 +26,15 @@ constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
 constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
 constexpr std::size_t kParse = StageIndex(PipelineStage::kParse);
 constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
+
+// prefix + number + suffix, built by appending (GCC 12 misreads `"literal" + std::to_string(n)`
+// at -O3 as an overlapping copy).
+std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix) {
+  std::string name(prefix);
+  name += std::to_string(number);
+  name += suffix;
+  return name;
+}
 
 std::string FileText(int file, int lines) {
   static const char* kFens[] = {
@@ -47,7 +57,7 @@ class HandBuiltPipeline {
   HandBuiltPipeline(const fs::path& root, int files, int lines_per_file, const StagePlan& plan)
       : rejects_(root / "out/rejects.tsv") {
     for (int file = 0; file < files; ++file) {
-      WriteZstdFile(root / "in" / ("f" + std::to_string(file) + ".fen.zst"),
+      WriteZstdFile(root / "in" / NumberedName("f", file, ".fen.zst"),
                     FileText(file, lines_per_file));
     }
     options_.input_directory = root / "in";
