@@ -97,7 +97,6 @@ void RunParseThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
       stats,
       [&] { return pipeline.parse_queue.IsClosed() && pipeline.parse_queue.queue.Size() == 0; },
       [&](ParseItemHandle item, StageStep& step) { return worker.Process(item, step); });
-  pipeline.live_parsers.fetch_sub(1);
   stats.SetState(WorkerState::kFinished);
 }
 
