@@ -5,6 +5,7 @@
 #include "pipeline/compression_level.h"
 #include "pipeline/parallel_conversion_runner.h"
 #include "pipeline/sequential_runner.h"
+#include "pipeline/staged_pipeline_runner.h"
 
 namespace boardmill::pipeline {
 
@@ -38,14 +39,7 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
   ConversionOptions resolved = options;
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);
-  if (mode == ExecutionMode::kStaged) {
-    // The staged runner is not built yet; until it is, staged runs are carried out on one
-    // thread and reported as staged.
-    resolved.execution_mode = mode;
-    util::Result<ConversionSummary> summary = RunSequential(resolved);
-    if (summary) summary->execution_mode = mode;
-    return summary;
-  }
+  if (mode == ExecutionMode::kStaged) return StagedPipelineRunner(std::move(resolved)).Run();
   resolved.execution_mode = ExecutionMode::kParallel;
   return ParallelConversionRunner(resolved).Run();
 }
