@@ -20,6 +20,26 @@ void RunSummaryFile::Add(std::string_view key, double value) {
 
 void RunSummaryFile::Add(std::string_view key, std::string_view text) { AddLine(key, text); }
 
+void RunSummaryFile::AddLineCounts(const ConversionSummary& summary) {
+  Add("visited_lines", summary.visited_lines);
+  Add("encoded_positions", summary.encoded_positions);
+  Add("invalid_positions", summary.invalid_positions);
+}
+
+void RunSummaryFile::AddVolumesAndTimes(const ConversionSummary& summary) {
+  Add("compressed_input_bytes", summary.compressed_input_bytes);
+  Add("decompressed_input_bytes", summary.decompressed_input_bytes);
+  Add("raw_output_bytes", summary.raw_output_bytes);
+  Add("compressed_output_bytes", summary.compressed_output_bytes);
+  Add("elapsed_seconds", summary.elapsed_seconds);
+  Add("read_seconds", summary.read_seconds);
+  Add("decompress_seconds", summary.decompress_seconds);
+  Add("split_seconds", summary.split_seconds);
+  Add("encode_seconds", summary.encode_seconds);
+  Add("compress_seconds", summary.compress_seconds);
+  Add("write_seconds", summary.write_seconds);
+}
+
 void RunSummaryFile::AddEffectiveRate(const ConversionSummary& summary) {
   if (summary.elapsed_seconds > 0) {
     Add("effective_fens_per_second",

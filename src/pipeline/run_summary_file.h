@@ -22,6 +22,11 @@ class RunSummaryFile {
   void Add(std::string_view key, double value);
   void Add(std::string_view key, std::string_view text);
   void Add(std::string_view key, const std::filesystem::path& path) { AddLine(key, path.string()); }
+  // visited_lines, encoded_positions and invalid_positions.
+  void AddLineCounts(const ConversionSummary& summary);
+  // The byte totals and timings every mode reports in this order: compressed_input_bytes through
+  // compressed_output_bytes, then elapsed_seconds through write_seconds.
+  void AddVolumesAndTimes(const ConversionSummary& summary);
   // effective_fens_per_second, present only when the run took measurable time.
   void AddEffectiveRate(const ConversionSummary& summary);
 

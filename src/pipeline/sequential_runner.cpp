@@ -158,20 +158,8 @@ void WriteSequentialRunSummary(const ConversionOptions& options, const Conversio
   file.Add("max_lines_per_file", options.max_lines_per_file);
   file.Add("input_file_count", summary.input_file_count);
   file.Add("output_file_count", summary.output_file_count);
-  file.Add("visited_lines", summary.visited_lines);
-  file.Add("encoded_positions", summary.encoded_positions);
-  file.Add("invalid_positions", summary.invalid_positions);
-  file.Add("compressed_input_bytes", summary.compressed_input_bytes);
-  file.Add("decompressed_input_bytes", summary.decompressed_input_bytes);
-  file.Add("raw_output_bytes", summary.raw_output_bytes);
-  file.Add("compressed_output_bytes", summary.compressed_output_bytes);
-  file.Add("elapsed_seconds", summary.elapsed_seconds);
-  file.Add("read_seconds", summary.read_seconds);
-  file.Add("decompress_seconds", summary.decompress_seconds);
-  file.Add("split_seconds", summary.split_seconds);
-  file.Add("encode_seconds", summary.encode_seconds);
-  file.Add("compress_seconds", summary.compress_seconds);
-  file.Add("write_seconds", summary.write_seconds);
+  file.AddLineCounts(summary);
+  file.AddVolumesAndTimes(summary);
   file.AddEffectiveRate(summary);
   file.WriteInto(options.output_directory);
 }
