@@ -9,6 +9,7 @@
 namespace boardmill {
 namespace {
 
+using testing::ExpectRun;
 using testing::ProgramRun;
 using testing::RunBoardmill;
 
@@ -33,13 +34,6 @@ constexpr char kUsage[] =
     "                     [--no-fast-encoder] [--autotune] [--no-autotune] [--sequential] "
     "[--parallel] [--staged]\n"
     "  boardmill verify-shards <output_dir> [--shards N]\n";
-
-void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
-               const std::string& err) {
-  EXPECT_EQ(run.exit_code, exit_code);
-  EXPECT_EQ(run.out, out);
-  EXPECT_EQ(run.err, err);
-}
 
 TEST(UsageTest, IsFifteenLines) {
   EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 15);

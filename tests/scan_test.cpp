@@ -10,18 +10,12 @@ namespace boardmill {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ExpectRun;
 using testing::ProgramRun;
 using testing::RunBoardmill;
 using testing::RunShell;
 using testing::TempDir;
 using testing::WriteFile;
-
-void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
-               const std::string& err) {
-  EXPECT_EQ(run.exit_code, exit_code);
-  EXPECT_EQ(run.out, out);
-  EXPECT_EQ(run.err, err);
-}
 
 TEST(ScanTest, EmptyDirectoryListsNothing) {
   TempDir dir;

@@ -110,6 +110,13 @@ ProgramRun RunShell(const std::string& command) {
   return run;
 }
 
+void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
+               const std::string& err) {
+  EXPECT_EQ(run.exit_code, exit_code);
+  EXPECT_EQ(run.out, out);
+  EXPECT_EQ(run.err, err);
+}
+
 ProgramRun RunBoardmill(const std::vector<std::string>& arguments) {
   std::string command = QuoteForShell(BOARDMILL_BINARY);
   for (const std::string& argument : arguments) {

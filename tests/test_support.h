@@ -39,6 +39,10 @@ struct ProgramRun {
   std::string err;
 };
 
+// Expects a run to have ended with exactly this exit code, standard output and standard error.
+void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
+               const std::string& err);
+
 // Runs the built boardmill binary with `arguments` and captures both output streams.
 ProgramRun RunBoardmill(const std::vector<std::string>& arguments);
 // Runs any command through /bin/sh -c and captures both output streams.
