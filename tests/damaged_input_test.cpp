@@ -3,7 +3,6 @@
 // clear line and exit code 1; none crashes, hangs or reports success with records missing.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
 
@@ -84,12 +83,18 @@ std::vector<std::string> DeliveredLines(const std::string& text) {
   return lines;
 }
 
-std::optional<chess::PackedSfen> ReferenceRecord(const std::string& line) {
+struct ReferenceRecord {
+  chess::PackedSfen record;
+  std::uint64_t routing_key = 0;
+};
+
+// What the general codec makes of a line; nothing for an invalid position.
+std::optional<ReferenceRecord> Encode(const std::string& line) {
   const util::Result<chess::Position> position = chess::ParseFen(line);
   if (!position) return std::nullopt;
   const util::Result<chess::PackedSfen> record = chess::EncodePackedSfen(*position);
   if (!record) return std::nullopt;
-  return *record;
+  return ReferenceRecord{*record, position->Occupancy() >> 56};
 }
 
 // The decompressed shard contents the lines call for, worked out with the general codec: the
@@ -97,10 +102,10 @@ std::optional<chess::PackedSfen> ReferenceRecord(const std::string& line) {
 std::vector<std::string> ReferenceShards(const std::vector<std::string>& lines) {
   std::vector<std::string> shards(kShards);
   for (const std::string& line : lines) {
-    const std::optional<chess::PackedSfen> record = ReferenceRecord(line);
-    if (!record) continue;
-    const std::uint64_t key = chess::ParseFen(line)->Occupancy() >> 56;
-    shards[key % kShards].append(record->bytes.begin(), record->bytes.end());
+    const std::optional<ReferenceRecord> encoded = Encode(line);
+    if (!encoded) continue;
+    shards[encoded->routing_key % kShards].append(encoded->record.bytes.begin(),
+                                                  encoded->record.bytes.end());
   }
   return shards;
 }
@@ -270,7 +275,7 @@ using RejectRows = std::multiset<std::tuple<std::string, std::string, std::strin
 void AddReferenceRejects(const fs::path& file, const std::vector<std::string>& lines,
                          RejectRows& rows) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!ReferenceRecord(lines[i])) {
+    if (!Encode(lines[i])) {
       rows.emplace(file.string(), std::to_string(i + 1), Sanitized(lines[i]));
     }
   }
@@ -474,7 +479,7 @@ TEST_P(ManyFilesTest, TenThousandSmallFilesConvertWithFewOpenFiles) {
   const ProgramRun run = RunBounded(arguments, "ulimit -n 64 && ");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   std::uint64_t invalid = 0;
-  for (const std::string& line : all_lines_) invalid += ReferenceRecord(line) ? 0 : 1;
+  for (const std::string& line : all_lines_) invalid += Encode(line) ? 0 : 1;
   EXPECT_EQ(invalid, kFiles / 10);
   EXPECT_EQ(ReportValue(run.out, "Input files"), std::to_string(kFiles));
   EXPECT_EQ(ReportValue(run.out, "Visited lines"), std::to_string(all_lines_.size()));
