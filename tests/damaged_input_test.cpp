@@ -643,15 +643,15 @@ TEST_P(LocationTest, ReadOnlyPlacesFailWithOneLine) {
   for (const LocationCase& location : cases) ExpectOutcome(location);
 }
 
-// Report files that cannot be written are skipped; the conversion itself still succeeds.
-TEST_P(LocationTest, ReportFilesThatCannotBeWrittenAreSkipped) {
+// Statistics files that cannot be written are skipped; the conversion itself still succeeds.
+TEST_P(LocationTest, StatisticsFilesThatCannotBeWrittenAreSkipped) {
   const fs::path out = temp_ / "out";
-  for (const char* name : {"run-summary.txt", "stage-stats.tsv", "worker-stats.tsv",
-                           "queue-stats.tsv", "controller-stats.tsv"}) {
-    fs::create_directories(out / name);
-  }
-  ExpectOutcome({"report files are directories", out, {}, {}});
-  EXPECT_TRUE(fs::is_directory(out / "run-summary.txt"));
+  const std::vector<std::string> names = {"stage-stats.tsv", "worker-stats.tsv", "queue-stats.tsv",
+                                          "controller-stats.tsv"};
+  for (const std::string& name : names) fs::create_directories(out / name);
+  ExpectOutcome({"statistics files are directories", out, {}, {}});
+  for (const std::string& name : names) EXPECT_TRUE(fs::is_directory(out / name)) << name;
+  EXPECT_TRUE(fs::is_regular_file(out / "run-summary.txt"));
   EXPECT_EQ(ActualShards(out), ReferenceShards(DeliveredLines(IntactText(0) + IntactText(3))));
 }
 
