@@ -2,6 +2,7 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -90,28 +91,40 @@ CompressedFrames CompressFrames(std::string_view text, std::span<const std::size
   return frames;
 }
 
-ReferenceDecode DecodeFrames(std::string_view bytes) {
-  ReferenceDecode decoded;
-  if (bytes.empty()) return decoded;
+ReferenceDecode DecodeFrames(std::span<const std::string_view> chunks, std::size_t output_size) {
   const std::unique_ptr<ZSTD_DCtx, DecompressionContextDeleter> context(ZSTD_createDCtx());
   Require(context != nullptr, "no decompression context");
-  std::string buffer(ZSTD_DStreamOutSize(), '\0');
-  ZSTD_inBuffer source{bytes.data(), bytes.size(), 0};
-  for (;;) {
-    ZSTD_outBuffer target{buffer.data(), buffer.size(), 0};
-    const std::size_t before = source.pos;
-    const std::size_t status = ZSTD_decompressStream(context.get(), &target, &source);
-    if (ZSTD_isError(status)) {
-      decoded.error = ZSTD_getErrorName(status);
-      return decoded;
-    }
-    decoded.text.append(buffer.data(), target.pos);
-    if (source.pos == source.size && status == 0) return decoded;
-    if (source.pos == before && target.pos == 0) {
-      decoded.error = "truncated";
-      return decoded;
+  std::string buffer(std::max<std::size_t>(output_size, 1), '\0');
+  ReferenceDecode decoded;
+  // Only a call that did something says whether a frame is open: one that finds nothing to do
+  // after a frame has ended answers with the header size of a next frame.
+  bool frame_complete = true;
+  for (const std::string_view chunk : chunks) {
+    ZSTD_inBuffer source{chunk.data(), chunk.size(), 0};
+    bool buffer_filled = false;
+    while (source.pos < source.size || buffer_filled) {
+      ZSTD_outBuffer target{buffer.data(), buffer.size(), 0};
+      const std::size_t before = source.pos;
+      const std::size_t status = ZSTD_decompressStream(context.get(), &target, &source);
+      if (ZSTD_isError(status)) {
+        decoded.error = ZSTD_getErrorName(status);
+        return decoded;
+      }
+      decoded.text.append(buffer.data(), target.pos);
+      if (source.pos != before || target.pos != 0) frame_complete = status == 0;
+      buffer_filled = target.pos == target.size;
+      Require(source.pos != before || target.pos != 0 || source.pos == source.size,
+              "the library took no input and gave no output");
     }
   }
+  if (!frame_complete) decoded.error = "truncated";
+  return decoded;
+}
+
+std::size_t DecodedSizeBound(std::string_view bytes) {
+  // Every block (at most 128 KiB of content) costs a 3-byte header and at least one more byte.
+  constexpr std::size_t kBlockSize = std::size_t{128} << 10;
+  return (bytes.size() / 4 + 1) * kBlockSize;
 }
 
 }  // namespace boardmill::testing

@@ -44,7 +44,14 @@ struct ReferenceDecode {
   std::string error;
 };
 
-// Decodes the whole input as a sequence of frames.
-ReferenceDecode DecodeFrames(std::string_view bytes);
+// Decodes `chunks`, one after the other, as one stream of frames through an output buffer of
+// `output_size` bytes (at least 1), calling the library until each chunk is consumed and the
+// buffer is no longer filled. How the library checks damaged frames can depend on the sizes it
+// is handed (a frame whose whole announced content fits the buffer is decoded and checked in one
+// go), so a differential check must hand over the same pieces.
+ReferenceDecode DecodeFrames(std::span<const std::string_view> chunks, std::size_t output_size);
+
+// An upper bound, rough but cheap, of the bytes `bytes` can decode to, even when damaged.
+std::size_t DecodedSizeBound(std::string_view bytes);
 
 }  // namespace boardmill::testing

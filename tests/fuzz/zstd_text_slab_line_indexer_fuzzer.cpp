@@ -9,6 +9,8 @@
 // Input layout: mode, slab size, batch size, chunk count, chunk cuts, then for compressed modes
 // frame style, frame count, frame cuts and the mode's parameters, then the text.
 
+#include <zstd.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -36,14 +38,16 @@ using boardmill::pipeline::PushSummary;
 using boardmill::pipeline::TextLineBatch;
 using boardmill::pipeline::TextLineReference;
 using boardmill::testing::AbortUnless;
+using boardmill::testing::DecodeFrames;
 using boardmill::testing::FuzzInput;
+using boardmill::testing::ReferenceDecode;
 namespace util = boardmill::util;
 
 enum class Mode { kPlainSlabs, kValid, kTruncated, kDamaged, kRawStream, kCount };
 
 // Bound the work of inputs that decompress to far more than they are (a few bytes can stand for
 // a long run): slabs are made no smaller than needed to keep their number below kMaxSlabs, and
-// streams holding more than kMaxText bytes are left alone.
+// streams that decode to more than kMaxText bytes at once are left alone.
 constexpr std::uint64_t kMaxSlabs = 1 << 16;
 constexpr std::size_t kMaxText = std::size_t{1} << 25;
 
@@ -262,19 +266,10 @@ std::string BuildStream(Mode mode, FuzzInput& input) {
   return stream;
 }
 
-// A stream that ends inside a frame is reported as such; a damaged one with the library's error,
-// which may name the damage differently when the bytes arrive in other pieces.
-void CheckDecoderFailure(const std::string& message,
-                         const boardmill::testing::ReferenceDecode& reference) {
-  AbortUnless(!reference.error.empty(), "the decoder fails on a stream that decodes");
-  const bool matches = reference.error == "truncated"
-                           ? message == boardmill::compression::kTruncatedFrameMessage
-                           : message.starts_with("Zstd decompression failed: ");
-  if (!matches) {
-    boardmill::testing::AbortOnFault("the decoder fails with \"" + message +
-                                     "\" where a one-shot decode gives \"" + reference.error +
-                                     "\"");
-  }
+// The message the decoder must fail with where the reference failed.
+std::string ExpectedMessage(const boardmill::testing::ReferenceDecode& reference) {
+  if (reference.error == "truncated") return boardmill::compression::kTruncatedFrameMessage;
+  return "Zstd decompression failed: " + reference.error;
 }
 
 }  // namespace
@@ -297,27 +292,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string stream = BuildStream(mode, input);
-  const boardmill::testing::ReferenceDecode reference = boardmill::testing::DecodeFrames(stream);
-  if (mode == Mode::kValid) AbortUnless(reference.error.empty(), "harness: valid frames fail");
-  if (reference.text.size() > kMaxText) return 0;
-  TextPath path(std::max(slab_size, reference.text.size() / kMaxSlabs), batch_size);
+  const std::vector<std::string_view> chunks = Pieces(stream, chunk_words);
+  const std::string_view whole_stream[] = {stream};
+  const ReferenceDecode whole = DecodeFrames(whole_stream, ZSTD_DStreamOutSize());
+  if (mode == Mode::kValid) AbortUnless(whole.error.empty(), "harness: valid frames fail");
+  if (whole.text.size() > kMaxText) return 0;
+  const std::uint64_t bound =
+      whole.error.empty() ? whole.text.size() : boardmill::testing::DecodedSizeBound(stream);
+  const std::uint64_t effective_slab_size = std::max(slab_size, bound / kMaxSlabs);
+  // Whole frames, or frames cut short, hold one text however they are cut. How the library reads
+  // damaged ones can depend on the pieces and sizes it is handed, so there the reference decodes
+  // the same chunks into buffers of the slab size.
+  const bool frames_intact = mode == Mode::kValid || mode == Mode::kTruncated;
+  const ReferenceDecode expected =
+      frames_intact ? whole : DecodeFrames(chunks, std::max<std::uint64_t>(effective_slab_size, 1));
+
+  TextPath path(effective_slab_size, batch_size);
   util::Result<void> decoded = {};
-  for (const std::string_view chunk : Pieces(stream, chunk_words)) {
+  for (const std::string_view chunk : chunks) {
     decoded = path.Feed(AsBytes(chunk));
     if (!decoded) break;
   }
   if (decoded) decoded = path.FinishDecoding();
 
-  // Whatever the decoder emitted, up to a failure, is what the stream holds.
-  const std::size_t common = std::min(path.text().size(), reference.text.size());
-  AbortUnless(path.text().compare(0, common, reference.text, 0, common) == 0,
-              "the decoder emitted other bytes than the stream holds");
   if (!decoded) {
-    CheckDecoderFailure(decoded.error(), reference);
+    if (decoded.error() != ExpectedMessage(expected)) {
+      boardmill::testing::AbortOnFault("the decoder fails with \"" + decoded.error() +
+                                       "\" where the reference gives \"" + expected.error + "\"");
+    }
+    // What came out before the failure is the start of what the stream holds.
+    AbortUnless(expected.text.starts_with(path.text()),
+                "the decoder emitted other bytes than the stream holds");
     return 0;
   }
-  AbortUnless(reference.error.empty(), "the decoder accepts a stream that does not decode");
-  AbortUnless(path.text() == reference.text, "the decoded text is not the stream's text");
+  if (!expected.error.empty()) {
+    boardmill::testing::AbortOnFault("the decoder accepts a stream the reference fails on: " +
+                                     expected.error);
+  }
+  AbortUnless(path.text() == expected.text, "the decoded text is not the stream's text");
   path.FinishIndexing();
   path.output().CheckAgainst(path.text());
   return 0;
