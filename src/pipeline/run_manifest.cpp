@@ -236,6 +236,9 @@ util::Result<void> RunManifest::Open(const ConversionOptions& options, bool resu
   if (!resume) stream_.write(kHeader.data(), static_cast<std::streamsize>(kHeader.size()));
   const std::string start = RunStartRecord(options);
   stream_.write(start.data(), static_cast<std::streamsize>(start.size()));
+  // Out at once: until the start record is on disk, a resumed run killed early would leave the
+  // earlier run's finish record last, and the manifest would pass for that of a finished run.
+  stream_.flush();
   if (!stream_) return util::Fail("Failed to write manifest header: " + path_.string());
   is_open_ = true;
   return {};
