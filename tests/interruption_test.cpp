@@ -220,17 +220,14 @@ TEST_P(KilledParallelRunTest, ResumingAfterKillsInEveryPhaseGivesTheUninterrupte
     if (Finished()) break;
     const std::size_t remaining = kKilledRunFiles - CompletedFileCount(manifest());
     if (phase == Phase::kConverting && remaining == 0) phase = Phase::kMerging;
-    const std::size_t converted = remaining == 0 ? 0 : random() % remaining;
+    const std::size_t converted = remaining <= 1 ? 0 : 1 + random() % (remaining - 1);
     const bool killed = KillRunIn(phase, resume, converted, random);
     resume = true;
     const std::string context = std::string("after a kill while ") + PhaseName(phase);
     if (phase != Phase::kMerging) {
       EXPECT_TRUE(killed) << context << ": the run ended first; the input is too small";
     }
-    if (killed) {
-      landed += std::string(landed.empty() ? "" : ", ") + PhaseName(phase);
-      EXPECT_FALSE(fs::exists(output() / "run-summary.txt.partial")) << context;
-    }
+    if (killed) landed += std::string(landed.empty() ? "" : ", ") + PhaseName(phase);
     ExpectConsistentDirectory(context);
   }
   std::cout << "[ KILLS    ] seed " << GetParam() << ": landed while " << landed << '\n';
