@@ -371,6 +371,22 @@ TEST(EarlierRunTest, AFailedRunLeavesNoSummaryOrFinishRecordOfTheEarlierRunInEve
   }
 }
 
+// An earlier summary that cannot be removed would stay and vouch for this run's shards, so the
+// run refuses to start writing them.
+TEST(EarlierRunTest, AnEarlierSummaryThatCannotBeRemovedStopsTheRunInEveryMode) {
+  TempDir temp;
+  MakeInputs(temp / "in", 2, 50);
+  for (const ModeCase& mode : EveryMode()) {
+    SCOPED_TRACE(mode.name);
+    const fs::path summary = temp / mode.name / "run-summary.txt";
+    WriteFile(summary / "in-the-way", "");
+    const ProgramRun run = Convert(temp / "in", temp / mode.name, OptionsUnderTest(mode));
+    ExpectRun(run, 1, "",
+              "Failed to remove the run summary of an earlier run: " + summary.string() + "\n");
+    EXPECT_FALSE(fs::exists(temp / mode.name / "shard-000.psfen.zst"));
+  }
+}
+
 // The resumed run opens its manifest and then rewrites the reject log; a kill as soon as the
 // reject log is rewritten, long before the first file is done, must find the new run's start
 // record on disk. Were it still buffered, the earlier run's finish record would stay last and
