@@ -29,9 +29,9 @@ struct ModeCase {
 };
 
 const std::vector<ModeCase> kModes = {
-    {"sequential", {"--sequential"}},
-    {"parallel", {"--parallel", "--max-threads", "2"}},
-    {"staged", {"--staged", "--max-threads", "2"}},
+    {"sequential", {"--sequential", "--shards", "64"}},
+    {"parallel", {"--parallel", "--max-threads", "2", "--shards", "64"}},
+    {"staged", {"--staged", "--max-threads", "2", "--shards", "64"}},
 };
 
 bool IsParallel(const ModeCase& mode) { return mode.name == "parallel"; }
@@ -75,7 +75,7 @@ class SmallDiskTest : public ::testing::Test {
     mounted_ = true;
     LeaveFree(kFreeBytes);
     MakeInputs(input(), 20, 1000);
-    const ProgramRun whole = Convert(input(), temp_ / "whole", {"--sequential"});
+    const ProgramRun whole = Convert(input(), temp_ / "whole", kModes[0].options);
     ASSERT_EQ(whole.exit_code, 0) << whole.err;
     expected_ = ShardContents(temp_ / "whole");
   }
