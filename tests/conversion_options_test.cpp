@@ -380,7 +380,7 @@ TEST(RunSummaryFileTest, RateLineOnlyWhenTheRunTookTime) {
   summary.read_seconds = 12.5;
   summary.encode_seconds = 0.0004;
   summary.write_seconds = 1.23456;
-  pipeline::WriteSequentialRunSummary(options, summary);
+  ASSERT_TRUE(pipeline::WriteSequentialRunSummary(options, summary).ok());
   const std::string without_rate = ReadFile(dir / "run-summary.txt");
   EXPECT_EQ(without_rate.find("effective_fens_per_second"), std::string::npos);
   EXPECT_NE(without_rate.find("\nelapsed_seconds=0.000\nread_seconds=12.500\n"), std::string::npos);
@@ -393,7 +393,7 @@ TEST(RunSummaryFileTest, RateLineOnlyWhenTheRunTookTime) {
       << without_rate;
 
   summary.elapsed_seconds = 2.5;
-  pipeline::WriteSequentialRunSummary(options, summary);
+  ASSERT_TRUE(pipeline::WriteSequentialRunSummary(options, summary).ok());
   const std::string with_rate = ReadFile(dir / "run-summary.txt");
   EXPECT_TRUE(with_rate.ends_with("\nwrite_seconds=1.235\neffective_fens_per_second=400000.000\n"))
       << with_rate;
@@ -403,7 +403,7 @@ TEST(RunSummaryFileTest, UnwritableDirectoryIsSkippedSilently) {
   TempDir dir;
   ConversionOptions options;
   options.output_directory = dir / "does-not-exist";
-  pipeline::WriteSequentialRunSummary(options, pipeline::ConversionSummary());
+  EXPECT_TRUE(pipeline::WriteSequentialRunSummary(options, pipeline::ConversionSummary()).ok());
   EXPECT_FALSE(fs::exists(dir / "does-not-exist"));
 }
 

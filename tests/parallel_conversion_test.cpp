@@ -1,14 +1,7 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -298,55 +291,6 @@ TEST(ParallelResumeTest, ManifestWithAnInvalidIndexIsRefused) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("line 2"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("run-manifest.tsv"), std::string::npos) << result.err;
-}
-
-pid_t SpawnBoardmill(const std::vector<std::string>& arguments) {
-  std::vector<std::string> all = {BOARDMILL_BINARY};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : all) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : -1;
-}
-
-TEST(ParallelResumeTest, ResumeAfterSigkillConvergesToTheUninterruptedResult) {
-  TempDir temp;
-  MakeInputs(temp / "in", 60, 3000);
-  ASSERT_EQ(Convert(temp / "in", temp / "whole", {"--sequential"}).exit_code, 0);
-  const std::map<std::string, std::string> expected = ShardContents(temp / "whole");
-
-  const fs::path output = temp / "out";
-  const fs::path manifest = output / "run-manifest.tsv";
-  const pid_t pid = SpawnBoardmill({"convert", (temp / "in").string(), output.string(),
-                                    "--parallel", "--max-threads", "2", "--min-free-space-gib", "0",
-                                    "--records-per-flush", "64", "--compression-level", "12"});
-  ASSERT_GT(pid, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (std::chrono::steady_clock::now() < deadline &&
-         (!fs::exists(manifest) || LinesStartingWith(manifest, "file\tcompleted\t").size() < 3)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const std::size_t recorded = LinesStartingWith(manifest, "file\tcompleted\t").size();
-  ASSERT_GE(recorded, 3U);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run finished before it could be interrupted";
-  EXPECT_FALSE(fs::exists(output / "run-summary.txt"));
-
-  const ProgramRun resumed = Convert(temp / "in", output, {"--parallel", "--resume"});
-  ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
-  EXPECT_EQ(ShardContents(output), expected);
-  EXPECT_EQ(LinesStartingWith(manifest, "run\tstart\t").size(), 2U);
-  EXPECT_EQ(LinesStartingWith(manifest, "run\tfinish\t").size(), 1U);
-  EXPECT_NE(resumed.out.find("\nSkipped files: "), std::string::npos);
-  EXPECT_EQ(resumed.out.find("\nSkipped files: 0\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "pipeline/run_manifest.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -251,18 +253,43 @@ TEST(RunManifestTest, ReportsFileSystemFailures) {
   EXPECT_EQ(header_fails.AppendFileRecord(SampleFile(1, "x")).error(), "Manifest is not open.");
 }
 
+// Lets the process write no file beyond `bytes`, as a full disk would, while it lives. The
+// write that crosses the limit fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : previous_handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  void (*previous_handler_)(int);
+  rlimit saved_{};
+};
+
 TEST(RunManifestTest, FailedFinishKeepsTheManifestOpenAndLaterRecordsFail) {
-  RunManifest manifest("/dev/full");
+  TempDir dir;
+  const fs::path path = dir / "run-manifest.tsv";
+  RunManifest manifest(path);
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());
+  const FileSizeLimit full(fs::file_size(path));  // the start record is out; nothing more fits
   ASSERT_TRUE(manifest.AppendTuningDecision(TuningDecision{}).ok());  // still in the buffer
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(),
-            "Failed to flush manifest: /dev/full");
+            "Failed to flush manifest: " + path.string());
   EXPECT_EQ(manifest.AppendFileRecord(SampleFile(2, "x")).error(),
-            "Failed to append file record to manifest: /dev/full");
+            "Failed to append file record to manifest: " + path.string());
   EXPECT_EQ(manifest.AppendTuningDecision(TuningDecision{}).error(),
-            "Failed to append tuning decision: /dev/full");
+            "Failed to append tuning decision: " + path.string());
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(),
-            "Failed to write manifest footer: /dev/full");
+            "Failed to write manifest footer: " + path.string());
 }
 
 TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {

@@ -87,7 +87,11 @@ util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
   if (std::fflush(file_.get()) != 0) {
     return util::Fail("Failed to flush output file: " + path_.string());
   }
+  // Some file systems report a failed write only when the file is closed; a shard whose tail
+  // was lost there must not pass as finished.
+  const bool closed = std::fclose(file_.release()) == 0;
   Close();
+  if (!closed) return util::Fail("Failed to close output file: " + path_.string());
   return compressed_bytes_;
 }
 

@@ -193,6 +193,10 @@ class ParallelRun {
 
     util::Result<void> completed = LoadCompleted();
     if (!completed) return completed;
+    // Removed only now, after the checks that leave an earlier run's output untouched when they
+    // fail, and before the manifest and the reject log are rewritten.
+    util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
+    if (!removed) return removed;
     util::Result<void> opened = manifest_.Open(ManifestOptions(), options_.resume);
     if (!opened) return opened;
     util::Result<std::uint64_t> log_opened = reject_log_.Open();
@@ -355,7 +359,8 @@ class ParallelRun {
     summary.elapsed_seconds = run_clock_.ElapsedSeconds();
     util::Result<void> finished = manifest_.WriteFinish(summary, "success");
     if (!finished) return std::move(finished).TakeError();
-    WriteParallelRunSummary(options_, summary);
+    util::Result<void> written = WriteParallelRunSummary(options_, summary);
+    if (!written) return std::move(written).TakeError();
     if (!options_.keep_scratch) RemoveTree(paths_.fragments_root);
     return summary;
   }
@@ -418,7 +423,8 @@ util::Result<ConversionSummary> ParallelConversionRunner::Run() const {
   return ParallelRun(options_).Execute();
 }
 
-void WriteParallelRunSummary(const ConversionOptions& options, const ConversionSummary& summary) {
+util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
+                                           const ConversionSummary& summary) {
   RunSummaryFile file(3);
   file.Add("execution_mode", std::string_view("parallel"));
   file.Add("input_directory", options.input_directory);
@@ -447,7 +453,7 @@ void WriteParallelRunSummary(const ConversionOptions& options, const ConversionS
   file.Add("manifest_path", summary.manifest_path);
   file.Add("reject_log_path", summary.reject_log_path);
   file.AddEffectiveRate(summary);
-  file.WriteInto(options.output_directory);
+  return file.WriteInto(options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

@@ -19,6 +19,7 @@ class ParallelConversionRunner {
   ConversionOptions options_;
 };
 
-void WriteParallelRunSummary(const ConversionOptions& options, const ConversionSummary& summary);
+util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
+                                           const ConversionSummary& summary);
 
 }  // namespace boardmill::pipeline

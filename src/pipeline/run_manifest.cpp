@@ -1,5 +1,6 @@
 #include "pipeline/run_manifest.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <ctime>
@@ -182,6 +183,36 @@ bool ParseFileIndex(std::string_view field, std::uint64_t& index) {
   return parsed.ec == std::errc{} && parsed.ptr == end;
 }
 
+// Cuts off a last record that lacks its newline: one torn by a run that was killed or ran out of
+// space while appending it. The reader never trusts such a record, but appending the next run's
+// records to it would glue them onto its line and turn it into a garbled record that every later
+// resume refuses. A missing file is left alone; false when the file cannot be read or cut.
+bool TrimTornLastRecord(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return !std::filesystem::exists(path);
+  in.seekg(0, std::ios::end);
+  std::streamoff kept = in.tellg();
+  const std::streamoff size = kept;
+  constexpr std::streamoff kChunk = 4096;
+  char chunk[kChunk];
+  while (kept > 0) {
+    const std::streamoff length = std::min(kept, kChunk);
+    in.seekg(kept - length);
+    if (!in.read(chunk, length)) return false;
+    const std::string_view text(chunk, static_cast<std::size_t>(length));
+    const std::string_view::size_type newline = text.rfind('\n');
+    if (newline != std::string_view::npos) {
+      kept -= length - static_cast<std::streamoff>(newline) - 1;
+      break;
+    }
+    kept -= length;
+  }
+  if (kept == size) return true;
+  std::error_code error;
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(kept), error);
+  return !error;
+}
+
 }  // namespace
 
 RunManifest::RunManifest(std::filesystem::path path) : path_(std::move(path)) {}
@@ -196,12 +227,18 @@ util::Result<void> RunManifest::Open(const ConversionOptions& options, bool resu
     std::filesystem::create_directories(parent, error);
     if (error) return util::Fail("Failed to create manifest directory: " + error.message());
   }
+  if (resume && !TrimTornLastRecord(path_)) {
+    return util::Fail("Failed to open manifest: " + path_.string());
+  }
   stream_ = std::ofstream(path_,
                           resume ? std::ios::out | std::ios::app : std::ios::out | std::ios::trunc);
   if (!stream_.is_open()) return util::Fail("Failed to open manifest: " + path_.string());
   if (!resume) stream_.write(kHeader.data(), static_cast<std::streamsize>(kHeader.size()));
   const std::string start = RunStartRecord(options);
   stream_.write(start.data(), static_cast<std::streamsize>(start.size()));
+  // Out at once: until the start record is on disk, a resumed run killed early would leave the
+  // earlier run's finish record last, and the manifest would pass for that of a finished run.
+  stream_.flush();
   if (!stream_) return util::Fail("Failed to write manifest header: " + path_.string());
   is_open_ = true;
   return {};

@@ -1,10 +1,40 @@
 #include "pipeline/run_summary_file.h"
 
-#include <fstream>
+#include <cstdio>
+#include <memory>
+#include <system_error>
 
 #include "util/number_format.h"
 
 namespace boardmill::pipeline {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kPartialSuffix[] = ".partial";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Writes all of `text` and closes the file; false when any byte did not reach the file.
+bool WriteAndClose(std::unique_ptr<std::FILE, FileCloser> file, const std::string& text) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+  const bool flushed = std::fflush(file.get()) == 0;
+  return std::fclose(file.release()) == 0 && written && flushed;
+}
+
+}  // namespace
+
+util::Result<void> RemoveStaleRunSummary(const fs::path& directory) {
+  const fs::path path = directory / kRunSummaryFileName;
+  std::error_code error;
+  fs::remove(path, error);
+  if (error)
+    return util::Fail("Failed to remove the run summary of an earlier run: " + path.string());
+  return {};
+}
 
 void RunSummaryFile::Add(std::string_view key, std::uint64_t value) {
   AddLine(key, std::to_string(value));
@@ -51,9 +81,19 @@ void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }
 
-void RunSummaryFile::WriteInto(const std::filesystem::path& directory) const {
-  std::ofstream file(directory / kRunSummaryFileName, std::ios::trunc);
-  if (file) file << text_;
+util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {
+  const fs::path path = directory / kRunSummaryFileName;
+  fs::path partial = path;
+  partial += kPartialSuffix;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "w"));
+  if (!file) return {};
+  std::error_code error;
+  if (WriteAndClose(std::move(file), text_)) {
+    fs::rename(partial, path, error);
+    if (!error) return {};
+  }
+  fs::remove(partial, error);
+  return util::Fail("Failed to write run summary: " + path.string());
 }
 
 }  // namespace boardmill::pipeline

@@ -6,10 +6,16 @@
 #include <string_view>
 
 #include "pipeline/conversion_summary.h"
+#include "util/result.h"
 
 namespace boardmill::pipeline {
 
 inline constexpr char kRunSummaryFileName[] = "run-summary.txt";
+
+// run-summary.txt is the mark of a finished run: every conversion removes the one an earlier run
+// left in `directory` before it writes anything, so that a run that then fails or is interrupted
+// cannot leave a directory that looks finished.
+util::Result<void> RemoveStaleRunSummary(const std::filesystem::path& directory);
 
 // Builds run-summary.txt: one "key=value" line per entry, in the order added, with every
 // floating-point value in fixed notation with the file's number of decimals.
@@ -30,8 +36,11 @@ class RunSummaryFile {
   // effective_fens_per_second, present only when the run took measurable time.
   void AddEffectiveRate(const ConversionSummary& summary);
 
-  // Writes run-summary.txt into `directory`; a file that cannot be opened is skipped silently.
-  void WriteInto(const std::filesystem::path& directory) const;
+  // Writes run-summary.txt into `directory`. The text goes to a side file first and is renamed
+  // into place only when complete, so that a run killed or out of space while writing it never
+  // leaves a torn summary that passes for the mark of a finished run. A file that cannot be
+  // opened is skipped silently; one that cannot be written completely fails.
+  util::Result<void> WriteInto(const std::filesystem::path& directory) const;
 
  private:
   void AddLine(std::string_view key, std::string_view value);

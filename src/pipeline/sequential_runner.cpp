@@ -114,6 +114,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   std::error_code error;
   fs::create_directories(options.output_directory, error);
   if (error) return util::Fail("Failed to create output directory: " + error.message());
+  util::Result<void> removed = RemoveStaleRunSummary(options.output_directory);
+  if (!removed) return std::move(removed).TakeError();
 
   const ShardRouter router(options.output_shard_count);
   ShardSet shards(options.output_directory, options.compression_level, options.records_per_flush,
@@ -142,11 +144,13 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
     if (!verified) return std::move(verified).TakeError();
   }
   summary.elapsed_seconds = run_clock.ElapsedSeconds();
-  WriteSequentialRunSummary(options, summary);
+  util::Result<void> written = WriteSequentialRunSummary(options, summary);
+  if (!written) return std::move(written).TakeError();
   return summary;
 }
 
-void WriteSequentialRunSummary(const ConversionOptions& options, const ConversionSummary& summary) {
+util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
+                                             const ConversionSummary& summary) {
   RunSummaryFile file(3);
   file.Add("execution_mode", std::string_view("sequential"));
   file.Add("input_directory", options.input_directory);
@@ -161,7 +165,7 @@ void WriteSequentialRunSummary(const ConversionOptions& options, const Conversio
   file.AddLineCounts(summary);
   file.AddVolumesAndTimes(summary);
   file.AddEffectiveRate(summary);
-  file.WriteInto(options.output_directory);
+  return file.WriteInto(options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

@@ -10,6 +10,7 @@ namespace boardmill::pipeline {
 // writes it into the final shards; leaves run-summary.txt on success.
 util::Result<ConversionSummary> RunSequential(const ConversionOptions& options);
 
-void WriteSequentialRunSummary(const ConversionOptions& options, const ConversionSummary& summary);
+util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
+                                             const ConversionSummary& summary);
 
 }  // namespace boardmill::pipeline

@@ -72,9 +72,9 @@ class MergeWorker {
       }
       if (!CopyFragment(fragment, output.get(), output_path, has_data)) return false;
     }
-    // Flushing before the close catches a write that fails only when the last buffered bytes
-    // reach the disk; a shard that silently lost its tail would otherwise pass as merged.
-    if (std::fflush(output.get()) != 0) {
+    // Flushing and closing catch a write that fails only when the last buffered bytes reach
+    // the disk; a shard that silently lost its tail would otherwise pass as merged.
+    if (std::fflush(output.get()) != 0 || std::fclose(output.release()) != 0) {
       return Fail("Failed while writing merged shard: " + output_path.string());
     }
     if (has_data || precreate_shards_) ++tally_.output_files;

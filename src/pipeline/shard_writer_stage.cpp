@@ -38,6 +38,7 @@ class StagedShardWriter {
     if (raw_records_ != 0 && !FlushBlock()) return;
     if (!WriteOutput()) return;
     file_.flush();
+    if (file_) file_.close();  // a file system may report a lost write only at the close
     if (!file_) pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
   }
 

@@ -120,6 +120,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   std::error_code error;
   fs::create_directories(options_.output_directory, error);
   if (error) return util::Fail("Failed to create output directory: " + error.message());
+  util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
+  if (!removed) return std::move(removed).TakeError();
 
   const StagedPaths paths = PathsFor(options_);
   RejectLogger rejects(paths.reject_log);
@@ -144,11 +146,13 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   }
   WriteStatisticsFiles(pipeline, paths);
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
-  WriteStagedRunSummary(options_, summary);
+  util::Result<void> written = WriteStagedRunSummary(options_, summary);
+  if (!written) return std::move(written).TakeError();
   return summary;
 }
 
-void WriteStagedRunSummary(const ConversionOptions& options, const ConversionSummary& summary) {
+util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
+                                         const ConversionSummary& summary) {
   RunSummaryFile file(6);
   file.Add("execution_mode", std::string_view("staged"));
   file.Add("input_directory", options.input_directory);
@@ -184,7 +188,7 @@ void WriteStagedRunSummary(const ConversionOptions& options, const ConversionSum
   file.Add("queue_stats_path", summary.queue_stats_path);
   file.Add("controller_stats_path", summary.controller_stats_path);
   file.AddEffectiveRate(summary);
-  file.WriteInto(options.output_directory);
+  return file.WriteInto(options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

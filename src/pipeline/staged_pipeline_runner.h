@@ -21,6 +21,7 @@ class StagedPipelineRunner {
 };
 
 // run-summary.txt of a staged run, doubles with six decimals.
-void WriteStagedRunSummary(const ConversionOptions& options, const ConversionSummary& summary);
+util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
+                                         const ConversionSummary& summary);
 
 }  // namespace boardmill::pipeline

@@ -1,0 +1,114 @@
+#pragma once
+
+// Helpers of the tests that run whole conversions and inspect the output directory they leave:
+// input files, shard contents, run-summary.txt and run-manifest.tsv read back.
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace boardmill::testing {
+
+inline std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+    fields.push_back(text.substr(start, end - start));
+  }
+  fields.push_back(text.substr(start));
+  return fields;
+}
+
+// Input files cut from the sample positions, each from a different offset so that no two files
+// are alike and a merge that mixed up the file order would show; each also holds one line that
+// is not a position, so that the reject counts take part.
+inline void MakeInputs(const std::filesystem::path& directory, int files, int lines) {
+  std::vector<std::string> positions = Split(ReadZstdFile(TestDataPath("positions.fen.zst")), '\n');
+  positions.erase(std::remove(positions.begin(), positions.end(), ""), positions.end());
+  for (int file = 0; file < files; ++file) {
+    std::string text;
+    for (int line = 0; line < lines; ++line) {
+      text += positions[(file * 379 + line) % positions.size()];
+      text += '\n';
+      if (line == file) text += "not a position\n";
+    }
+    WriteZstdFile(directory / ("input-" + std::to_string(100 + file) + ".fen.zst"), text);
+  }
+}
+
+// Decompressed content per shard file name; a zero-byte file reads as empty.
+inline std::map<std::string, std::string> ShardContents(const std::filesystem::path& directory) {
+  std::map<std::string, std::string> contents;
+  for (const std::filesystem::directory_entry& entry :
+       std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("shard-")) {
+      contents[name] =
+          std::filesystem::file_size(entry.path()) == 0 ? "" : ReadZstdFile(entry.path());
+    }
+  }
+  return contents;
+}
+
+inline std::map<std::string, std::string> SummaryValues(const std::filesystem::path& file) {
+  std::map<std::string, std::string> values;
+  for (const std::string& line : ReadLines(file)) {
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return values;
+}
+
+inline bool IsRunStart(const std::string& line) { return line.starts_with("run\tstart\t"); }
+inline bool IsRunFinish(const std::string& line) { return line.starts_with("run\tfinish\t"); }
+
+// A manifest read back: its completed-file records, split at the last run start into those of
+// earlier runs and those of the last run.
+struct ManifestRecords {
+  std::vector<std::string> lines;
+  std::vector<std::vector<std::string>> earlier_files;
+  std::vector<std::vector<std::string>> last_run_files;
+  bool last_run_finished = false;
+  std::size_t run_starts = 0;
+};
+
+inline ManifestRecords ReadManifest(const std::filesystem::path& path) {
+  ManifestRecords records;
+  records.lines = ReadLines(path);
+  for (const std::string& line : records.lines) {
+    if (IsRunStart(line)) {
+      ++records.run_starts;
+      records.earlier_files.insert(records.earlier_files.end(), records.last_run_files.begin(),
+                                   records.last_run_files.end());
+      records.last_run_files.clear();
+      records.last_run_finished = false;
+    } else if (IsRunFinish(line)) {
+      records.last_run_finished = true;
+    } else if (line.starts_with("file\tcompleted\t")) {
+      records.last_run_files.push_back(Split(line, '\t'));
+    }
+  }
+  return records;
+}
+
+inline std::size_t CompletedFileCount(const std::filesystem::path& manifest) {
+  std::size_t count = 0;
+  for (const std::string& line : ReadLines(manifest))
+    count += line.starts_with("file\tcompleted\t");
+  return count;
+}
+
+inline ProgramRun Convert(const std::filesystem::path& input, const std::filesystem::path& output,
+                          const std::vector<std::string>& extra) {
+  std::vector<std::string> arguments = {"convert", input.string(), output.string(),
+                                        "--min-free-space-gib", "0"};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return RunBoardmill(arguments);
+}
+
+}  // namespace boardmill::testing

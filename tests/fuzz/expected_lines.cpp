@@ -1,0 +1,17 @@
+#include "fuzz/expected_lines.h"
+
+namespace boardmill::testing {
+
+std::vector<std::string_view> ExpectedLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t line_feed = text.find('\n');
+    std::string_view line = text.substr(0, line_feed);
+    text.remove_prefix(line_feed == std::string_view::npos ? text.size() : line_feed + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace boardmill::testing
