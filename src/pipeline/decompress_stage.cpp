@@ -21,7 +21,7 @@ class DecompressWorker {
   bool Process(DecompressItem item, StageStep& step) {
     StageQueue<SlabItem>& target =
         *pipeline_.line_index_queues[item.file_index % pipeline_.line_index_queues.size()];
-    Output output(item.file_index, target, step);
+    Output output(pipeline_, item.file_index, target, step);
     const compression::TextSlabVisitor visitor = [&](compression::ZstdTextSlab&& slab) {
       return output.HandOn(std::move(slab));
     };
@@ -35,7 +35,8 @@ class DecompressWorker {
     }
     if (!output.handed_on) return false;
     if (item.end_of_file &&
-        !step.PushTo(target.queue, SlabItem{item.file_index, {}, /*end_of_file=*/true})) {
+        !pipeline_.PushToBoundThread(PipelineStage::kLineIndex, target,
+                                     SlabItem{item.file_index, {}, /*end_of_file=*/true}, step)) {
       return false;
     }
     Count(item, output, step);
@@ -45,9 +46,11 @@ class DecompressWorker {
  private:
   // Hands the slabs of one item on to the file's line-index queue, counting them.
   struct Output {
-    Output(std::uint64_t file, StageQueue<SlabItem>& queue, StageStep& item_step)
-        : file_index(file), target(queue), step(item_step) {}
+    Output(StagedPipeline& run, std::uint64_t file, StageQueue<SlabItem>& queue,
+           StageStep& item_step)
+        : pipeline(run), file_index(file), target(queue), step(item_step) {}
 
+    StagedPipeline& pipeline;
     std::uint64_t file_index;
     StageQueue<SlabItem>& target;
     StageStep& step;
@@ -57,7 +60,8 @@ class DecompressWorker {
 
     util::Result<bool> HandOn(compression::ZstdTextSlab&& slab) {
       const std::uint64_t size = slab.text->size();
-      handed_on = step.PushTo(target.queue, SlabItem{file_index, std::move(slab), false});
+      handed_on = pipeline.PushToBoundThread(PipelineStage::kLineIndex, target,
+                                             SlabItem{file_index, std::move(slab), false}, step);
       if (!handed_on) return false;
       ++slabs;
       bytes += size;

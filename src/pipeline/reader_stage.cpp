@@ -41,8 +41,9 @@ bool ReadFile(StagedPipeline& pipeline, std::uint64_t file_index, StageStep& ste
   const util::Result<bool> finished = io::VisitFileChunksAsync(
       request, read, [&](io::AsyncFileReadChunk&& chunk) -> util::Result<bool> {
         const std::uint64_t size = chunk.bytes.size();
-        handed_on = step.PushTo(
-            target.queue, DecompressItem{file_index, std::move(chunk.bytes), chunk.offset, false});
+        handed_on = pipeline.PushToBoundThread(
+            PipelineStage::kDecompress, target,
+            DecompressItem{file_index, std::move(chunk.bytes), chunk.offset, false}, step);
         if (!handed_on) return false;
         stats.stage().AddItemsOut(1);
         stats.stage().AddBytesOut(size);
@@ -54,7 +55,9 @@ bool ReadFile(StagedPipeline& pipeline, std::uint64_t file_index, StageStep& ste
     pipeline.ReportFailure(finished.error());
     return false;
   }
-  if (!handed_on || !step.PushTo(target.queue, DecompressItem{file_index, {}, read.bytes, true})) {
+  if (!handed_on ||
+      !pipeline.PushToBoundThread(PipelineStage::kDecompress, target,
+                                  DecompressItem{file_index, {}, read.bytes, true}, step)) {
     return false;
   }
   WorkerStats& worker = stats.worker();

@@ -37,9 +37,13 @@ class StageGate {
     condition_.notify_all();
   }
 
-  // Wakes every held thread so that it re-checks the stop flag and the count.
+  // Wakes every held thread so that it re-checks the stop flag, the count and whether it may
+  // pass (for instance because an item arrived in its own input queue).
   void WakeAll() {
-    { const std::lock_guard lock(mutex_); }
+    {
+      const std::lock_guard lock(mutex_);
+      ++wake_count_;
+    }
     condition_.notify_all();
   }
 
@@ -53,13 +57,16 @@ class StageGate {
     for (;;) {
       if (stop.load(std::memory_order_acquire)) return false;
       if (worker_index < Active()) return true;
+      // Taken before `may_pass` looks, so that a wake-up sent after it looked is not lost.
+      const std::uint64_t wakes_seen = WakeCount();
       if (may_pass()) return true;
       stats.SetState(WorkerState::kThrottled);
       const util::Stopwatch held;
       {
         std::unique_lock lock(mutex_);
         condition_.wait_for(lock, kRecheckInterval, [&] {
-          return stop.load(std::memory_order_acquire) || worker_index < active_;
+          return stop.load(std::memory_order_acquire) || worker_index < active_ ||
+                 wake_count_ != wakes_seen;
         });
       }
       stats.AddIdle(held.ElapsedSeconds());
@@ -67,9 +74,15 @@ class StageGate {
   }
 
  private:
+  std::uint64_t WakeCount() const {
+    const std::lock_guard lock(mutex_);
+    return wake_count_;
+  }
+
   mutable std::mutex mutex_;
   std::condition_variable condition_;
   std::uint64_t active_;
+  std::uint64_t wake_count_ = 0;
 };
 
 }  // namespace boardmill::pipeline

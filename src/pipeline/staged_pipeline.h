@@ -24,6 +24,7 @@
 #include "pipeline/stage_gate.h"
 #include "pipeline/stage_plan.h"
 #include "pipeline/stage_stats.h"
+#include "pipeline/stage_step.h"
 #include "pipeline/staged_items.h"
 #include "pipeline/staged_run_totals.h"
 #include "pipeline/wake_signal.h"
@@ -78,6 +79,15 @@ struct StagedPipeline {
   double ElapsedSeconds() const { return run_clock.ElapsedSeconds(); }
 
   StageGate& Gate(PipelineStage stage) { return *gates[StageIndex(stage)]; }
+
+  // Hands `item` to the own input queue of a decompress or line-index thread (`stage`) and wakes
+  // the stage's gate: only that thread can take the item, and it may be held at the gate.
+  template <typename T>
+  bool PushToBoundThread(PipelineStage stage, StageQueue<T>& target, T item, StageStep& step) {
+    const bool pushed = step.PushTo(target.queue, std::move(item));
+    if (pushed) Gate(stage).WakeAll();
+    return pushed;
+  }
   StageStats& Stats(PipelineStage stage) { return stage_stats[StageIndex(stage)]; }
   WorkerStats& Worker(PipelineStage stage, std::uint64_t index) {
     return worker_stats[StageIndex(stage)][index];
