@@ -626,12 +626,11 @@ TEST_P(LocationTest, ReadOnlyPlacesFailWithOneLine) {
       {"output is the read-only directory",
        read_only,
        {},
-       // Even a summary that is not there cannot be removed from a read-only file system.
-       {{"--sequential", "Failed to remove the run summary of an earlier run: " +
-                             (read_only / "run-summary.txt").string()},
+       // With no earlier summary to remove, each mode fails at the first file it creates.
+       {{"--sequential",
+         "Failed to open output file: " + (read_only / "shard-000.psfen.zst").string()},
         {"--parallel", "Failed to create scratch directory: " + erofs},
-        {"--staged", "Failed to remove the run summary of an earlier run: " +
-                         (read_only / "run-summary.txt").string()}}},
+        {"--staged", "Failed to open reject log: " + (read_only / "rejects.tsv").string()}}},
       {"scratch inside",
        {},
        {"--scratch-dir", (read_only / "scratch").string()},

@@ -30,9 +30,12 @@ bool WriteAndClose(std::unique_ptr<std::FILE, FileCloser> file, const std::strin
 util::Result<void> RemoveStaleRunSummary(const fs::path& directory) {
   const fs::path path = directory / kRunSummaryFileName;
   std::error_code error;
-  fs::remove(path, error);
-  if (error)
+  // Only a summary that is there is removed: a read-only file system refuses even the removal of
+  // a missing file, and such a run should fail later with the write that names the real problem.
+  if (fs::symlink_status(path, error).type() == fs::file_type::not_found) return {};
+  if (error || !fs::remove(path, error)) {
     return util::Fail("Failed to remove the run summary of an earlier run: " + path.string());
+  }
   return {};
 }
 
