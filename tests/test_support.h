@@ -6,6 +6,19 @@
 
 namespace boardmill::testing {
 
+// True in a ThreadSanitizer build, whose every thread, allocation and file costs many times more.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizerBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitizerBuild = true;
+#else
+inline constexpr bool kThreadSanitizerBuild = false;
+#endif
+#else
+inline constexpr bool kThreadSanitizerBuild = false;
+#endif
+
 // A fresh directory under the system's temporary directory, removed with everything in it when
 // the object goes away.
 class TempDir {
