@@ -11,6 +11,12 @@
 #   modes   comma-separated execution modes to time (default sequential,parallel,staged)
 #   layout  files (default): the 8 x scale files; single: the same positions as one file
 #
+# The floors write no files, so the runs write theirs to memory (/dev/shm) when it has room, and
+# the figures compare computation alone. On a disk, the file system's cost of creating files
+# weighs on the parallel mode, which writes a fragment file per input file and shard: ext4 that
+# has just deleted the previous run's thousands of files scans past their inodes for each new
+# one. BOARDMILL_BENCH_OUTPUT=DIR puts the runs' output (and scratch) directory under DIR instead.
+#
 # The data set is built once from bench/games.fen.zst (600,000 positions) and kept under
 # build/convert-bench: files alternate between the positions as they are and their colour-
 # mirrored boards, each with its own move-counter offset and its own shuffled subset, so no two
@@ -135,7 +141,14 @@ median() {
   sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-output=$work/output
+# Room for the shards and the fragments of a run, with a wide margin.
+needed_kib=$((1024 * 1024 * scale))
+output_parent=$work
+if [[ -d /dev/shm ]] && (($(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > needed_kib)); then
+  output_parent=/dev/shm
+fi
+output=${BOARDMILL_BENCH_OUTPUT:-$output_parent}/boardmill-convert-bench-output
+echo "Runs write to $output"
 raw=$work/records.raw
 raw_shards=$work/raw-shards
 declare -A mode_times mode_rss
