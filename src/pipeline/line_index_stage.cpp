@@ -41,7 +41,7 @@ class LineIndexWorker {
   explicit LineIndexWorker(StagedPipeline& pipeline) : pipeline_(pipeline) {}
 
   // False when the thread should leave.
-  bool Process(SlabItem item, StageStep& step) {
+  bool Process(const SlabItem& item, StageStep& step) {
     FileIndexing& file =
         files_.try_emplace(item.file_index, pipeline_.parse_batch_lines).first->second;
     step_ = &step;
@@ -159,7 +159,7 @@ void RunLineIndexThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
   RunStageLoop(
       pipeline.Gate(PipelineStage::kLineIndex), worker_index, pipeline.stop, input.queue, stats,
       [&] { return input.IsClosed() || input.queue.Size() > 0; },
-      [&](SlabItem item, StageStep& step) { return worker.Process(std::move(item), step); });
+      [&](const SlabItem& item, StageStep& step) { return worker.Process(item, step); });
   if (pipeline.live_line_indexers.fetch_sub(1) == 1) pipeline.CloseParseQueue();
   stats.SetState(WorkerState::kFinished);
 }

@@ -96,7 +96,7 @@ void RunParseThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
       pipeline.Gate(PipelineStage::kParse), worker_index, pipeline.stop, pipeline.parse_queue.queue,
       stats,
       [&] { return pipeline.parse_queue.IsClosed() && pipeline.parse_queue.queue.Size() == 0; },
-      [&](ParseItemHandle item, StageStep& step) { return worker.Process(item, step); });
+      [&](const ParseItemHandle& item, StageStep& step) { return worker.Process(item, step); });
   stats.SetState(WorkerState::kFinished);
 }
 

@@ -18,6 +18,7 @@ struct BatchKey {
   std::uint64_t file_index = 0;
   std::uint64_t batch_number = 0;
 
+  // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 misreads the defaulted comparison
   auto operator<=>(const BatchKey&) const = default;
 };
 
