@@ -1,14 +1,17 @@
 #include "pipeline/shard_merger.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "pipeline/first_failure.h"
+#include "pipeline/shard_presence_mask.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -35,12 +38,14 @@ struct MergeTally {
 class MergeWorker {
  public:
   MergeWorker(const fs::path& output_directory, bool precreate_shards, const ShardRouter& router,
-              const std::vector<fs::path>& fragment_directories, std::atomic<std::uint64_t>& next,
-              FirstFailure& failure, MergeTally& tally)
+              const std::vector<fs::path>& fragment_directories,
+              const std::vector<ShardPresenceMask>& fragments_present,
+              std::atomic<std::uint64_t>& next, FirstFailure& failure, MergeTally& tally)
       : output_directory_(output_directory),
         precreate_shards_(precreate_shards),
         router_(router),
         fragment_directories_(fragment_directories),
+        fragments_present_(fragments_present),
         next_shard_(next),
         failure_(failure),
         tally_(tally) {}
@@ -61,15 +66,9 @@ class MergeWorker {
     File output(std::fopen(output_path.c_str(), "wb"));
     if (!output) return Fail("Failed to open merged shard output: " + output_path.string());
     bool has_data = false;
-    for (const fs::path& directory : fragment_directories_) {
-      const fs::path fragment = directory / output_path.filename();
-      std::error_code error;
-      if (!fs::exists(fragment, error)) {
-        if (error)
-          return Fail("Failed to check shard fragment " + fragment.string() + ": " +
-                      error.message());
-        continue;
-      }
+    for (std::size_t file = 0; file < fragment_directories_.size(); ++file) {
+      if (!fragments_present_[file].Contains(shard)) continue;
+      const fs::path fragment = fragment_directories_[file] / output_path.filename();
       if (!CopyFragment(fragment, output.get(), output_path, has_data)) return false;
     }
     // Flushing and closing catch a write that fails only when the last buffered bytes reach
@@ -112,11 +111,45 @@ class MergeWorker {
   const bool precreate_shards_;
   const ShardRouter& router_;
   const std::vector<fs::path>& fragment_directories_;
+  const std::vector<ShardPresenceMask>& fragments_present_;
   std::atomic<std::uint64_t>& next_shard_;
   FirstFailure& failure_;
   MergeTally& tally_;
   char* buffer_ = nullptr;
 };
+
+// Which shard file names a fragment directory may hold. Only the routed shards below
+// kRoutingKeyCount ever receive records, so only they can have fragments.
+std::unordered_map<std::string, std::uint64_t> FragmentNames(const ShardRouter& router) {
+  std::unordered_map<std::string, std::uint64_t> names;
+  const std::uint64_t routed = std::min(router.shard_count(), kRoutingKeyCount);
+  for (std::uint64_t shard = 0; shard < routed; ++shard) {
+    names.emplace(router.ShardPath({}, shard).filename().string(), shard);
+  }
+  return names;
+}
+
+// Lists each fragment directory once, noting the shards it holds a fragment of, so that the
+// merge does not probe every file's directory for every shard: with thousands of input files
+// that would be millions of look-ups. A missing directory holds no fragments.
+util::Result<std::vector<ShardPresenceMask>> ListFragments(
+    const std::vector<fs::path>& fragment_directories, const ShardRouter& router) {
+  const std::unordered_map<std::string, std::uint64_t> names = FragmentNames(router);
+  std::vector<ShardPresenceMask> present(fragment_directories.size());
+  for (std::size_t file = 0; file < fragment_directories.size(); ++file) {
+    std::error_code error;
+    fs::directory_iterator entry(fragment_directories[file], error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+      const auto name = names.find(entry->path().filename().string());
+      if (name != names.end()) present[file].Set(name->second);
+    }
+    if (error && error != std::errc::no_such_file_or_directory) {
+      return util::Fail("Failed to check shard fragments in " +
+                        fragment_directories[file].string() + ": " + error.message());
+    }
+  }
+  return present;
+}
 
 }  // namespace
 
@@ -127,6 +160,9 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(
   if (error) return util::Fail("Failed to create merge output directory: " + error.message());
 
   const util::Stopwatch clock;
+  util::Result<std::vector<ShardPresenceMask>> present =
+      ListFragments(fragment_directories, router_);
+  if (!present) return std::move(present).TakeError();
   std::atomic<std::uint64_t> next_shard{0};
   FirstFailure failure;
   std::vector<MergeTally> tallies(merge_threads_);
@@ -134,8 +170,8 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(
   threads.reserve(merge_threads_);
   for (MergeTally& tally : tallies) {
     threads.emplace_back([&, &tally = tally] {
-      MergeWorker(output_directory_, precreate_shards_, router_, fragment_directories, next_shard,
-                  failure, tally)
+      MergeWorker(output_directory_, precreate_shards_, router_, fragment_directories, *present,
+                  next_shard, failure, tally)
           .Run();
     });
   }
