@@ -9,6 +9,7 @@
 
 #include "compression/zstd_context.h"
 #include "util/stopwatch.h"
+#include "util/unique_file.h"
 
 namespace boardmill::compression {
 
@@ -16,10 +17,6 @@ namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
 constexpr std::size_t kCarryReserve = 4096;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Splits decompressed chunks into lines and delivers them in batches.
 class LineBatcher {
@@ -101,7 +98,7 @@ util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::pa
                                                        std::uint64_t batch_size,
                                                        const ZstdLineBatchVisitor& visitor) {
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  const util::UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return util::Fail("Failed to open input file: " + path.string());
   const ZstdDecompressionContext context(ZSTD_createDCtx());
   if (!context) return util::Fail("Failed to create a Zstd decompression context.");

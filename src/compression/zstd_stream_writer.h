@@ -8,6 +8,7 @@
 
 #include "compression/zstd_context.h"
 #include "util/result.h"
+#include "util/unique_file.h"
 
 namespace boardmill::compression {
 
@@ -33,16 +34,12 @@ class ZstdStreamWriter {
   double write_seconds() const { return write_seconds_; }
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-
   util::Result<void> HandToFile(std::size_t size);
   void Close();
 
   std::filesystem::path path_;
   std::int32_t compression_level_;
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  util::UniqueFile file_;
   // Left uninitialised: the compressor writes before anything is read, and untouched pages of
   // the many idle shard buffers then cost no memory.
   std::unique_ptr<std::uint8_t[]> output_;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "util/number_format.h"
+#include "util/unique_file.h"
 
 namespace boardmill::pipeline {
 
@@ -14,12 +15,8 @@ namespace fs = std::filesystem;
 
 constexpr char kPartialSuffix[] = ".partial";
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // Writes all of `text` and closes the file; false when any byte did not reach the file.
-bool WriteAndClose(std::unique_ptr<std::FILE, FileCloser> file, const std::string& text) {
+bool WriteAndClose(util::UniqueFile file, const std::string& text) {
   const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
   const bool flushed = std::fflush(file.get()) == 0;
   return std::fclose(file.release()) == 0 && written && flushed;
@@ -88,7 +85,7 @@ util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {
   const fs::path path = directory / kRunSummaryFileName;
   fs::path partial = path;
   partial += kPartialSuffix;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(partial.c_str(), "w"));
+  util::UniqueFile file(std::fopen(partial.c_str(), "w"));
   if (!file) return {};
   std::error_code error;
   if (WriteAndClose(std::move(file), text_)) {

@@ -13,6 +13,7 @@
 #include "pipeline/first_failure.h"
 #include "pipeline/shard_presence_mask.h"
 #include "util/stopwatch.h"
+#include "util/unique_file.h"
 
 namespace boardmill::pipeline {
 
@@ -22,10 +23,7 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kCopyBufferSize = 1 << 20;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = util::UniqueFile;
 
 // What one merge thread did; the threads' tallies are added up after they are joined.
 struct MergeTally {
