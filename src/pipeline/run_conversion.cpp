@@ -3,9 +3,9 @@
 #include <thread>
 
 #include "pipeline/compression_level.h"
-#include "pipeline/parallel_conversion_runner.h"
-#include "pipeline/sequential_runner.h"
-#include "pipeline/staged_pipeline_runner.h"
+#include "pipeline/parallel/parallel_conversion_runner.h"
+#include "pipeline/sequential/sequential_runner.h"
+#include "pipeline/staged/staged_pipeline_runner.h"
 
 namespace boardmill::pipeline {
 

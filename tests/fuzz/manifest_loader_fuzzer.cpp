@@ -13,7 +13,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/scratch_file.h"
-#include "pipeline/run_manifest.h"
+#include "pipeline/parallel/run_manifest.h"
 
 namespace {
 

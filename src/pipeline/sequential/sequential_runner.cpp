@@ -1,0 +1,171 @@
+#include "pipeline/sequential/sequential_runner.h"
+
+#include <system_error>
+#include <vector>
+
+#include "app/input_discovery.h"
+#include "compression/zstd_line_reader.h"
+#include "pipeline/compression_level.h"
+#include "pipeline/line_encoder.h"
+#include "pipeline/option_limits.h"
+#include "pipeline/run_summary_file.h"
+#include "pipeline/shard_set.h"
+#include "pipeline/shard_verification.h"
+#include "util/stopwatch.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+util::Result<void> ValidateSequentialOptions(const ConversionOptions& options) {
+  if (options.output_shard_count == 0) return util::Fail("Output shard count must be at least 1.");
+  if (options.records_per_flush == 0) return util::Fail("Records-per-flush must be at least 1.");
+  util::Result<void> limits = CheckOptionLimits(options);
+  if (!limits) return limits;
+  return ValidateCompressionLevel(options.compression_level);
+}
+
+ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
+  ConversionSummary summary;
+  summary.execution_mode = ExecutionMode::kSequential;
+  summary.input_file_count = file_count;
+  summary.completed_input_files = file_count;
+  summary.pending_file_cap = file_count;
+  summary.requested_worker_cap = 1;
+  summary.effective_max_workers = 1;
+  summary.final_active_workers = 1;
+  summary.reader_worker_count = 1;
+  summary.final_line_batch_size = options.line_batch_size;
+  summary.final_records_per_flush = options.records_per_flush;
+  summary.final_compression_level = options.compression_level;
+  return summary;
+}
+
+// Encodes and writes the lines of one input file.
+class SequentialFileConverter {
+ public:
+  SequentialFileConverter(const ConversionOptions& options, const LineEncoder& encoder,
+                          ShardSet& shards, ConversionSummary& summary)
+      : options_(options), encoder_(encoder), shards_(shards), summary_(summary) {}
+
+  util::Result<compression::ZstdLineReadSummary> Convert(const fs::path& file) {
+    lines_in_file_ = 0;
+    return compression::VisitZstdLineBatches(
+        file, options_.line_batch_size,
+        [this](std::span<const compression::ZstdLineBatchEntry> batch) {
+          return HandleBatch(batch);
+        });
+  }
+
+ private:
+  util::Result<bool> HandleBatch(std::span<const compression::ZstdLineBatchEntry> batch) {
+    util::Stopwatch clock;
+    for (const compression::ZstdLineBatchEntry& entry : batch) {
+      if (options_.max_lines_per_file != 0 && lines_in_file_ >= options_.max_lines_per_file) {
+        summary_.encode_seconds += clock.ElapsedSeconds();
+        return false;
+      }
+      ++lines_in_file_;
+      ++summary_.visited_lines;
+      const util::Result<EncodedLine> encoded = encoder_.Encode(entry.text);
+      if (!encoded) {
+        ++summary_.invalid_positions;
+        continue;
+      }
+      util::Result<std::uint64_t> written = shards_.WriteRecord(encoded->shard_id, encoded->record);
+      if (!written) return std::move(written).TakeError();
+      ++summary_.encoded_positions;
+      summary_.raw_output_bytes += chess::kPackedSfenSize;
+    }
+    summary_.encode_seconds += clock.ElapsedSeconds();
+    return true;
+  }
+
+  const ConversionOptions& options_;
+  const LineEncoder& encoder_;
+  ShardSet& shards_;
+  ConversionSummary& summary_;
+  std::uint64_t lines_in_file_ = 0;
+};
+
+void AddReaderTotals(const compression::ZstdLineReadSummary& read, ConversionSummary& summary) {
+  summary.compressed_input_bytes += read.compressed_bytes;
+  summary.decompressed_input_bytes += read.decompressed_bytes;
+  summary.read_seconds += read.read_seconds;
+  summary.decompress_seconds += read.decompress_seconds;
+  summary.split_seconds += read.split_seconds;
+}
+
+}  // namespace
+
+util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) {
+  util::Result<void> valid = ValidateSequentialOptions(options);
+  if (!valid) return std::move(valid).TakeError();
+  const util::Stopwatch run_clock;
+
+  util::Result<std::vector<fs::path>> files =
+      app::ListInputFiles(options.input_directory, app::kInputSuffix);
+  if (!files) return std::move(files).TakeError();
+  app::KeepFirstFiles(*files, options.max_input_files);
+  ConversionSummary summary = InitialSummary(options, files->size());
+
+  std::error_code error;
+  fs::create_directories(options.output_directory, error);
+  if (error) return util::Fail("Failed to create output directory: " + error.message());
+  util::Result<void> removed = RemoveStaleRunSummary(options.output_directory);
+  if (!removed) return std::move(removed).TakeError();
+
+  const ShardRouter router(options.output_shard_count);
+  ShardSet shards(options.output_directory, options.compression_level, options.records_per_flush,
+                  options.precreate_shards, router);
+  util::Result<std::uint64_t> opened = shards.Open();
+  if (!opened) return std::move(opened).TakeError();
+
+  const LineEncoder encoder(options.enable_fast_encoder, router);
+  SequentialFileConverter converter(options, encoder, shards, summary);
+  for (const fs::path& file : *files) {
+    util::Result<compression::ZstdLineReadSummary> read = converter.Convert(file);
+    if (!read) return std::move(read).TakeError();
+    AddReaderTotals(*read, summary);
+  }
+
+  util::Result<ShardSetSummary> finished = shards.Finish();
+  if (!finished) return std::move(finished).TakeError();
+  summary.output_file_count = finished->finished_files;
+  summary.compressed_output_bytes = finished->compressed_bytes;
+  summary.compress_seconds = finished->compress_seconds;
+  summary.write_seconds = finished->write_seconds;
+
+  if (options.verify_output) {
+    util::Result<ShardVerificationSummary> verified =
+        VerifyShards(options.output_directory, options.output_shard_count);
+    if (!verified) return std::move(verified).TakeError();
+  }
+  summary.elapsed_seconds = run_clock.ElapsedSeconds();
+  util::Result<void> written = WriteSequentialRunSummary(options, summary);
+  if (!written) return std::move(written).TakeError();
+  return summary;
+}
+
+util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
+                                             const ConversionSummary& summary) {
+  RunSummaryFile file(3);
+  file.Add("execution_mode", std::string_view("sequential"));
+  file.Add("input_directory", options.input_directory);
+  file.Add("output_directory", options.output_directory);
+  file.Add("output_shard_count", options.output_shard_count);
+  file.Add("compression_level", options.compression_level);
+  file.Add("records_per_flush", options.records_per_flush);
+  file.Add("max_input_files", options.max_input_files);
+  file.Add("max_lines_per_file", options.max_lines_per_file);
+  file.Add("input_file_count", summary.input_file_count);
+  file.Add("output_file_count", summary.output_file_count);
+  file.AddLineCounts(summary);
+  file.AddVolumesAndTimes(summary);
+  file.AddEffectiveRate(summary);
+  return file.WriteInto(options.output_directory);
+}
+
+}  // namespace boardmill::pipeline

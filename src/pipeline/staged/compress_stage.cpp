@@ -1,0 +1,58 @@
+#include "compression/block_compressor.h"
+#include "pipeline/staged/stage_step.h"
+#include "pipeline/staged/stage_workers.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+// Compresses one block into one frame and hands it back to its shard's writer.
+bool CompressJobBlock(StagedPipeline& pipeline, CompressJob job, StageStep& step) {
+  const util::Stopwatch clock;
+  util::Result<std::vector<std::uint8_t>> frame =
+      compression::CompressBlock(job.raw, pipeline.options.compression_level);
+  if (!frame) {
+    pipeline.ReportFailure(frame.error());
+    return false;
+  }
+  const std::uint64_t raw_bytes = job.raw.size();
+  const std::uint64_t compressed_bytes = frame->size();
+  pipeline.block_slots[job.shard].Put(
+      job.key, CompressedBlock{std::move(*frame), std::move(job.raw), job.record_count,
+                               clock.ElapsedSeconds()});
+
+  WorkerStats& worker = step.stats().worker();
+  StageStats& stage = step.stats().stage();
+  worker.AddBatches(1);
+  worker.AddItemsIn(job.record_count);
+  worker.AddItemsOut(job.record_count);
+  worker.AddBytesIn(raw_bytes);
+  worker.AddBytesOut(compressed_bytes);
+  worker.RecordBatchSize(job.record_count, raw_bytes);
+  stage.AddBatches(1);
+  stage.AddItemsIn(job.record_count);
+  stage.AddItemsOut(job.record_count);
+  stage.AddBytesIn(raw_bytes);
+  stage.AddBytesOut(compressed_bytes);
+  pipeline.totals.Add({.compress_seconds = step.Finish()});
+  return true;
+}
+
+}  // namespace
+
+void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
+  StageThreadStats stats(pipeline.Worker(PipelineStage::kCompress, worker_index),
+                         pipeline.Stats(PipelineStage::kCompress));
+  RunStageLoop(
+      pipeline.Gate(PipelineStage::kCompress), worker_index, pipeline.stop,
+      pipeline.compress_queue.queue, stats,
+      [&] {
+        return pipeline.compress_queue.IsClosed() && pipeline.compress_queue.queue.Size() == 0;
+      },
+      [&](CompressJob job, StageStep& step) {
+        return CompressJobBlock(pipeline, std::move(job), step);
+      });
+  stats.SetState(WorkerState::kFinished);
+}
+
+}  // namespace boardmill::pipeline

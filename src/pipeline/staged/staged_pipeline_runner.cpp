@@ -1,0 +1,194 @@
+#include "pipeline/staged/staged_pipeline_runner.h"
+
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/input_discovery.h"
+#include "pipeline/option_limits.h"
+#include "pipeline/run_summary_file.h"
+#include "pipeline/shard_verification.h"
+#include "pipeline/staged/stage_statistics_files.h"
+#include "pipeline/staged/staged_pipeline.h"
+#include "pipeline/staged/staged_pipeline_threads.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct StagedPaths {
+  fs::path reject_log;
+  fs::path stage_stats;
+  fs::path worker_stats;
+  fs::path queue_stats;
+  fs::path controller_stats;
+};
+
+StagedPaths PathsFor(const ConversionOptions& options) {
+  const fs::path& output = options.output_directory;
+  StagedPaths paths;
+  paths.reject_log =
+      options.reject_log_path.empty() ? output / "rejects.tsv" : options.reject_log_path;
+  paths.stage_stats = output / kStageStatsFileName;
+  paths.worker_stats = output / kWorkerStatsFileName;
+  paths.queue_stats = output / kQueueStatsFileName;
+  paths.controller_stats = output / kControllerStatsFileName;
+  return paths;
+}
+
+void WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
+  std::vector<StageStatsRow> stage_rows;
+  std::vector<WorkerStatsRow> worker_rows;
+  for (const PipelineStage stage : kPipelineStages) {
+    const std::vector<WorkerStats>& workers = pipeline.worker_stats[StageIndex(stage)];
+    stage_rows.push_back({StageName(stage), workers.size(), pipeline.Stats(stage).Snapshot()});
+    for (std::uint64_t index = 0; index < workers.size(); ++index) {
+      worker_rows.push_back({StageName(stage), index, workers[index].Snapshot()});
+    }
+  }
+  WriteStageStatsFile(paths.stage_stats, stage_rows);
+  WriteWorkerStatsFile(paths.worker_stats, worker_rows);
+  WriteQueueStatsFile(paths.queue_stats, pipeline.queue_rows);
+  WriteControllerStatsFile(paths.controller_stats, pipeline.controller_rows);
+}
+
+ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPaths& paths,
+                                  double elapsed_seconds) {
+  const ConversionOptions& options = pipeline.options;
+  const StagedRunCounts totals = pipeline.totals.Read();
+  const ElasticCounts active = pipeline.ActiveCounts();
+  const std::uint64_t file_count = pipeline.files.size();
+  ConversionSummary summary;
+  summary.execution_mode = ExecutionMode::kStaged;
+  summary.input_file_count = file_count;
+  summary.completed_input_files = file_count;
+  summary.output_file_count = pipeline.shard_count;
+  summary.visited_lines = totals.visited_lines;
+  summary.encoded_positions = totals.encoded_positions;
+  summary.invalid_positions = totals.invalid_positions;
+  summary.raw_output_bytes = totals.raw_output_bytes;
+  summary.compressed_input_bytes = totals.compressed_input_bytes;
+  summary.decompressed_input_bytes = totals.decompressed_input_bytes;
+  summary.compressed_output_bytes = totals.compressed_output_bytes;
+  summary.reject_log_entries = pipeline.rejects.EntryCount();
+  summary.requested_worker_cap = pipeline.plan.thread_budget;
+  summary.effective_max_workers = pipeline.plan.thread_budget;
+  summary.pending_file_cap = file_count;
+  summary.final_active_workers = 0;
+  for (const std::uint64_t count : active) summary.final_active_workers += count;
+  summary.reader_worker_count = active[StageIndex(PipelineStage::kReader)];
+  summary.decompress_worker_count = active[StageIndex(PipelineStage::kDecompress)];
+  summary.line_index_worker_count = active[StageIndex(PipelineStage::kLineIndex)];
+  summary.parse_worker_count = active[StageIndex(PipelineStage::kParse)];
+  summary.compress_worker_count = active[StageIndex(PipelineStage::kCompress)];
+  summary.writer_worker_count = pipeline.shard_count;
+  summary.final_line_batch_size = options.line_batch_size;
+  summary.final_parse_batch_size = pipeline.parse_batch_lines;
+  summary.final_records_per_flush = options.records_per_flush;
+  summary.final_compression_level = options.compression_level;
+  summary.elapsed_seconds = elapsed_seconds;
+  summary.read_seconds = totals.read_seconds;
+  summary.decompress_seconds = totals.decompress_seconds;
+  summary.split_seconds = totals.split_seconds;
+  summary.encode_seconds = totals.encode_seconds;
+  summary.compress_seconds = totals.compress_seconds;
+  summary.write_seconds = totals.write_seconds;
+  summary.merge_seconds = 0.0;
+  summary.reject_log_path = paths.reject_log;
+  summary.stage_stats_path = paths.stage_stats;
+  summary.worker_stats_path = paths.worker_stats;
+  summary.queue_stats_path = paths.queue_stats;
+  summary.controller_stats_path = paths.controller_stats;
+  return summary;
+}
+
+}  // namespace
+
+util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
+  if (options_.resume) return util::Fail("Staged mode does not support resume yet.");
+  util::Result<void> limits = CheckOptionLimits(options_);
+  if (!limits) return std::move(limits).TakeError();
+
+  util::Result<std::vector<fs::path>> files =
+      app::ListInputFiles(options_.input_directory, app::kInputSuffix);
+  if (!files) return std::move(files).TakeError();
+  app::KeepFirstFiles(*files, options_.max_input_files);
+
+  std::error_code error;
+  fs::create_directories(options_.output_directory, error);
+  if (error) return util::Fail("Failed to create output directory: " + error.message());
+  util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
+  if (!removed) return std::move(removed).TakeError();
+
+  const StagedPaths paths = PathsFor(options_);
+  RejectLogger rejects(paths.reject_log);
+  util::Result<std::uint64_t> opened = rejects.Open();
+  if (!opened) return std::move(opened).TakeError();
+
+  const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
+  StagedPipeline pipeline(options_, std::move(*files), plan, rejects);
+  RunStagedPipelineThreads(pipeline);
+  const double elapsed_seconds = pipeline.ElapsedSeconds();
+
+  util::Result<std::uint64_t> closed = rejects.Close();
+  if (std::optional<std::string> failure = pipeline.failure.message()) {
+    return util::Fail(std::move(*failure));
+  }
+  if (!closed) return std::move(closed).TakeError();
+
+  if (options_.verify_output) {
+    util::Result<ShardVerificationSummary> verified =
+        VerifyShards(options_.output_directory, options_.output_shard_count);
+    if (!verified) return std::move(verified).TakeError();
+  }
+  WriteStatisticsFiles(pipeline, paths);
+  ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
+  util::Result<void> written = WriteStagedRunSummary(options_, summary);
+  if (!written) return std::move(written).TakeError();
+  return summary;
+}
+
+util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
+                                         const ConversionSummary& summary) {
+  RunSummaryFile file(6);
+  file.Add("execution_mode", std::string_view("staged"));
+  file.Add("input_directory", options.input_directory);
+  file.Add("output_directory", options.output_directory);
+  file.Add("output_shard_count", options.output_shard_count);
+  file.Add("compression_level", options.compression_level);
+  file.Add("records_per_flush", options.records_per_flush);
+  file.Add("reader_worker_count", summary.reader_worker_count);
+  file.Add("decompress_worker_count", summary.decompress_worker_count);
+  file.Add("line_index_worker_count", summary.line_index_worker_count);
+  file.Add("parse_worker_count", summary.parse_worker_count);
+  file.Add("compress_worker_count", summary.compress_worker_count);
+  file.Add("writer_worker_count", summary.writer_worker_count);
+  file.Add("line_batch_size", options.line_batch_size);
+  file.Add("parse_batch_size", summary.final_parse_batch_size);
+  file.Add("input_file_count", summary.input_file_count);
+  file.Add("output_file_count", summary.output_file_count);
+  file.AddLineCounts(summary);
+  file.Add("reject_log_entries", summary.reject_log_entries);
+  file.Add("requested_worker_cap", summary.requested_worker_cap);
+  file.Add("pending_file_cap", summary.pending_file_cap);
+  file.Add("effective_max_workers", summary.effective_max_workers);
+  file.AddVolumesAndTimes(summary);
+  file.Add("merge_seconds", summary.merge_seconds);
+  file.Add("final_active_workers", summary.final_active_workers);
+  file.Add("final_line_batch_size", summary.final_line_batch_size);
+  file.Add("final_parse_batch_size", summary.final_parse_batch_size);
+  file.Add("final_records_per_flush", summary.final_records_per_flush);
+  file.Add("final_compression_level", summary.final_compression_level);
+  file.Add("reject_log_path", summary.reject_log_path);
+  file.Add("stage_stats_path", summary.stage_stats_path);
+  file.Add("worker_stats_path", summary.worker_stats_path);
+  file.Add("queue_stats_path", summary.queue_stats_path);
+  file.Add("controller_stats_path", summary.controller_stats_path);
+  file.AddEffectiveRate(summary);
+  return file.WriteInto(options.output_directory);
+}
+
+}  // namespace boardmill::pipeline
