@@ -5,8 +5,8 @@
 
 #include "app/codec_commands.h"
 #include "app/convert_command.h"
-#include "app/input_discovery.h"
 #include "app/sample_command.h"
+#include "app/scan_command.h"
 #include "app/usage.h"
 #include "app/verify_command.h"
 

@@ -26,6 +26,10 @@ struct ZstdLineReadSummary {
   double split_seconds = 0.0;
 };
 
+// The most lines one batch may hold: a reader reserves room for a whole batch up front, so a
+// larger request would reserve more memory than a machine can give.
+inline constexpr std::uint64_t kMaxLineBatchSize = std::uint64_t{1} << 24;
+
 // Returns true to continue, false to stop reading (still a success), or an error to abort.
 using ZstdLineBatchVisitor =
     std::function<util::Result<bool>(std::span<const ZstdLineBatchEntry> batch)>;

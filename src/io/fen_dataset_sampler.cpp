@@ -6,11 +6,11 @@
 #include <system_error>
 #include <vector>
 
-#include "app/input_discovery.h"
+#include "compression/compression_level.h"
 #include "compression/zstd_line_reader.h"
 #include "compression/zstd_stream_writer.h"
-#include "pipeline/compression_level.h"
-#include "pipeline/option_limits.h"
+#include "io/input_discovery.h"
+#include "util/bounds.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::io {
@@ -81,18 +81,17 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   if (settings_.max_lines_per_file == 0) {
     return util::Fail("Sample generation requires --max-lines-per-file > 0.");
   }
-  if (!pipeline::IsSupportedCompressionLevel(settings_.compression_level)) {
+  if (!compression::IsSupportedCompressionLevel(settings_.compression_level)) {
     return util::Fail("Sample generation compression level is outside the supported Zstd range.");
   }
-  util::Result<void> batch_limit =
-      pipeline::CheckBatchSizeLimit("Line batch size", settings_.line_batch_size);
+  util::Result<void> batch_limit = util::CheckAtMost("Line batch size", settings_.line_batch_size,
+                                                     compression::kMaxLineBatchSize);
   if (!batch_limit) return std::move(batch_limit).TakeError();
   const util::Stopwatch run_clock;
 
   util::Result<std::vector<fs::path>> files =
-      app::ListInputFiles(settings_.input_directory, app::kInputSuffix);
+      ListFenFiles(settings_.input_directory, settings_.max_input_files);
   if (!files) return std::move(files).TakeError();
-  app::KeepFirstFiles(*files, settings_.max_input_files);
 
   std::error_code error;
   fs::create_directories(settings_.output_directory, error);

@@ -2,12 +2,27 @@
 
 #include <cstdint>
 #include <filesystem>
-
-#include "pipeline/execution_mode.h"
+#include <string_view>
 
 namespace boardmill::pipeline {
 
 inline constexpr std::uint64_t kGibibyte = std::uint64_t{1} << 30;
+
+enum class ExecutionMode : std::uint8_t { kAuto = 0, kSequential = 1, kParallel = 2, kStaged = 3 };
+
+// "auto", "sequential", "parallel" or "staged"; any value outside the enumeration reads "auto".
+constexpr std::string_view ExecutionModeName(ExecutionMode mode) {
+  switch (mode) {
+    case ExecutionMode::kSequential:
+      return "sequential";
+    case ExecutionMode::kParallel:
+      return "parallel";
+    case ExecutionMode::kStaged:
+      return "staged";
+    default:
+      return "auto";
+  }
+}
 
 // The settings of one convert run, handed by value to the runner of the chosen mode. Where a
 // count of 0 has a meaning of its own, the comment says so.

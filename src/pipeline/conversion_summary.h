@@ -3,18 +3,14 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "pipeline/execution_mode.h"
+#include "pipeline/conversion_options.h"
 
 namespace boardmill::pipeline {
 
-// The counters, timings and paths a runner returns. Every runner fills the fields its mode
-// knows; the others keep the zero they start with.
-struct ConversionSummary {
-  ExecutionMode execution_mode = ExecutionMode::kAuto;
-  std::uint64_t input_file_count = 0;
-  std::uint64_t completed_input_files = 0;
-  std::uint64_t skipped_input_files = 0;
-  std::uint64_t output_file_count = 0;
+// The counts and busy seconds that add up across files and threads: what a conversion of one
+// file reports, what stage threads add to a run's totals, and the summable part of a run's
+// summary.
+struct ConversionTotals {
   std::uint64_t visited_lines = 0;
   std::uint64_t encoded_positions = 0;
   std::uint64_t invalid_positions = 0;
@@ -22,6 +18,39 @@ struct ConversionSummary {
   std::uint64_t decompressed_input_bytes = 0;
   std::uint64_t raw_output_bytes = 0;
   std::uint64_t compressed_output_bytes = 0;
+  double read_seconds = 0.0;
+  double decompress_seconds = 0.0;
+  double split_seconds = 0.0;
+  double encode_seconds = 0.0;
+  double compress_seconds = 0.0;
+  double write_seconds = 0.0;
+
+  ConversionTotals& operator+=(const ConversionTotals& other) {
+    visited_lines += other.visited_lines;
+    encoded_positions += other.encoded_positions;
+    invalid_positions += other.invalid_positions;
+    compressed_input_bytes += other.compressed_input_bytes;
+    decompressed_input_bytes += other.decompressed_input_bytes;
+    raw_output_bytes += other.raw_output_bytes;
+    compressed_output_bytes += other.compressed_output_bytes;
+    read_seconds += other.read_seconds;
+    decompress_seconds += other.decompress_seconds;
+    split_seconds += other.split_seconds;
+    encode_seconds += other.encode_seconds;
+    compress_seconds += other.compress_seconds;
+    write_seconds += other.write_seconds;
+    return *this;
+  }
+};
+
+// The counters, timings and paths a runner returns. Every runner fills the fields its mode
+// knows; the others keep the zero they start with.
+struct ConversionSummary : ConversionTotals {
+  ExecutionMode execution_mode = ExecutionMode::kAuto;
+  std::uint64_t input_file_count = 0;
+  std::uint64_t completed_input_files = 0;
+  std::uint64_t skipped_input_files = 0;
+  std::uint64_t output_file_count = 0;
   std::uint64_t reject_log_entries = 0;
   std::uint64_t requested_worker_cap = 0;
   std::uint64_t pending_file_cap = 0;
@@ -39,12 +68,6 @@ struct ConversionSummary {
   std::uint64_t final_records_per_flush = 0;
   std::int32_t final_compression_level = 0;
   double elapsed_seconds = 0.0;
-  double read_seconds = 0.0;
-  double decompress_seconds = 0.0;
-  double split_seconds = 0.0;
-  double encode_seconds = 0.0;
-  double compress_seconds = 0.0;
-  double write_seconds = 0.0;
   double merge_seconds = 0.0;
   std::filesystem::path scratch_directory;
   std::filesystem::path manifest_path;

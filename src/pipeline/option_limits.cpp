@@ -1,21 +1,8 @@
 #include "pipeline/option_limits.h"
 
-#include <string>
+#include "util/bounds.h"
 
 namespace boardmill::pipeline {
-
-namespace {
-
-util::Result<void> CheckAtMost(const char* what, std::uint64_t value, std::uint64_t limit) {
-  if (value <= limit) return {};
-  return util::Fail(std::string(what) + " must be at most " + std::to_string(limit) + ".");
-}
-
-}  // namespace
-
-util::Result<void> CheckBatchSizeLimit(const char* what, std::uint64_t value) {
-  return CheckAtMost(what, value, kMaxBatchSize);
-}
 
 util::Result<void> CheckOptionLimits(const ConversionOptions& options) {
   struct Bound {
@@ -37,7 +24,7 @@ util::Result<void> CheckOptionLimits(const ConversionOptions& options) {
       {"Merge threads", options.merge_threads, kMaxThreadCount},
   };
   for (const Bound& bound : bounds) {
-    util::Result<void> checked = CheckAtMost(bound.what, bound.value, bound.limit);
+    util::Result<void> checked = util::CheckAtMost(bound.what, bound.value, bound.limit);
     if (!checked) return checked;
   }
   return {};

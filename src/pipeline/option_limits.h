@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "compression/zstd_line_reader.h"
 #include "pipeline/conversion_options.h"
 #include "util/result.h"
 
@@ -13,13 +14,10 @@ namespace boardmill::pipeline {
 // with a message instead of aborting, thrashing or hanging halfway.
 inline constexpr std::uint64_t kMaxShardCount = 4096;
 inline constexpr std::uint64_t kMaxRecordsPerFlush = std::uint64_t{1} << 20;
-inline constexpr std::uint64_t kMaxBatchSize = std::uint64_t{1} << 24;
+inline constexpr std::uint64_t kMaxBatchSize = compression::kMaxLineBatchSize;
 inline constexpr std::uint64_t kMaxThreadCount = 1024;
 
 // Checks every option bounded above.
 util::Result<void> CheckOptionLimits(const ConversionOptions& options);
-
-// Checks one batch-size value; `what` names it in the message ("Line batch size").
-util::Result<void> CheckBatchSizeLimit(const char* what, std::uint64_t value);
 
 }  // namespace boardmill::pipeline

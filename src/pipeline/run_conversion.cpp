@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "pipeline/compression_level.h"
+#include "compression/compression_level.h"
 #include "pipeline/parallel/parallel_conversion_runner.h"
 #include "pipeline/sequential/sequential_runner.h"
 #include "pipeline/staged/staged_pipeline_runner.h"
@@ -32,7 +32,7 @@ void ResolveBatchSizes(ConversionOptions& options, ExecutionMode mode) {
 }
 
 util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) {
-  util::Result<void> level = ValidateCompressionLevel(options.compression_level);
+  util::Result<void> level = compression::ValidateCompressionLevel(options.compression_level);
   if (!level) return std::move(level).TakeError();
 
   const ExecutionMode mode = ResolveExecutionMode(options, std::thread::hardware_concurrency());

@@ -50,6 +50,24 @@ void RunSummaryFile::Add(std::string_view key, double value) {
 
 void RunSummaryFile::Add(std::string_view key, std::string_view text) { AddLine(key, text); }
 
+void RunSummaryFile::AddRunStart(std::string_view mode, const ConversionOptions& options) {
+  Add("execution_mode", mode);
+  Add("input_directory", options.input_directory);
+  Add("output_directory", options.output_directory);
+}
+
+void RunSummaryFile::AddShardSettings(const ConversionOptions& options) {
+  Add("output_shard_count", options.output_shard_count);
+  Add("compression_level", options.compression_level);
+  Add("records_per_flush", options.records_per_flush);
+}
+
+void RunSummaryFile::AddWorkerCaps(const ConversionSummary& summary) {
+  Add("requested_worker_cap", summary.requested_worker_cap);
+  Add("pending_file_cap", summary.pending_file_cap);
+  Add("effective_max_workers", summary.effective_max_workers);
+}
+
 void RunSummaryFile::AddLineCounts(const ConversionSummary& summary) {
   Add("visited_lines", summary.visited_lines);
   Add("encoded_positions", summary.encoded_positions);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "pipeline/conversion_options.h"
 #include "pipeline/conversion_summary.h"
 #include "util/result.h"
 
@@ -28,6 +29,12 @@ class RunSummaryFile {
   void Add(std::string_view key, double value);
   void Add(std::string_view key, std::string_view text);
   void Add(std::string_view key, const std::filesystem::path& path) { AddLine(key, path.string()); }
+  // execution_mode (the mode's name), input_directory and output_directory.
+  void AddRunStart(std::string_view mode, const ConversionOptions& options);
+  // output_shard_count, compression_level and records_per_flush, as the options give them.
+  void AddShardSettings(const ConversionOptions& options);
+  // requested_worker_cap, pending_file_cap and effective_max_workers.
+  void AddWorkerCaps(const ConversionSummary& summary);
   // visited_lines, encoded_positions and invalid_positions.
   void AddLineCounts(const ConversionSummary& summary);
   // The byte totals and timings every mode reports in this order: compressed_input_bytes through

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <string>
 
-#include "app/input_discovery.h"
 #include "test_support.h"
 
 namespace boardmill {
@@ -83,25 +82,6 @@ TEST(ScanTest, IgnoresArgumentsAfterTheDirectory) {
   TempDir dir;
   ExpectRun(RunBoardmill({"scan", dir.path().string(), "--max-files", "1"}), 0,
             "Found 0 .fen.zst files\n", "");
-}
-
-TEST(ListInputFilesTest, TakesTheSuffixAsAParameter) {
-  TempDir dir;
-  WriteFile(dir / "a.txt", "x");
-  WriteFile(dir / "b.fen.zst", "x");
-  const util::Result<std::vector<fs::path>> files = app::ListInputFiles(dir.path(), ".txt");
-  ASSERT_TRUE(files.ok()) << files.error();
-  EXPECT_EQ(*files, std::vector<fs::path>{dir / "a.txt"});
-}
-
-TEST(KeepFirstFilesTest, KeepsTheFirstEntriesAndZeroMeansAll) {
-  const std::vector<fs::path> all = {"a", "b", "c"};
-  for (const auto& [limit, kept] :
-       std::vector<std::pair<std::uint64_t, std::size_t>>{{0, 3}, {1, 1}, {2, 2}, {3, 3}, {4, 3}}) {
-    std::vector<fs::path> files = all;
-    app::KeepFirstFiles(files, limit);
-    EXPECT_EQ(files, std::vector<fs::path>(all.begin(), all.begin() + kept)) << limit;
-  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/input_discovery.h"
+#include "io/input_discovery.h"
 #include "pipeline/bounded_queue.h"
 #include "pipeline/first_failure.h"
 #include "pipeline/option_limits.h"
@@ -140,21 +140,6 @@ util::Result<void> CheckResumedFileNames(const std::map<std::uint64_t, std::stri
   return {};
 }
 
-void AddFileTotals(const FileProcessingSummary& file, ConversionSummary& summary) {
-  summary.visited_lines += file.visited_lines;
-  summary.encoded_positions += file.encoded_positions;
-  summary.invalid_positions += file.invalid_positions;
-  summary.compressed_input_bytes += file.compressed_input_bytes;
-  summary.decompressed_input_bytes += file.decompressed_input_bytes;
-  summary.raw_output_bytes += file.raw_output_bytes;
-  summary.read_seconds += file.read_seconds;
-  summary.decompress_seconds += file.decompress_seconds;
-  summary.split_seconds += file.split_seconds;
-  summary.encode_seconds += file.encode_seconds;
-  summary.compress_seconds += file.compress_seconds;
-  summary.write_seconds += file.write_seconds;
-}
-
 // The state of one parallel run, shared by the runner thread, the workers and the autotuner.
 class ParallelRun {
  public:
@@ -178,9 +163,8 @@ class ParallelRun {
     util::Result<void> valid = CheckOptionLimits(options_);
     if (!valid) return valid;
     util::Result<std::vector<fs::path>> files =
-        app::ListInputFiles(options_.input_directory, app::kInputSuffix);
+        io::ListFenFiles(options_.input_directory, options_.max_input_files);
     if (!files) return std::move(files).TakeError();
-    app::KeepFirstFiles(*files, options_.max_input_files);
     files_ = std::move(*files);
 
     util::Result<void> created =
@@ -378,7 +362,7 @@ class ParallelRun {
     summary.skipped_input_files = completed_.size();
     summary.output_file_count = merged.output_files;
     for (const FileProcessingSummary& file : summaries_) {
-      if (!file.skipped) AddFileTotals(file, summary);
+      if (!file.skipped) summary += file;
     }
     summary.compressed_output_bytes = merged.merged_bytes;
     summary.write_seconds += merged.write_seconds;
@@ -426,13 +410,9 @@ util::Result<ConversionSummary> ParallelConversionRunner::Run() const {
 util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
                                            const ConversionSummary& summary) {
   RunSummaryFile file(3);
-  file.Add("execution_mode", std::string_view("parallel"));
-  file.Add("input_directory", options.input_directory);
-  file.Add("output_directory", options.output_directory);
+  file.AddRunStart("parallel", options);
   file.Add("scratch_directory", summary.scratch_directory);
-  file.Add("output_shard_count", options.output_shard_count);
-  file.Add("compression_level", options.compression_level);
-  file.Add("records_per_flush", options.records_per_flush);
+  file.AddShardSettings(options);
   file.Add("line_batch_size", options.line_batch_size);
   file.Add("input_file_count", summary.input_file_count);
   file.Add("completed_input_files", summary.completed_input_files);
@@ -440,9 +420,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("output_file_count", summary.output_file_count);
   file.AddLineCounts(summary);
   file.Add("reject_log_entries", summary.reject_log_entries);
-  file.Add("requested_worker_cap", summary.requested_worker_cap);
-  file.Add("pending_file_cap", summary.pending_file_cap);
-  file.Add("effective_max_workers", summary.effective_max_workers);
+  file.AddWorkerCaps(summary);
   file.Add("stdio_worker_cap", summary.stdio_worker_cap);
   file.AddVolumesAndTimes(summary);
   file.Add("merge_seconds", summary.merge_seconds);

@@ -9,7 +9,6 @@
 #include <system_error>
 #include <utility>
 
-#include "pipeline/execution_mode.h"
 #include "pipeline/sanitize_field.h"
 #include "util/number_format.h"
 

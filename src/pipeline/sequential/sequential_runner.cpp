@@ -3,9 +3,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/input_discovery.h"
+#include "compression/compression_level.h"
 #include "compression/zstd_line_reader.h"
-#include "pipeline/compression_level.h"
+#include "io/input_discovery.h"
 #include "pipeline/line_encoder.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
@@ -24,7 +24,7 @@ util::Result<void> ValidateSequentialOptions(const ConversionOptions& options) {
   if (options.records_per_flush == 0) return util::Fail("Records-per-flush must be at least 1.");
   util::Result<void> limits = CheckOptionLimits(options);
   if (!limits) return limits;
-  return ValidateCompressionLevel(options.compression_level);
+  return compression::ValidateCompressionLevel(options.compression_level);
 }
 
 ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
@@ -106,9 +106,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   const util::Stopwatch run_clock;
 
   util::Result<std::vector<fs::path>> files =
-      app::ListInputFiles(options.input_directory, app::kInputSuffix);
+      io::ListFenFiles(options.input_directory, options.max_input_files);
   if (!files) return std::move(files).TakeError();
-  app::KeepFirstFiles(*files, options.max_input_files);
   ConversionSummary summary = InitialSummary(options, files->size());
 
   std::error_code error;
@@ -152,12 +151,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
 util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
                                              const ConversionSummary& summary) {
   RunSummaryFile file(3);
-  file.Add("execution_mode", std::string_view("sequential"));
-  file.Add("input_directory", options.input_directory);
-  file.Add("output_directory", options.output_directory);
-  file.Add("output_shard_count", options.output_shard_count);
-  file.Add("compression_level", options.compression_level);
-  file.Add("records_per_flush", options.records_per_flush);
+  file.AddRunStart("sequential", options);
+  file.AddShardSettings(options);
   file.Add("max_input_files", options.max_input_files);
   file.Add("max_lines_per_file", options.max_lines_per_file);
   file.Add("input_file_count", summary.input_file_count);

@@ -114,18 +114,13 @@ class DecompressWorker {
 }  // namespace
 
 void RunDecompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
-  StageThreadStats stats(pipeline.Worker(PipelineStage::kDecompress, worker_index),
-                         pipeline.Stats(PipelineStage::kDecompress));
-  StageQueue<DecompressItem>& input = *pipeline.decompress_queues[worker_index];
   DecompressWorker worker(pipeline);
-  // Files are bound to this thread by index, so nobody else can drain its queue: a throttled
-  // thread still takes its own pending input (and sees the end once the queue is closed).
-  RunStageLoop(
-      pipeline.Gate(PipelineStage::kDecompress), worker_index, pipeline.stop, input.queue, stats,
-      [&] { return input.IsClosed() || input.queue.Size() > 0; },
-      [&](DecompressItem item, StageStep& step) { return worker.Process(std::move(item), step); });
-  if (pipeline.live_decompressors.fetch_sub(1) == 1) pipeline.CloseLineIndexInputs();
-  stats.SetState(WorkerState::kFinished);
+  RunOwnQueueStageThread(
+      pipeline, PipelineStage::kDecompress, worker_index, *pipeline.decompress_queues[worker_index],
+      [&](DecompressItem item, StageStep& step) { return worker.Process(std::move(item), step); },
+      [&] {
+        if (pipeline.live_decompressors.fetch_sub(1) == 1) pipeline.CloseLineIndexInputs();
+      });
 }
 
 }  // namespace boardmill::pipeline

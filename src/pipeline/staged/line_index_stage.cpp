@@ -150,18 +150,13 @@ class LineIndexWorker {
 }  // namespace
 
 void RunLineIndexThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
-  StageThreadStats stats(pipeline.Worker(PipelineStage::kLineIndex, worker_index),
-                         pipeline.Stats(PipelineStage::kLineIndex));
-  StageQueue<SlabItem>& input = *pipeline.line_index_queues[worker_index];
   LineIndexWorker worker(pipeline);
-  // Files are bound to this thread by index, so nobody else can drain its queue: a throttled
-  // thread still takes its own pending input (and sees the end once the queue is closed).
-  RunStageLoop(
-      pipeline.Gate(PipelineStage::kLineIndex), worker_index, pipeline.stop, input.queue, stats,
-      [&] { return input.IsClosed() || input.queue.Size() > 0; },
-      [&](const SlabItem& item, StageStep& step) { return worker.Process(item, step); });
-  if (pipeline.live_line_indexers.fetch_sub(1) == 1) pipeline.CloseParseQueue();
-  stats.SetState(WorkerState::kFinished);
+  RunOwnQueueStageThread(
+      pipeline, PipelineStage::kLineIndex, worker_index, *pipeline.line_index_queues[worker_index],
+      [&](const SlabItem& item, StageStep& step) { return worker.Process(item, step); },
+      [&] {
+        if (pipeline.live_line_indexers.fetch_sub(1) == 1) pipeline.CloseParseQueue();
+      });
 }
 
 }  // namespace boardmill::pipeline

@@ -31,6 +31,16 @@ inline constexpr std::array<PipelineStage, kPipelineStageCount> kPipelineStages 
 
 constexpr std::size_t StageIndex(PipelineStage stage) { return static_cast<std::size_t>(stage); }
 
+// The stages' indices into per-stage arrays, for code that indexes them often.
+namespace stage_index {
+inline constexpr std::size_t kReader = StageIndex(PipelineStage::kReader);
+inline constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
+inline constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
+inline constexpr std::size_t kParse = StageIndex(PipelineStage::kParse);
+inline constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
+inline constexpr std::size_t kWrite = StageIndex(PipelineStage::kWrite);
+}  // namespace stage_index
+
 // "reader", "decompress", "line_index", "parse", "compress", "write"; "unknown" otherwise.
 constexpr std::string_view StageName(PipelineStage stage) {
   switch (stage) {

@@ -15,11 +15,7 @@ namespace {
 constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 constexpr double kMinimumIntervalSeconds = 0.25;
 
-constexpr std::size_t kReader = StageIndex(PipelineStage::kReader);
-constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
-constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
-constexpr std::size_t kParse = StageIndex(PipelineStage::kParse);
-constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
+using namespace stage_index;  // NOLINT(google-build-using-namespace)
 
 double Ratio(double seconds, double capacity_seconds) {
   return capacity_seconds > kEpsilon ? seconds / capacity_seconds : 0.0;

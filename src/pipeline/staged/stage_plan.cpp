@@ -7,11 +7,7 @@ namespace boardmill::pipeline {
 
 namespace {
 
-constexpr std::size_t kReader = StageIndex(PipelineStage::kReader);
-constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
-constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
-constexpr std::size_t kParse = StageIndex(PipelineStage::kParse);
-constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
+using namespace stage_index;  // NOLINT(google-build-using-namespace)
 
 // hi when v > hi, otherwise lo when v < lo, otherwise v (hi wins when lo > hi).
 std::uint64_t Clamp(std::uint64_t value, std::uint64_t low, std::uint64_t high) {

@@ -22,4 +22,21 @@ void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index);
 // Ledger and run slot of `shard` -> compress queue -> block slot -> the shard file.
 void RunShardWriterThread(StagedPipeline& pipeline, std::uint64_t shard);
 
+// The loop of a thread whose input queue is its own (decompress, line index): `process(item,
+// step)` does the stage's work, `on_exit()` runs when the loop ends, before the thread reports
+// itself finished.
+template <typename T, typename Process, typename OnExit>
+void RunOwnQueueStageThread(StagedPipeline& pipeline, PipelineStage stage,
+                            std::uint64_t worker_index, StageQueue<T>& input, Process&& process,
+                            OnExit&& on_exit) {
+  StageThreadStats stats(pipeline.Worker(stage, worker_index), pipeline.Stats(stage));
+  // Files are bound to this thread by index, so nobody else can drain its queue: a throttled
+  // thread still takes its own pending input (and sees the end once the queue is closed).
+  RunStageLoop(
+      pipeline.Gate(stage), worker_index, pipeline.stop, input.queue, stats,
+      [&] { return input.IsClosed() || input.queue.Size() > 0; }, process);
+  on_exit();
+  stats.SetState(WorkerState::kFinished);
+}
+
 }  // namespace boardmill::pipeline

@@ -6,11 +6,7 @@ namespace boardmill::pipeline {
 
 namespace {
 
-constexpr std::size_t kReader = StageIndex(PipelineStage::kReader);
-constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
-constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
-constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
-constexpr std::size_t kWrite = StageIndex(PipelineStage::kWrite);
+using namespace stage_index;  // NOLINT(google-build-using-namespace)
 
 template <typename T>
 std::vector<std::unique_ptr<StageQueue<T>>> MakeQueues(std::uint64_t count,

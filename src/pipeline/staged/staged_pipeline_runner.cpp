@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/input_discovery.h"
+#include "io/input_discovery.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_verification.h"
@@ -58,21 +58,14 @@ void WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
 ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPaths& paths,
                                   double elapsed_seconds) {
   const ConversionOptions& options = pipeline.options;
-  const StagedRunCounts totals = pipeline.totals.Read();
   const ElasticCounts active = pipeline.ActiveCounts();
   const std::uint64_t file_count = pipeline.files.size();
   ConversionSummary summary;
+  static_cast<ConversionTotals&>(summary) = pipeline.totals.Read();
   summary.execution_mode = ExecutionMode::kStaged;
   summary.input_file_count = file_count;
   summary.completed_input_files = file_count;
   summary.output_file_count = pipeline.shard_count;
-  summary.visited_lines = totals.visited_lines;
-  summary.encoded_positions = totals.encoded_positions;
-  summary.invalid_positions = totals.invalid_positions;
-  summary.raw_output_bytes = totals.raw_output_bytes;
-  summary.compressed_input_bytes = totals.compressed_input_bytes;
-  summary.decompressed_input_bytes = totals.decompressed_input_bytes;
-  summary.compressed_output_bytes = totals.compressed_output_bytes;
   summary.reject_log_entries = pipeline.rejects.EntryCount();
   summary.requested_worker_cap = pipeline.plan.thread_budget;
   summary.effective_max_workers = pipeline.plan.thread_budget;
@@ -90,12 +83,6 @@ ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPa
   summary.final_records_per_flush = options.records_per_flush;
   summary.final_compression_level = options.compression_level;
   summary.elapsed_seconds = elapsed_seconds;
-  summary.read_seconds = totals.read_seconds;
-  summary.decompress_seconds = totals.decompress_seconds;
-  summary.split_seconds = totals.split_seconds;
-  summary.encode_seconds = totals.encode_seconds;
-  summary.compress_seconds = totals.compress_seconds;
-  summary.write_seconds = totals.write_seconds;
   summary.merge_seconds = 0.0;
   summary.reject_log_path = paths.reject_log;
   summary.stage_stats_path = paths.stage_stats;
@@ -113,9 +100,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   if (!limits) return std::move(limits).TakeError();
 
   util::Result<std::vector<fs::path>> files =
-      app::ListInputFiles(options_.input_directory, app::kInputSuffix);
+      io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
-  app::KeepFirstFiles(*files, options_.max_input_files);
 
   std::error_code error;
   fs::create_directories(options_.output_directory, error);
@@ -154,12 +140,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
 util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
                                          const ConversionSummary& summary) {
   RunSummaryFile file(6);
-  file.Add("execution_mode", std::string_view("staged"));
-  file.Add("input_directory", options.input_directory);
-  file.Add("output_directory", options.output_directory);
-  file.Add("output_shard_count", options.output_shard_count);
-  file.Add("compression_level", options.compression_level);
-  file.Add("records_per_flush", options.records_per_flush);
+  file.AddRunStart("staged", options);
+  file.AddShardSettings(options);
   file.Add("reader_worker_count", summary.reader_worker_count);
   file.Add("decompress_worker_count", summary.decompress_worker_count);
   file.Add("line_index_worker_count", summary.line_index_worker_count);
@@ -172,9 +154,7 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("output_file_count", summary.output_file_count);
   file.AddLineCounts(summary);
   file.Add("reject_log_entries", summary.reject_log_entries);
-  file.Add("requested_worker_cap", summary.requested_worker_cap);
-  file.Add("pending_file_cap", summary.pending_file_cap);
-  file.Add("effective_max_workers", summary.effective_max_workers);
+  file.AddWorkerCaps(summary);
   file.AddVolumesAndTimes(summary);
   file.Add("merge_seconds", summary.merge_seconds);
   file.Add("final_active_workers", summary.final_active_workers);

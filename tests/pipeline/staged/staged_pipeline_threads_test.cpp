@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/input_discovery.h"
+#include "io/input_discovery.h"
 #include "pipeline/sequential/sequential_runner.h"
 #include "pipeline/shard_router.h"
 #include "test_support.h"
@@ -69,7 +69,7 @@ class HandBuiltPipeline {
     fs::create_directories(options_.output_directory);
     EXPECT_TRUE(rejects_.Open().ok());
     util::Result<std::vector<fs::path>> listed =
-        app::ListInputFiles(options_.input_directory, app::kInputSuffix);
+        io::ListInputFiles(options_.input_directory, io::kInputSuffix);
     EXPECT_TRUE(listed.ok());
     pipeline_ = std::make_unique<StagedPipeline>(options_, std::move(*listed), plan, rejects_);
   }

@@ -1,10 +1,9 @@
-#include "app/input_discovery.h"
+#include "io/input_discovery.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <system_error>
 
-namespace boardmill::app {
+namespace boardmill::io {
 
 namespace fs = std::filesystem;
 
@@ -51,15 +50,11 @@ void KeepFirstFiles(std::vector<fs::path>& files, std::uint64_t max_files) {
   if (max_files != 0 && max_files < files.size()) files.resize(max_files);
 }
 
-int RunScan(const std::string& directory) {
-  const util::Result<std::vector<fs::path>> files = ListInputFiles(directory, kInputSuffix);
-  if (!files) {
-    std::fprintf(stderr, "%s\n", files.error().c_str());
-    return 1;
-  }
-  std::printf("Found %zu .fen.zst files\n", files->size());
-  for (const fs::path& file : *files) std::printf("%s\n", file.string().c_str());
-  return 0;
+util::Result<std::vector<fs::path>> ListFenFiles(const fs::path& directory,
+                                                 std::uint64_t max_files) {
+  util::Result<std::vector<fs::path>> files = ListInputFiles(directory, kInputSuffix);
+  if (files) KeepFirstFiles(*files, max_files);
+  return files;
 }
 
-}  // namespace boardmill::app
+}  // namespace boardmill::io

@@ -1,10 +1,10 @@
-#include "pipeline/compression_level.h"
+#include "compression/compression_level.h"
 
 #include <zstd.h>
 
 #include <string>
 
-namespace boardmill::pipeline {
+namespace boardmill::compression {
 
 bool IsSupportedCompressionLevel(std::int32_t level) {
   return level >= ZSTD_minCLevel() && level <= ZSTD_maxCLevel();
@@ -17,4 +17,4 @@ util::Result<void> ValidateCompressionLevel(std::int32_t level) {
                     "].");
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::compression

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
-#include <string>
 #include <vector>
 
 #include "util/result.h"
 
-namespace boardmill::app {
+namespace boardmill::io {
 
 inline constexpr char kInputSuffix[] = ".fen.zst";
 
@@ -18,7 +18,9 @@ util::Result<std::vector<std::filesystem::path>> ListInputFiles(
 // Keeps the first `max_files` entries; 0 keeps all.
 void KeepFirstFiles(std::vector<std::filesystem::path>& files, std::uint64_t max_files);
 
-// The scan command: prints the listing; returns the exit code.
-int RunScan(const std::string& directory);
+// The input files of a data set: the .fen.zst files of `directory`, listed as above, of which a
+// --max-files limit keeps the first `max_files` (0 keeps all).
+util::Result<std::vector<std::filesystem::path>> ListFenFiles(
+    const std::filesystem::path& directory, std::uint64_t max_files);
 
-}  // namespace boardmill::app
+}  // namespace boardmill::io

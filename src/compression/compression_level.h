@@ -4,7 +4,7 @@
 
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::compression {
 
 // Whether the Zstandard library accepts `level` (ZSTD_minCLevel() to ZSTD_maxCLevel()).
 bool IsSupportedCompressionLevel(std::int32_t level);
@@ -12,4 +12,4 @@ bool IsSupportedCompressionLevel(std::int32_t level);
 // Fails with "Compression level must be in the Zstd-supported range [min, max]." outside it.
 util::Result<void> ValidateCompressionLevel(std::int32_t level);
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::compression
