@@ -17,10 +17,7 @@
 # has just deleted the previous run's thousands of files scans past their inodes for each new
 # one. BOARDMILL_BENCH_OUTPUT=DIR puts the runs' output (and scratch) directory under DIR instead.
 #
-# The data set is built once from bench/games.fen.zst (600,000 positions) and kept under
-# build/convert-bench: files alternate between the positions as they are and their colour-
-# mirrored boards, each with its own move-counter offset and its own shuffled subset, so no two
-# files are copies of each other. Inputs are compressed at zstd level 3.
+# The data set (bench/bench_lib.sh) is built once and kept under build/convert-bench.
 set -euo pipefail
 
 scale=${1:-1}
@@ -36,68 +33,17 @@ for mode in "${modes[@]}"; do
 done
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-source_file=$repo/bench/games.fen.zst
 work=$repo/build/convert-bench
 data=$work/data-x$scale
-lines_per_file=500000
-file_count=$((8 * scale))
 
-if [[ ! -f $source_file ]]; then
-  echo "missing $source_file (600,000 positions, one FEN per line)" >&2
-  exit 1
-fi
 for tool in zstd cmake shuf; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
-if [[ ! -x /usr/bin/time ]]; then
-  apt-get install -y -qq time >/dev/null
-fi
 
 # --- data set ----------------------------------------------------------------------------------
 
-# Swaps the colours of a FEN line whose letters were already case-swapped by tr: reverses the
-# ranks, restores the field letters, flips the en-passant rank, and shifts the fullmove number.
-mirror_fields='
-{
-  n = split($1, rank, "/"); board = rank[n]
-  for (i = n - 1; i >= 1; --i) board = board "/" rank[i]
-  $1 = board
-  $2 = ($2 == "W") ? "b" : "w"
-  c = ""
-  if (index($3, "K")) c = c "K"
-  if (index($3, "Q")) c = c "Q"
-  if (index($3, "k")) c = c "k"
-  if (index($3, "q")) c = c "q"
-  $3 = (c == "") ? "-" : c
-  if ($4 != "-") $4 = tolower(substr($4, 1, 1)) (9 - substr($4, 2, 1))
-  $6 = ($6 + offset) % 60000 + 1
-  print
-}'
-shift_counters='{ $6 = ($6 + offset) % 60000 + 1; print }'
-
-build_file() {
-  local index=$1 output=$2
-  local offset=$((index * 37))
-  local transform=(cat)
-  local fields=$shift_counters
-  if ((index % 2 == 1)); then
-    transform=(tr 'a-zA-Z' 'A-Za-z')
-    fields=$mirror_fields
-  fi
-  zstd -q -dc "$source_file" | "${transform[@]}" | mawk -v offset="$offset" "$fields" |
-    shuf -n "$lines_per_file" --random-source=<(yes "boardmill bench $index") |
-    zstd -q -3 -o "$output"
-}
-
-if [[ ! -f $data/complete ]]; then
-  echo "Building $file_count input files of $lines_per_file positions in $data ..."
-  rm -rf "$data"
-  mkdir -p "$data/input"
-  for ((i = 0; i < file_count; ++i)); do
-    build_file "$i" "$(printf '%s/input/games-%03d.fen.zst' "$data" "$i")"
-  done
-  touch "$data/complete"
-fi
+source "$repo/bench/bench_lib.sh"
+build_bench_data "$scale" "$data"
 input=$data/input
 if [[ $layout == single ]]; then
   input=$data/single
@@ -122,24 +68,6 @@ boardmill=$repo/build/release/boardmill
 interleaved=$repo/build/bench/bench/interleaved_shard_compression
 
 # --- timing ------------------------------------------------------------------------------------
-
-# Runs a command under /usr/bin/time -v; prints "<wall seconds> <peak RSS KiB> <CPU seconds>".
-timed() {
-  local report=$work/time.txt
-  /usr/bin/time -v -o "$report" "$@" >/dev/null
-  awk -F': ' '
-    /Elapsed \(wall clock\)/ {
-      n = split($2, part, ":"); seconds = 0
-      for (i = 1; i <= n; ++i) seconds = seconds * 60 + part[i]
-    }
-    /Maximum resident set size/ { rss = $2 }
-    /User time|System time/ { cpu += $2 }
-    END { printf "%.3f %d %.3f\n", seconds, rss, cpu }' "$report"
-}
-
-median() {
-  sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 
 # Room for the shards and the fragments of a run, with a wide margin.
 needed_kib=$((1024 * 1024 * scale))
