@@ -63,6 +63,10 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
   PrintPathIfSet("Worker stats: ", summary.worker_stats_path);
   PrintPathIfSet("Queue stats: ", summary.queue_stats_path);
   PrintPathIfSet("Controller stats: ", summary.controller_stats_path);
+  PrintLine("Memory ceiling MiB: ", summary.memory_ceiling_mib);
+  if (summary.execution_mode == pipeline::ExecutionMode::kParallel) {
+    PrintLine("Memory worker cap: ", summary.memory_worker_cap);
+  }
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compression/zstd_context.h"
+#include "compression/zstd_memory.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
 
@@ -93,6 +94,11 @@ class LineBatcher {
 };
 
 }  // namespace
+
+std::uint64_t LineReaderMemoryBytes() {
+  constexpr std::uint64_t kTypicalWindowBytes = std::uint64_t{8} << 20;
+  return 2 * kBufferSize + DecompressionStreamMemoryBytes(kTypicalWindowBytes);
+}
 
 util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::path& path,
                                                        std::uint64_t batch_size,

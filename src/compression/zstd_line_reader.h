@@ -26,6 +26,10 @@ struct ZstdLineReadSummary {
   double split_seconds = 0.0;
 };
 
+// What reading one file holds besides the batch: its compressed and decompressed buffers and a
+// decompression context for windows of up to 8 MiB, which every standard level up to 19 keeps to.
+std::uint64_t LineReaderMemoryBytes();
+
 // The most lines one batch may hold: a reader reserves room for a whole batch up front, so a
 // larger request would reserve more memory than a machine can give.
 inline constexpr std::uint64_t kMaxLineBatchSize = std::uint64_t{1} << 24;

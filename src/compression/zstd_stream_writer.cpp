@@ -9,8 +9,6 @@ namespace boardmill::compression {
 
 namespace {
 
-constexpr std::size_t kOutputBufferSize = 1 << 20;
-
 util::Error ZstdError(const char* prefix, std::size_t code) {
   return util::Fail(std::string(prefix) + ZSTD_getErrorName(code));
 }
@@ -20,7 +18,7 @@ util::Error ZstdError(const char* prefix, std::size_t code) {
 ZstdStreamWriter::ZstdStreamWriter(std::filesystem::path path, std::int32_t compression_level)
     : path_(std::move(path)),
       compression_level_(compression_level),
-      output_(new std::uint8_t[kOutputBufferSize]) {}
+      output_(new std::uint8_t[kOutputBufferBytes]) {}
 
 ZstdStreamWriter::~ZstdStreamWriter() {
   if (opened_) (void)Finish();
@@ -60,7 +58,7 @@ util::Result<std::uint64_t> ZstdStreamWriter::Write(std::span<const std::uint8_t
   }
   ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
   while (in.pos < in.size) {
-    ZSTD_outBuffer out{output_.get(), kOutputBufferSize, 0};
+    ZSTD_outBuffer out{output_.get(), kOutputBufferBytes, 0};
     util::Stopwatch clock;
     const std::size_t status = ZSTD_compressStream2(context_.get(), &out, &in, ZSTD_e_continue);
     compress_seconds_ += clock.ElapsedSeconds();
@@ -75,7 +73,7 @@ util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
   if (!opened_) return compressed_bytes_;
   for (;;) {
     ZSTD_inBuffer in{nullptr, 0, 0};
-    ZSTD_outBuffer out{output_.get(), kOutputBufferSize, 0};
+    ZSTD_outBuffer out{output_.get(), kOutputBufferBytes, 0};
     util::Stopwatch clock;
     const std::size_t remaining = ZSTD_compressStream2(context_.get(), &out, &in, ZSTD_e_end);
     compress_seconds_ += clock.ElapsedSeconds();

@@ -16,6 +16,8 @@ namespace boardmill::compression {
 // one streaming context and a fixed 1 MiB output buffer.
 class ZstdStreamWriter {
  public:
+  static constexpr std::size_t kOutputBufferBytes = std::size_t{1} << 20;
+
   ZstdStreamWriter(std::filesystem::path path, std::int32_t compression_level);
   ~ZstdStreamWriter();
   ZstdStreamWriter(const ZstdStreamWriter&) = delete;

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "pipeline/run_progress.h"
+
 namespace boardmill::pipeline {
 
 inline constexpr std::uint64_t kGibibyte = std::uint64_t{1} << 30;
@@ -42,7 +44,7 @@ struct ConversionOptions {
   std::uint64_t max_lines_per_file = 0;  // 0: all lines
   std::uint64_t line_batch_size = 0;     // 0: the mode's default
   std::uint64_t parse_batch_size = 0;    // 0: the resolved line batch size
-  std::uint64_t memory_ceiling_mib = 1024;
+  std::uint64_t memory_ceiling_mib = 0;  // 0: half of the memory the process may use
   std::uint64_t initial_workers = 0;
   std::uint64_t min_workers = 1;
   std::uint64_t merge_threads = 0;  // 0: chosen by the parallel runner
@@ -58,6 +60,9 @@ struct ConversionOptions {
   std::filesystem::path scratch_directory;  // empty: the parallel runner's default
   std::filesystem::path manifest_path;      // empty: the runner's default
   std::filesystem::path reject_log_path;    // empty: the runner's default
+  // Not an option: counters a status line reads while the run goes on; null when nobody
+  // watches. Not owned.
+  RunProgress* progress = nullptr;
 };
 
 }  // namespace boardmill::pipeline

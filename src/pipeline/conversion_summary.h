@@ -69,6 +69,8 @@ struct ConversionSummary : ConversionTotals {
   std::int32_t final_compression_level = 0;
   double elapsed_seconds = 0.0;
   double merge_seconds = 0.0;
+  std::uint64_t memory_ceiling_mib = 0;  // the ceiling the run kept to
+  std::uint64_t memory_worker_cap = 0;   // parallel: the workers that fit under the ceiling
   std::filesystem::path scratch_directory;
   std::filesystem::path manifest_path;
   std::filesystem::path reject_log_path;

@@ -95,6 +95,13 @@ void RunSummaryFile::AddEffectiveRate(const ConversionSummary& summary) {
   }
 }
 
+void RunSummaryFile::AddMemoryCeiling(const ConversionSummary& summary) {
+  Add("memory_ceiling_mib", summary.memory_ceiling_mib);
+  if (summary.execution_mode == ExecutionMode::kParallel) {
+    Add("memory_worker_cap", summary.memory_worker_cap);
+  }
+}
+
 void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }

@@ -42,6 +42,9 @@ class RunSummaryFile {
   void AddVolumesAndTimes(const ConversionSummary& summary);
   // effective_fens_per_second, present only when the run took measurable time.
   void AddEffectiveRate(const ConversionSummary& summary);
+  // memory_ceiling_mib, the last key of every mode but the parallel one, which adds
+  // memory_worker_cap after it.
+  void AddMemoryCeiling(const ConversionSummary& summary);
 
   // Writes run-summary.txt into `directory`. The text goes to a side file first and is renamed
   // into place only when complete, so that a run killed or out of space while writing it never

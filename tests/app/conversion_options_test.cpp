@@ -67,7 +67,7 @@ TEST(ConvertOptionsTest, TwoDirectoriesAloneGiveTheDefaults) {
   EXPECT_EQ(options.compression_level, 8);
   EXPECT_EQ(options.records_per_flush, 4096U);
   EXPECT_EQ(options.min_workers, 1U);
-  EXPECT_EQ(options.memory_ceiling_mib, 1024U);
+  EXPECT_EQ(options.memory_ceiling_mib, 0U);
   EXPECT_EQ(options.min_free_space_bytes, 10737418240U);
   EXPECT_EQ(options.tuning_interval_seconds, 1.0);
   EXPECT_TRUE(options.enable_fast_encoder);
@@ -389,13 +389,14 @@ TEST(RunSummaryFileTest, RateLineOnlyWhenTheRunTookTime) {
   EXPECT_NE(without_rate.find("\ncompression_level=-5\n"), std::string::npos);
   EXPECT_TRUE(
       without_rate.ends_with("\nencode_seconds=0.000\ncompress_seconds=0.000\n"
-                             "write_seconds=1.235\n"))
+                             "write_seconds=1.235\nmemory_ceiling_mib=0\n"))
       << without_rate;
 
   summary.elapsed_seconds = 2.5;
   ASSERT_TRUE(pipeline::WriteSequentialRunSummary(options, summary).ok());
   const std::string with_rate = ReadFile(dir / "run-summary.txt");
-  EXPECT_TRUE(with_rate.ends_with("\nwrite_seconds=1.235\neffective_fens_per_second=400000.000\n"))
+  EXPECT_TRUE(with_rate.ends_with(
+      "\nwrite_seconds=1.235\neffective_fens_per_second=400000.000\nmemory_ceiling_mib=0\n"))
       << with_rate;
 }
 
@@ -420,14 +421,15 @@ std::vector<std::string> ReportLines(const pipeline::ConversionSummary& summary)
   return lines;
 }
 
-TEST(ConversionReportTest, UntouchedSummaryPrintsZerosAndEndsWithTheLevel) {
+TEST(ConversionReportTest, UntouchedSummaryPrintsZerosAndEndsWithTheCeiling) {
   const std::vector<std::string> lines = ReportLines(pipeline::ConversionSummary());
-  ASSERT_EQ(lines.size(), 36U);
+  ASSERT_EQ(lines.size(), 37U);
   EXPECT_EQ(lines.front(), "Execution mode: auto");
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].substr(lines[i].find(": ")), ": 0") << lines[i];
   }
-  EXPECT_EQ(lines.back(), "Final compression level: 0");
+  EXPECT_EQ(lines[35], "Final compression level: 0");
+  EXPECT_EQ(lines.back(), "Memory ceiling MiB: 0");
 }
 
 TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder) {
@@ -441,8 +443,9 @@ TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder)
   summary.manifest_path = "m.tsv";
   summary.scratch_directory = "never printed";
   summary.queue_stats_path = "q.tsv";
+  summary.memory_ceiling_mib = 512;
   const std::vector<std::string> lines = ReportLines(summary);
-  ASSERT_EQ(lines.size(), 40U);
+  ASSERT_EQ(lines.size(), 41U);
   EXPECT_EQ(lines[0], "Execution mode: staged");
   EXPECT_EQ(lines[25], "Elapsed seconds: 2.5");
   EXPECT_EQ(lines[26], "Read seconds: 1.23457e+06");
@@ -451,14 +454,19 @@ TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder)
   EXPECT_EQ(lines[37], "Manifest: m.tsv");
   EXPECT_EQ(lines[38], "Queue stats: q.tsv");
   EXPECT_EQ(lines[39], "Controller stats: c.tsv");
+  EXPECT_EQ(lines[40], "Memory ceiling MiB: 512");
 
   summary.encoded_positions = 0;
   summary.manifest_path.clear();
   summary.queue_stats_path.clear();
   summary.controller_stats_path.clear();
+  summary.execution_mode = ExecutionMode::kParallel;
+  summary.memory_worker_cap = 3;
   const std::vector<std::string> idle = ReportLines(summary);
-  ASSERT_EQ(idle.size(), 37U);
-  EXPECT_EQ(idle.back(), "Effective FEN/s: 0");
+  ASSERT_EQ(idle.size(), 39U);
+  EXPECT_EQ(idle[36], "Effective FEN/s: 0");
+  EXPECT_EQ(idle[37], "Memory ceiling MiB: 512");
+  EXPECT_EQ(idle[38], "Memory worker cap: 3");
 }
 
 }  // namespace

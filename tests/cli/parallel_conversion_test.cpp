@@ -194,7 +194,9 @@ TEST_F(ParallelConversionTest, ReportFilesHaveTheirExactShape) {
                                          "final_compression_level",
                                          "manifest_path",
                                          "reject_log_path",
-                                         "effective_fens_per_second"};
+                                         "effective_fens_per_second",
+                                         "memory_ceiling_mib",
+                                         "memory_worker_cap"};
   ASSERT_EQ(summary.size(), keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(summary[i].substr(0, summary[i].find('=')), keys[i]);

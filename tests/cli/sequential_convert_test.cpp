@@ -14,6 +14,7 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
+#include "pipeline/memory_ceiling.h"
 #include "pipeline/shard_router.h"
 #include "test_support.h"
 
@@ -197,12 +198,15 @@ void ExpectReport(const ProgramRun& run, const RunFacts& facts) {
     }
     if (label == "Elapsed seconds") elapsed = std::stod(printed);
   }
-  // The rate line follows exactly when the run took measurable time, and nothing else follows.
-  ASSERT_EQ(lines.size(), expected.size() + (elapsed > 0 ? 1 : 0)) << run.out;
+  // The rate line follows exactly when the run took measurable time, then the memory ceiling.
+  ASSERT_EQ(lines.size(), expected.size() + (elapsed > 0 ? 2 : 1)) << run.out;
+  EXPECT_TRUE(lines.back().starts_with("Memory ceiling MiB: ")) << lines.back();
+  EXPECT_NE(lines.back(), "Memory ceiling MiB: 0");
   if (elapsed > 0) {
     const std::string prefix = "Effective FEN/s: ";
-    ASSERT_EQ(lines.back().rfind(prefix, 0), 0U) << lines.back();
-    const std::string printed = lines.back().substr(prefix.size());
+    const std::string& rate_line = lines[lines.size() - 2];
+    ASSERT_EQ(rate_line.rfind(prefix, 0), 0U) << rate_line;
+    const std::string printed = rate_line.substr(prefix.size());
     EXPECT_TRUE(IsConsoleDouble(printed)) << printed;
     const double rate = static_cast<double>(facts.encoded) / elapsed;
     EXPECT_NEAR(std::stod(printed), rate, rate * 1e-4 + 1e-9) << printed;
@@ -249,6 +253,7 @@ void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const 
       {"compress_seconds", std::nullopt},
       {"write_seconds", std::nullopt},
       {"effective_fens_per_second", std::nullopt},
+      {"memory_ceiling_mib", std::to_string(pipeline::ResolveMemoryCeilingMib({}))},
   };
   // The run always takes measurable time here, so the rate line is present.
   ASSERT_EQ(lines.size(), expected.size()) << text;
@@ -549,7 +554,7 @@ TEST_F(SequentialConvertTest, OptionsOtherModesReadAreAcceptedAndIgnored) {
                                   "--min-workers",
                                   "2",
                                   "--memory-ceiling-mib",
-                                  "1",
+                                  "4096",
                                   "--min-free-space-gib",
                                   "99999999999999",
                                   "--scratch-dir",
@@ -567,7 +572,8 @@ TEST_F(SequentialConvertTest, OptionsOtherModesReadAreAcceptedAndIgnored) {
   const std::vector<std::string> lines = SplitLines(run.out);
   EXPECT_EQ(lines[9], "Requested worker cap: 1");
   EXPECT_EQ(lines[20], "Final parse batch size: 0");
-  EXPECT_EQ(lines.back().rfind("Effective FEN/s: ", 0), 0U) << "no path lines in this mode";
+  EXPECT_EQ(lines.back(), "Memory ceiling MiB: 4096");
+  EXPECT_EQ(lines[lines.size() - 2].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
   EXPECT_FALSE(fs::exists(dir_ / "scratch"));
   EXPECT_FALSE(fs::exists(dir_ / "m.tsv"));
   EXPECT_EQ(ActualShards(out_, 4), ExpectedShards(kFens, 4));

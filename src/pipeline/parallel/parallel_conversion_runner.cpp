@@ -12,6 +12,7 @@
 #include "io/input_discovery.h"
 #include "pipeline/bounded_queue.h"
 #include "pipeline/first_failure.h"
+#include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/autotuner.h"
 #include "pipeline/parallel/free_space.h"
@@ -380,6 +381,8 @@ class ParallelRun {
     summary.scratch_directory = paths_.scratch;
     summary.manifest_path = paths_.manifest;
     summary.reject_log_path = paths_.reject_log;
+    summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options_);
+    summary.memory_worker_cap = caps_.effective_max_workers;
     return summary;
   }
 
@@ -431,6 +434,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("manifest_path", summary.manifest_path);
   file.Add("reject_log_path", summary.reject_log_path);
   file.AddEffectiveRate(summary);
+  file.AddMemoryCeiling(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -5,8 +5,11 @@
 
 #include "compression/compression_level.h"
 #include "compression/zstd_line_reader.h"
+#include "compression/zstd_memory.h"
+#include "compression/zstd_stream_writer.h"
 #include "io/input_discovery.h"
 #include "pipeline/line_encoder.h"
+#include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_set.h"
@@ -25,6 +28,25 @@ util::Result<void> ValidateSequentialOptions(const ConversionOptions& options) {
   util::Result<void> limits = CheckOptionLimits(options);
   if (!limits) return limits;
   return compression::ValidateCompressionLevel(options.compression_level);
+}
+
+// The sequential mode keeps one compression stream open per shard that receives records; only
+// the first 256 shards can, whatever the shard count. Each holds its context, window and output
+// buffer, and a flush of records waiting for it.
+std::uint64_t MemoryNeed(const ConversionOptions& options) {
+  const std::uint64_t streams = std::min(options.output_shard_count, kRoutingKeyCount);
+  const std::uint64_t per_stream =
+      compression::CompressionStreamMemoryBytes(options.compression_level, 0) +
+      compression::ZstdStreamWriter::kOutputBufferBytes +
+      options.records_per_flush * chess::kPackedSfenSize;
+  return streams * per_stream + compression::LineReaderMemoryBytes();
+}
+
+util::Result<void> CheckMemoryCeiling(const ConversionOptions& options, std::uint64_t ceiling_mib) {
+  const std::uint64_t streams = std::min(options.output_shard_count, kRoutingKeyCount);
+  return CheckMemoryNeed(ceiling_mib, MemoryNeed(options),
+                         "a sequential run with " + std::to_string(streams) + " level-" +
+                             std::to_string(options.compression_level) + " shard streams");
 }
 
 ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
@@ -109,6 +131,9 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
       io::ListFenFiles(options.input_directory, options.max_input_files);
   if (!files) return std::move(files).TakeError();
   ConversionSummary summary = InitialSummary(options, files->size());
+  summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options);
+  util::Result<void> fits = CheckMemoryCeiling(options, summary.memory_ceiling_mib);
+  if (!fits) return std::move(fits).TakeError();
 
   std::error_code error;
   fs::create_directories(options.output_directory, error);
@@ -160,6 +185,7 @@ util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
   file.AddLineCounts(summary);
   file.AddVolumesAndTimes(summary);
   file.AddEffectiveRate(summary);
+  file.AddMemoryCeiling(summary);
   return file.WriteInto(options.output_directory);
 }
 

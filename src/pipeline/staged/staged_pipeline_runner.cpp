@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/input_discovery.h"
+#include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_verification.h"
@@ -132,6 +133,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   }
   WriteStatisticsFiles(pipeline, paths);
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
+  summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options_);
   util::Result<void> written = WriteStagedRunSummary(options_, summary);
   if (!written) return std::move(written).TakeError();
   return summary;
@@ -168,6 +170,7 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("queue_stats_path", summary.queue_stats_path);
   file.Add("controller_stats_path", summary.controller_stats_path);
   file.AddEffectiveRate(summary);
+  file.AddMemoryCeiling(summary);
   return file.WriteInto(options.output_directory);
 }
 

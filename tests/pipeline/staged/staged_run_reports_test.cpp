@@ -349,7 +349,8 @@ TEST_F(StagedReportsTest, RunSummaryListsTheStagedKeysInOrderWithSixDecimals) {
                                          "worker_stats_path",
                                          "queue_stats_path",
                                          "controller_stats_path",
-                                         "effective_fens_per_second"};
+                                         "effective_fens_per_second",
+                                         "memory_ceiling_mib"};
   ASSERT_EQ(lines.size(), keys.size());
   std::map<std::string, std::string> values;
   for (std::size_t line = 0; line < keys.size(); ++line) {
