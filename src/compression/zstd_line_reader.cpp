@@ -100,24 +100,26 @@ std::uint64_t LineReaderMemoryBytes() {
   return 2 * kBufferSize + DecompressionStreamMemoryBytes(kTypicalWindowBytes);
 }
 
-util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::path& path,
-                                                       std::uint64_t batch_size,
-                                                       const ZstdLineBatchVisitor& visitor) {
+ZstdLineReader::ZstdLineReader() : input_(new char[kBufferSize]), output_(new char[kBufferSize]) {}
+
+util::Result<ZstdLineReadSummary> ZstdLineReader::Visit(const std::filesystem::path& path,
+                                                        std::uint64_t batch_size,
+                                                        const ZstdLineBatchVisitor& visitor) {
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
   const util::UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return util::Fail("Failed to open input file: " + path.string());
-  const ZstdDecompressionContext context(ZSTD_createDCtx());
-  if (!context) return util::Fail("Failed to create a Zstd decompression context.");
+  if (!context_) context_.reset(ZSTD_createDCtx());
+  if (!context_) return util::Fail("Failed to create a Zstd decompression context.");
+  // A file that failed part way leaves its frame half decoded in the context.
+  ZSTD_DCtx_reset(context_.get(), ZSTD_reset_session_only);
 
-  const std::unique_ptr<char[]> input(new char[kBufferSize]());
-  const std::unique_ptr<char[]> output(new char[kBufferSize]);
   ZstdLineReadSummary summary;
   LineBatcher batcher(batch_size, visitor, summary);
   bool frame_complete = true;
 
   for (;;) {
     util::Stopwatch read_clock;
-    const std::size_t read = std::fread(input.get(), 1, kBufferSize, file.get());
+    const std::size_t read = std::fread(input_.get(), 1, kBufferSize, file.get());
     summary.read_seconds += read_clock.ElapsedSeconds();
     if (read == 0) {
       if (std::ferror(file.get())) {
@@ -127,15 +129,15 @@ util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::pa
     }
     summary.compressed_bytes += read;
 
-    ZSTD_inBuffer in{input.get(), read, 0};
+    ZSTD_inBuffer in{input_.get(), read, 0};
     // Keep going while input remains or the output filled up: a full output buffer may leave
     // decoded bytes inside the decompressor, which must be drained before the next read.
     bool output_full = false;
     while (in.pos < in.size || output_full) {
-      ZSTD_outBuffer out{output.get(), kBufferSize, 0};
+      ZSTD_outBuffer out{output_.get(), kBufferSize, 0};
       const std::size_t input_before = in.pos;
       util::Stopwatch decompress_clock;
-      const std::size_t status = ZSTD_decompressStream(context.get(), &out, &in);
+      const std::size_t status = ZSTD_decompressStream(context_.get(), &out, &in);
       summary.decompress_seconds += decompress_clock.ElapsedSeconds();
       if (ZSTD_isError(status)) {
         return util::Fail(std::string("Zstd decompression failed: ") + ZSTD_getErrorName(status));
@@ -146,7 +148,7 @@ util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::pa
       if (in.pos != input_before || out.pos != 0) frame_complete = status == 0;
       output_full = out.pos == out.size;
       summary.decompressed_bytes += out.pos;
-      util::Result<bool> more = batcher.SplitChunk(output.get(), out.pos);
+      util::Result<bool> more = batcher.SplitChunk(output_.get(), out.pos);
       if (!more) return std::move(more).TakeError();
       if (!*more) return summary;
     }
@@ -156,6 +158,12 @@ util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::pa
   util::Result<bool> last = batcher.FinishInput();
   if (!last) return std::move(last).TakeError();
   return summary;
+}
+
+util::Result<ZstdLineReadSummary> VisitZstdLineBatches(const std::filesystem::path& path,
+                                                       std::uint64_t batch_size,
+                                                       const ZstdLineBatchVisitor& visitor) {
+  return ZstdLineReader().Visit(path, batch_size, visitor);
 }
 
 }  // namespace boardmill::compression

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 
+#include "compression/zstd_context.h"
 #include "util/result.h"
 
 namespace boardmill::compression {
@@ -37,6 +39,23 @@ inline constexpr std::uint64_t kMaxLineBatchSize = std::uint64_t{1} << 24;
 // Returns true to continue, false to stop reading (still a success), or an error to abort.
 using ZstdLineBatchVisitor =
     std::function<util::Result<bool>(std::span<const ZstdLineBatchEntry> batch)>;
+
+// Reads Zstandard-compressed text files as line batches (see VisitZstdLineBatches) through
+// buffers and a decompression context that it keeps from one file to the next, so that a thread
+// reading many small files sets them up once.
+class ZstdLineReader {
+ public:
+  ZstdLineReader();
+
+  util::Result<ZstdLineReadSummary> Visit(const std::filesystem::path& path,
+                                          std::uint64_t batch_size,
+                                          const ZstdLineBatchVisitor& visitor);
+
+ private:
+  ZstdDecompressionContext context_;
+  std::unique_ptr<char[]> input_;
+  std::unique_ptr<char[]> output_;
+};
 
 // Streams a Zstandard-compressed text file through fixed 1 MiB buffers and hands its non-empty
 // lines to `visitor` in batches of at most `batch_size` (0 and 1 both mean 1). A batch is

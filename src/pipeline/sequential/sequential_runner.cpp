@@ -74,11 +74,10 @@ class SequentialFileConverter {
 
   util::Result<compression::ZstdLineReadSummary> Convert(const fs::path& file) {
     lines_in_file_ = 0;
-    return compression::VisitZstdLineBatches(
-        file, options_.line_batch_size,
-        [this](std::span<const compression::ZstdLineBatchEntry> batch) {
-          return HandleBatch(batch);
-        });
+    return reader_.Visit(file, options_.line_batch_size,
+                         [this](std::span<const compression::ZstdLineBatchEntry> batch) {
+                           return HandleBatch(batch);
+                         });
   }
 
  private:
@@ -109,6 +108,7 @@ class SequentialFileConverter {
   const LineEncoder& encoder_;
   ShardSet& shards_;
   ConversionSummary& summary_;
+  compression::ZstdLineReader reader_;
   std::uint64_t lines_in_file_ = 0;
 };
 
