@@ -20,6 +20,19 @@ void AppendDecimal(std::string& out, std::uint64_t value) {
 
 }  // namespace
 
+void AppendRejectRow(std::string& out, const std::filesystem::path& input_path,
+                     std::uint64_t line_number, std::string_view error, std::string_view text) {
+  // On this platform the native form is the narrow text, and using it avoids a copy.
+  AppendSanitizedField(out, input_path.native());
+  out += '\t';
+  AppendDecimal(out, line_number);
+  out += '\t';
+  AppendSanitizedField(out, error);
+  out += '\t';
+  AppendSanitizedField(out, text);
+  out += '\n';
+}
+
 RejectLogger::RejectLogger(std::filesystem::path path) : path_(std::move(path)) {}
 
 util::Result<std::uint64_t> RejectLogger::Open() {
@@ -49,18 +62,24 @@ util::Result<std::uint64_t> RejectLogger::Append(const std::filesystem::path& in
   if (!is_open_) return util::Fail("Reject log is not open.");
 
   row_.clear();
-  // On this platform the native form is the narrow text, and using it avoids a copy.
-  AppendSanitizedField(row_, input_path.native());
-  row_ += '\t';
-  AppendDecimal(row_, line_number);
-  row_ += '\t';
-  AppendSanitizedField(row_, error);
-  row_ += '\t';
-  AppendSanitizedField(row_, text);
-  row_ += '\n';
+  AppendRejectRow(row_, input_path, line_number, error, text);
   stream_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
   if (!stream_) return util::Fail("Failed to write reject log entry: " + path_.string());
   return ++entry_count_;
+}
+
+util::Result<std::uint64_t> RejectLogger::AppendRowsOf(const std::filesystem::path& rows_file,
+                                                       std::uint64_t rows) {
+  const std::lock_guard lock(mutex_);
+  if (!is_open_) return util::Fail("Reject log is not open.");
+  // Copying an empty file would mark the log's stream as failed.
+  if (rows == 0) return entry_count_;
+  std::ifstream source(rows_file, std::ios::binary);
+  if (!source) return util::Fail("Failed to read reject rows: " + rows_file.string());
+  stream_ << source.rdbuf();
+  if (!stream_) return util::Fail("Failed to write reject log entry: " + path_.string());
+  entry_count_ += rows;
+  return entry_count_;
 }
 
 util::Result<std::uint64_t> RejectLogger::Close() {

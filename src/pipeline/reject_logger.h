@@ -11,6 +11,11 @@
 
 namespace boardmill::pipeline {
 
+// Appends one reject row to `out`: the input path, the line number, the error and the line's
+// text, tab-separated, each free-text field sanitised, ended by a newline.
+void AppendRejectRow(std::string& out, const std::filesystem::path& input_path,
+                     std::uint64_t line_number, std::string_view error, std::string_view text);
+
 // The reject log, rejects.tsv: one row per input line that could not be encoded, so a user can
 // find and fix those lines. One logger serves every worker of a run; each call holds the
 // logger's mutex for its whole duration, so rows from different threads never interleave. Rows
@@ -28,6 +33,9 @@ class RejectLogger {
   util::Result<std::uint64_t> Append(const std::filesystem::path& input_path,
                                      std::uint64_t line_number, std::string_view error,
                                      std::string_view text);
+  // Copies the `rows` rows of a file written with AppendRejectRow to the end of the log.
+  util::Result<std::uint64_t> AppendRowsOf(const std::filesystem::path& rows_file,
+                                           std::uint64_t rows);
   // Flushes and closes; the value is the row count, which EntryCount keeps reporting.
   util::Result<std::uint64_t> Close();
   std::uint64_t EntryCount() const;

@@ -1,25 +1,21 @@
 // Interrupted conversions: SIGKILL at random moments of parallel runs followed by --resume,
 // SIGINT and SIGTERM in every mode, and what a failed or interrupted run leaves in a directory
 // that already holds the output of an earlier, finished run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_conversion.h"
 #include "conversion_run_support.h"
 #include "test_support.h"
 
@@ -35,89 +31,6 @@ std::uint64_t SumField(const std::vector<std::vector<std::string>>& records, std
   for (const std::vector<std::string>& record : records) sum += std::stoull(record.at(field));
   return sum;
 }
-
-// boardmill running in the background, with SIGINT and SIGTERM at their default disposition and
-// unblocked, whatever the test runner inherited, so that the test sees the program's own
-// reaction. A child still running when the object goes away is killed.
-class Child {
- public:
-  Child(const fs::path& input, const fs::path& output, const std::vector<std::string>& extra) {
-    std::vector<std::string> all = {
-        BOARDMILL_BINARY, "convert", input.string(), output.string(), "--min-free-space-gib", "0"};
-    all.insert(all.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      Reap(0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  bool Running() { return started() && !status_ && !Reap(WNOHANG); }
-
-  // Polls `condition` every millisecond while the child runs; false when the child ended first
-  // or two minutes passed.
-  template <typename Condition>
-  bool WaitWhileRunning(Condition condition) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::minutes(2);
-    while (Clock::now() < deadline) {
-      if (!Running()) return false;
-      if (condition()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-  }
-
-  // Sends `signal` and waits for the child to end; the seconds from the signal to the end.
-  double SignalAndWait(int signal) {
-    const Clock::time_point sent = Clock::now();
-    kill(pid_, signal);
-    Reap(0);
-    return std::chrono::duration<double>(Clock::now() - sent).count();
-  }
-
-  bool KilledBy(int signal) const {
-    return status_ && WIFSIGNALED(*status_) && WTERMSIG(*status_) == signal;
-  }
-  bool ExitedWith(int code) const {
-    return status_ && WIFEXITED(*status_) && WEXITSTATUS(*status_) == code;
-  }
-
- private:
-  bool Reap(int options) {
-    int status = 0;
-    if (waitpid(pid_, &status, options) != pid_) return false;
-    status_ = status;
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
 
 void SleepMilliseconds(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -169,7 +82,7 @@ class KilledParallelRunTest : public ::testing::TestWithParam<unsigned> {
     std::vector<std::string> options = kKilledRunOptions;
     if (resume) options.push_back("--resume");
     const std::size_t target = CompletedFileCount(manifest()) + converted;
-    Child child(input(), output(), options);
+    ChildConversion child(input(), output(), options);
     EXPECT_TRUE(child.started());
     if (phase == Phase::kEarly) {
       SleepMilliseconds(random() % 5);
@@ -265,6 +178,21 @@ TEST_P(KilledParallelRunTest, ResumingAfterKillsInEveryPhaseGivesTheUninterrupte
   EXPECT_EQ(summary.at("output_file_count"), expected_summary_["output_file_count"]);
 }
 
+// The reject log is rebuilt from every task's rows, those of tasks an interrupted run finished
+// included, so a resumed run logs exactly the rows of an uninterrupted one, in file order.
+TEST_P(KilledParallelRunTest, AResumedRunLogsTheRejectsOfTheUninterruptedRunRowForRow) {
+  std::mt19937 random(GetParam());
+  const std::size_t converted = 1 + random() % (kKilledRunFiles / 2);
+  EXPECT_TRUE(KillRunIn(Phase::kConverting, /*resume=*/false, converted, random));
+  std::vector<std::string> options = kKilledRunOptions;
+  options.push_back("--resume");
+  const ProgramRun resumed = Convert(input(), output(), options);
+  ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
+  EXPECT_NE(SummaryValues(output() / "run-summary.txt")["skipped_input_files"], "0")
+      << "the kill came before any file was recorded";
+  EXPECT_EQ(ReadLines(output() / "rejects.tsv"), ReadLines(temp_ / "whole" / "rejects.tsv"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Seeds, KilledParallelRunTest, ::testing::Values(1U, 2U, 3U, 4U, 5U));
 
 // --- SIGINT and SIGTERM ----------------------------------------------------------------------
@@ -338,7 +266,7 @@ TEST(SignalTest, SigintAndSigtermStopEveryModePromptlyAndLeaveNoFinishedLookingD
       const fs::path output = temp / name;
       FinishEarlierRun(temp / "in", output, mode, mode.resumes ? "2" : "1");
 
-      Child child(temp / "in", output, OptionsUnderTest(mode));
+      ChildConversion child(temp / "in", output, OptionsUnderTest(mode));
       ASSERT_TRUE(child.started());
       ASSERT_TRUE(child.WaitWhileRunning([&] { return RunUnderway(output, mode); }))
           << "the run ended before it was underway, or never removed the earlier summary";
@@ -402,7 +330,7 @@ TEST(EarlierRunTest, AResumedRunKilledBeforeItsFirstFileHasStartedItsManifest) {
   FinishEarlierRun(temp / "in", output, mode, "1");
   const std::uintmax_t earlier_rejects = fs::file_size(output / "rejects.tsv");
 
-  Child child(temp / "in", output, OptionsUnderTest(mode));
+  ChildConversion child(temp / "in", output, OptionsUnderTest(mode));
   ASSERT_TRUE(child.WaitWhileRunning(
       [&] { return fs::file_size(output / "rejects.tsv") < earlier_rejects; }));
   child.SignalAndWait(SIGKILL);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -214,10 +216,17 @@ TEST_F(ParallelConversionTest, KeepScratchLeavesFragmentsAndMaxFilesTakesTheFirs
       Convert(input(), output, {"--max-threads", "2", "--keep-scratch", "--max-files", "3"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_NE(result.out.find("\nInput files: 3\n"), std::string::npos);
-  const fs::path first = output / "_scratch" / "fragments" / "file-000000";
-  EXPECT_TRUE(fs::is_directory(first));
-  EXPECT_FALSE(fs::is_empty(first));
-  EXPECT_FALSE(fs::exists(output / "_scratch" / "fragments" / "file-000003"));
+  // The three small files make one task: one fragment and its reject rows, nothing for file 3.
+  const fs::path fragments = output / "_scratch" / "fragments";
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(fragments)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"files-000000-000002.fragment",
+                                             "files-000000-000002.rejects"}));
+  EXPECT_EQ(ReadLines(fragments / "files-000000-000002.rejects").size() + 1,
+            ReadLines(output / "rejects.tsv").size());
 }
 
 TEST(ParallelConversionEdgeTest, NoInputFilesGivesEmptyShardFiles) {
@@ -276,11 +285,13 @@ TEST(ParallelResumeTest, ResumeSkipsCompletedFilesAndChecksTheirNames) {
       << shifted.err;
   fs::remove(temp / "in" / "input-0.fen.zst");
 
-  fs::remove_all(temp / "out" / "_scratch" / "fragments" / "file-000002");
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(temp / "out" / "_scratch" / "fragments")) {
+    fs::remove(entry.path());
+  }
   const ProgramRun missing = Convert(temp / "in", temp / "out", {"--parallel", "--resume"});
   EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_EQ(missing.err,
-            "Resume requested but fragment directory is missing for completed file index 2\n");
+  EXPECT_EQ(missing.err, "Resume requested but no fragment holds completed file index 0\n");
 }
 
 TEST(ParallelResumeTest, ManifestWithAnInvalidIndexIsRefused) {

@@ -15,11 +15,14 @@
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/autotuner.h"
+#include "pipeline/parallel/file_group.h"
+#include "pipeline/parallel/file_group_task.h"
+#include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/free_space.h"
-#include "pipeline/parallel/process_file_task.h"
 #include "pipeline/parallel/run_manifest.h"
 #include "pipeline/parallel/shard_merger.h"
 #include "pipeline/parallel/worker_caps.h"
+#include "pipeline/parallel/worker_memory.h"
 #include "pipeline/reject_logger.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/sanitize_field.h"
@@ -34,7 +37,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr auto kIdleWorkerPoll = std::chrono::milliseconds(50);
-constexpr std::size_t kFragmentIndexDigits = 6;
+// What the fragments root held before a task became a group of files: a directory per file.
+constexpr char kEarlierLayoutPrefix[] = "file-";
 
 struct RunPaths {
   fs::path scratch;
@@ -58,12 +62,11 @@ RunPaths ResolvePaths(const ConversionOptions& options) {
   return paths;
 }
 
-fs::path FragmentDirectory(const fs::path& fragments_root, std::uint64_t file_index) {
-  std::string index = std::to_string(file_index);
-  if (index.size() < kFragmentIndexDigits)
-    index.insert(0, kFragmentIndexDigits - index.size(), '0');
-  return fragments_root / ("file-" + index);
+fs::path StemPath(const fs::path& fragments_root, const FileGroup& group) {
+  return fragments_root / FragmentStem(group.first_file, group.file_count);
 }
+
+fs::path WithSuffix(fs::path stem, const char* suffix) { return stem += suffix; }
 
 void RemoveTree(const fs::path& path) {
   std::error_code ignored;
@@ -77,7 +80,20 @@ util::Result<void> CreateDirectory(const fs::path& path, const char* failure_pre
   return {};
 }
 
-// The tunable values workers read when they start a file; the autotuner is their only writer.
+// The compressed size of every input file, by index; a file that cannot be measured counts 0
+// and fails later, when it is read, with the reader's message.
+std::vector<std::uint64_t> FileSizes(const std::vector<fs::path>& files) {
+  std::vector<std::uint64_t> sizes;
+  sizes.reserve(files.size());
+  for (const fs::path& file : files) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    sizes.push_back(error ? 0 : size);
+  }
+  return sizes;
+}
+
+// The tunable values workers read when they start a task; the autotuner is their only writer.
 struct KnobCells {
   std::atomic<std::uint64_t> active_workers{0};
   std::atomic<std::uint64_t> line_batch_size{0};
@@ -141,6 +157,55 @@ util::Result<void> CheckResumedFileNames(const std::map<std::uint64_t, std::stri
   return {};
 }
 
+// The fragments an earlier run completed, read back for --resume, in file order. Each must
+// still belong to the files now at its indices; no two may hold the same file. Leftovers of tasks
+// that did not complete (".partial" files) are removed.
+util::Result<std::vector<FragmentSource>> FindEarlierFragments(const fs::path& fragments_root,
+                                                               const std::vector<fs::path>& files) {
+  std::vector<FragmentSource> found;
+  std::error_code error;
+  fs::directory_iterator entry(fragments_root, error);
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    const fs::path& path = entry->path();
+    const std::string name = path.filename().string();
+    if (name.starts_with(kEarlierLayoutPrefix)) {
+      return util::Fail("Cannot resume: " + fragments_root.string() +
+                        " holds fragments of an earlier version of boardmill; convert again "
+                        "without --resume.");
+    }
+    if (name.ends_with(kPartialSuffix)) {
+      std::error_code ignored;
+      fs::remove(path, ignored);
+      continue;
+    }
+    if (!name.ends_with(kFragmentSuffix)) continue;
+    util::Result<FragmentIndex> index = ReadFragmentIndex(path);
+    if (!index) return std::move(index).TakeError();
+    found.push_back({path, std::move(*index)});
+  }
+  if (error && error != std::errc::no_such_file_or_directory) {
+    return util::Fail("Failed to list fragments in " + fragments_root.string() + ": " +
+                      error.message());
+  }
+  std::sort(found.begin(), found.end(),
+            [](const FragmentSource& left, const FragmentSource& right) {
+              return left.index.first_file < right.index.first_file;
+            });
+  std::uint64_t next_free = 0;
+  for (const FragmentSource& fragment : found) {
+    for (const FileProcessingSummary& file : fragment.index.files) {
+      const std::uint64_t index = file.file_index;
+      if (index < next_free || index >= files.size() ||
+          file.input_path != files[index].filename()) {
+        return util::Fail("Cannot resume: fragment " + fragment.path.string() +
+                          " does not belong to the input files now listed.");
+      }
+      next_free = index + 1;
+    }
+  }
+  return found;
+}
+
 // The state of one parallel run, shared by the runner thread, the workers and the autotuner.
 class ParallelRun {
  public:
@@ -148,13 +213,14 @@ class ParallelRun {
       : options_(options),
         paths_(ResolvePaths(options)),
         router_(options.output_shard_count),
+        ceiling_mib_(ResolveMemoryCeilingMib(options)),
         manifest_(paths_.manifest),
         reject_log_(paths_.reject_log) {}
 
   util::Result<ConversionSummary> Execute() {
     util::Result<void> prepared = Prepare();
     if (!prepared) return std::move(prepared).TakeError();
-    ConvertPendingFiles();
+    ConvertPendingGroups();
     if (failure_.failed()) return FailAfterWorkers();
     return MergeAndFinish();
   }
@@ -167,6 +233,11 @@ class ParallelRun {
         io::ListFenFiles(options_.input_directory, options_.max_input_files);
     if (!files) return std::move(files).TakeError();
     files_ = std::move(*files);
+    // Refused before anything is touched: not even one worker fits under the ceiling.
+    util::Result<void> fits =
+        CheckMemoryNeed(ceiling_mib_, MinimumWorkerMemoryBytes(options_),
+                        "a parallel worker at level " + std::to_string(options_.compression_level));
+    if (!fits) return fits;
 
     util::Result<void> created =
         CreateDirectory(options_.output_directory, "Failed to create output directory: ");
@@ -183,12 +254,14 @@ class ParallelRun {
     util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
     if (!removed) return removed;
     util::Result<void> opened = manifest_.Open(ManifestOptions(), options_.resume);
+    if (opened && !recovered_.empty()) opened = RecordRecoveredFiles();
     if (!opened) return opened;
     util::Result<std::uint64_t> log_opened = reject_log_.Open();
     if (!log_opened) return std::move(log_opened).TakeError();
-    util::Result<void> planned = PlanFiles();
-    if (!planned) return planned;
-    InitialiseKnobs();
+    created = CreateDirectory(paths_.fragments_root, "Failed to create scratch directory: ");
+    if (!created) return created;
+    PlanFiles();
+    InitialiseWorkers();
     return {};
   }
 
@@ -198,18 +271,57 @@ class ParallelRun {
     return util::Fail(message);
   }
 
+  // With --resume: the files the manifest records, checked against today's listing, and the
+  // fragments earlier runs completed. A file a fragment holds is not converted again: it is
+  // skipped when the manifest records it, and recovered (its record written by this run, from
+  // the fragment) when a kill took the record. Without --resume, earlier fragments are removed.
   util::Result<void> LoadCompleted() {
     if (!options_.resume) {
       RemoveTree(paths_.fragments_root);
       return {};
     }
-    util::Result<std::map<std::uint64_t, std::string>> completed =
+    util::Result<std::map<std::uint64_t, std::string>> recorded =
         LoadCompletedFiles(paths_.manifest);
-    if (!completed) return std::move(completed).TakeError();
-    util::Result<void> names = CheckResumedFileNames(*completed, files_, paths_.manifest);
+    if (!recorded) return std::move(recorded).TakeError();
+    util::Result<void> names = CheckResumedFileNames(*recorded, files_, paths_.manifest);
     if (!names) return names;
-    for (const auto& entry : *completed) completed_.insert(entry.first);
+    util::Result<std::vector<FragmentSource>> earlier =
+        FindEarlierFragments(paths_.fragments_root, files_);
+    if (!earlier) return std::move(earlier).TakeError();
+
+    summaries_.resize(files_.size());
+    std::vector<bool> held(files_.size(), false);
+    for (const FragmentSource& fragment : *earlier) {
+      kept_groups_.push_back({fragment.index.first_file, fragment.index.files.size()});
+      for (const FileProcessingSummary& file : fragment.index.files) {
+        held[file.file_index] = true;
+        FileProcessingSummary& summary = summaries_[file.file_index];
+        if (recorded->contains(file.file_index)) {
+          summary.skipped = true;
+          ++skipped_files_;
+        } else {
+          summary = file;
+          recovered_.push_back(file.file_index);
+        }
+        summary.file_index = file.file_index;
+        summary.input_path = files_[file.file_index];
+      }
+    }
+    for (const auto& entry : *recorded) {
+      if (entry.first < files_.size() && !held[entry.first]) {
+        return util::Fail("Resume requested but no fragment holds completed file index " +
+                          std::to_string(entry.first));
+      }
+    }
     return {};
+  }
+
+  // Records the files whose fragment an earlier run completed but whose records it did not write.
+  util::Result<void> RecordRecoveredFiles() {
+    std::vector<FileProcessingSummary> recovered;
+    recovered.reserve(recovered_.size());
+    for (const std::uint64_t file : recovered_) recovered.push_back(summaries_[file]);
+    return manifest_.AppendFileRecords(recovered);
   }
 
   ConversionOptions ManifestOptions() const {
@@ -221,60 +333,64 @@ class ParallelRun {
     return options;
   }
 
-  // Sizes the per-file tables and sorts the files into skipped (completed earlier) and pending.
-  util::Result<void> PlanFiles() {
-    fragment_directories_.reserve(files_.size());
+  // The files no kept fragment holds.
+  void PlanFiles() {
     summaries_.resize(files_.size());
-    for (std::uint64_t index = 0; index < files_.size(); ++index) {
-      fragment_directories_.push_back(FragmentDirectory(paths_.fragments_root, index));
-      if (!completed_.contains(index)) {
-        RemoveTree(fragment_directories_[index]);
-        pending_.push_back(index);
-        continue;
-      }
-      std::error_code error;
-      const bool exists = fs::exists(fragment_directories_[index], error);
-      if (error) {
-        return util::Fail("Failed to check fragment directory " +
-                          fragment_directories_[index].string() + ": " + error.message());
-      }
-      if (!exists) {
-        return util::Fail(
-            "Resume requested but fragment directory is missing for completed file index " +
-            std::to_string(index));
-      }
-      summaries_[index].file_index = index;
-      summaries_[index].input_path = files_[index];
-      summaries_[index].skipped = true;
+    std::vector<bool> held(files_.size(), false);
+    for (const FileGroup& group : kept_groups_) {
+      std::fill_n(held.begin() + static_cast<std::ptrdiff_t>(group.first_file), group.file_count,
+                  true);
     }
-    return {};
+    for (std::uint64_t file = 0; file < files_.size(); ++file) {
+      if (!held[file]) pending_.push_back(file);
+    }
+    file_sizes_ = FileSizes(files_);
   }
 
-  void InitialiseKnobs() {
+  void InitialiseWorkers() {
     const std::uint64_t hardware = std::max(std::thread::hardware_concurrency(), 1U);
     caps_ = ComputeWorkerCaps(options_, pending_.size(), hardware, 0);
+    memory_ =
+        PlanWorkerMemory(options_, MemoryCeilingBytes(ceiling_mib_), caps_.effective_max_workers);
+    caps_.effective_max_workers = memory_.workers;
     knobs_.active_workers = InitialActiveWorkers(options_, caps_.effective_max_workers);
     knobs_.line_batch_size = std::max<std::uint64_t>(options_.line_batch_size, 1);
     knobs_.records_per_flush = std::max<std::uint64_t>(options_.records_per_flush, 1);
     knobs_.compression_level = options_.compression_level;
+
+    // Sized from every file and the workers asked for, not from what is pending, so that a
+    // resumed run cuts the files it has left exactly as the interrupted run would have: the
+    // frames, and with them the shard files' bytes, come out the same.
+    std::uint64_t total_bytes = 0;
+    for (const std::uint64_t size : file_sizes_) total_bytes += size;
+    groups_ = GroupPendingFiles(pending_, file_sizes_,
+                                GroupTargetBytes(total_bytes, caps_.requested_worker_cap));
+    if (options_.progress != nullptr) {
+      std::uint64_t pending_bytes = 0;
+      for (const std::uint64_t file : pending_) pending_bytes += file_sizes_[file];
+      options_.progress->files_total = files_.size();
+      options_.progress->input_bytes_total = total_bytes;
+      options_.progress->AddFilesDone(files_.size() - pending_.size());
+      options_.progress->AddInputBytesRead(total_bytes - pending_bytes);
+    }
   }
 
-  void ConvertPendingFiles() {
-    file_queue_ =
-        std::make_unique<BoundedQueue<std::uint64_t>>(std::max<std::size_t>(pending_.size(), 1));
-    for (const std::uint64_t index : pending_) (void)file_queue_->Push(index);
-    file_queue_->Close();
+  void ConvertPendingGroups() {
+    group_queue_ =
+        std::make_unique<BoundedQueue<std::size_t>>(std::max<std::size_t>(groups_.size(), 1));
+    for (std::size_t group = 0; group < groups_.size(); ++group) (void)group_queue_->Push(group);
+    group_queue_->Close();
 
     Autotuner autotuner(
         ComputeAutotuneLimits(options_, caps_.effective_max_workers), stats_.read,
         stats_.decompress, stats_.encode, stats_.compress, stats_.write,
-        [this] { return file_queue_->Size(); }, knobs_.active_workers, knobs_.line_batch_size,
+        [this] { return group_queue_->Size(); }, knobs_.active_workers, knobs_.line_batch_size,
         knobs_.records_per_flush, knobs_.compression_level,
         [this](const TuningDecision& decision) {
           util::Result<void> appended = manifest_.AppendTuningDecision(decision);
           if (!appended) failure_.Record(appended.error());
         });
-    if (options_.enable_autotune && !pending_.empty()) autotuner.Start();
+    if (options_.enable_autotune && !groups_.empty()) autotuner.Start();
 
     std::vector<std::thread> workers;
     workers.reserve(caps_.effective_max_workers);
@@ -286,28 +402,37 @@ class ParallelRun {
   }
 
   void WorkerLoop(std::uint64_t worker) {
+    // Made on the worker's first task: a worker that finds no work holds no buffers.
+    std::unique_ptr<WorkerResources> resources;
     while (!failure_.failed()) {
       if (worker < knobs_.active_workers.load()) {
-        std::optional<std::uint64_t> index = file_queue_->Pop().item;
-        if (!index || !ConvertFile(*index)) return;
+        std::optional<std::size_t> group = group_queue_->Pop().item;
+        if (!group) return;
+        if (!resources) {
+          resources =
+              std::make_unique<WorkerResources>(router_.shard_count(), memory_.record_budget_bytes);
+        }
+        if (!ConvertGroup(groups_[*group], *resources)) return;
       } else {
-        if (file_queue_->Size() == 0) return;
+        if (group_queue_->Size() == 0) return;
         std::this_thread::sleep_for(kIdleWorkerPoll);
       }
     }
   }
 
-  // Converts one file and records it; false when the run has failed.
-  bool ConvertFile(std::uint64_t index) {
+  // Converts one group and records its files; false when the run has failed.
+  bool ConvertGroup(const FileGroup& group, WorkerResources& resources) {
     util::Result<void> space = CheckFreeSpace();
     if (!space) return Fail(space.error());
-    util::Result<FileProcessingSummary> converted =
-        ProcessFileTask(index, files_[index], fragment_directories_[index], options_, knobs_.Read(),
-                        reject_log_, router_);
+    const FileGroupTask task{group, files_, paths_.fragments_root, knobs_.Read()};
+    util::Result<std::vector<FileProcessingSummary>> converted =
+        ConvertFileGroup(task, options_, router_, resources);
     if (!converted) return Fail(converted.error());
-    summaries_[index] = *converted;
-    stats_.AddFile(*converted);
-    util::Result<void> recorded = manifest_.AppendFileRecord(*converted);
+    for (const FileProcessingSummary& file : *converted) {
+      summaries_[file.file_index] = file;
+      stats_.AddFile(file);
+    }
+    util::Result<void> recorded = manifest_.AppendFileRecords(*converted);
     if (!recorded) return Fail(recorded.error());
     return true;
   }
@@ -326,10 +451,45 @@ class ParallelRun {
     return util::Fail("Parallel conversion failed.");
   }
 
+  // Every group, kept and new, in file order, with its fragment's index.
+  util::Result<std::vector<FragmentSource>> FragmentsInFileOrder() const {
+    std::vector<FileGroup> all = kept_groups_;
+    all.insert(all.end(), groups_.begin(), groups_.end());
+    std::sort(all.begin(), all.end(), [](const FileGroup& left, const FileGroup& right) {
+      return left.first_file < right.first_file;
+    });
+    std::vector<FragmentSource> sources;
+    sources.reserve(all.size());
+    for (const FileGroup& group : all) {
+      const fs::path path = WithSuffix(StemPath(paths_.fragments_root, group), kFragmentSuffix);
+      util::Result<FragmentIndex> index = ReadFragmentIndex(path);
+      if (!index) return std::move(index).TakeError();
+      sources.push_back({path, std::move(*index)});
+    }
+    return sources;
+  }
+
+  // rejects.tsv receives every group's rows in file order, kept groups' included.
+  util::Result<void> CollectRejects(const std::vector<FragmentSource>& fragments) {
+    for (const FragmentSource& fragment : fragments) {
+      fs::path rows = fragment.path;
+      rows.replace_extension(kRejectPartSuffix);
+      util::Result<std::uint64_t> appended =
+          reject_log_.AppendRowsOf(rows, fragment.index.reject_rows);
+      if (!appended) return std::move(appended).TakeError();
+    }
+    return {};
+  }
+
   util::Result<ConversionSummary> MergeAndFinish() {
+    util::Result<std::vector<FragmentSource>> fragments = FragmentsInFileOrder();
+    if (!fragments) return CloseRejectLogAndFail(fragments.error());
+    util::Result<void> collected = CollectRejects(*fragments);
+    if (!collected) return CloseRejectLogAndFail(collected.error());
     const ShardMerger merger(options_.output_directory, options_.precreate_shards,
-                             MergeThreadCount(options_, caps_.effective_max_workers), router_);
-    util::Result<ShardMergeSummary> merged = merger.Merge(fragment_directories_);
+                             MergeThreadCount(options_, caps_.effective_max_workers), router_,
+                             options_.progress);
+    util::Result<ShardMergeSummary> merged = merger.Merge(*fragments);
     if (!merged) return CloseRejectLogAndFail(merged.error());
     if (options_.verify_output) {
       util::Result<ShardVerificationSummary> verified =
@@ -360,7 +520,7 @@ class ParallelRun {
     summary.execution_mode = ExecutionMode::kParallel;
     summary.input_file_count = files_.size();
     summary.completed_input_files = files_.size();
-    summary.skipped_input_files = completed_.size();
+    summary.skipped_input_files = skipped_files_;
     summary.output_file_count = merged.output_files;
     for (const FileProcessingSummary& file : summaries_) {
       if (!file.skipped) summary += file;
@@ -381,8 +541,8 @@ class ParallelRun {
     summary.scratch_directory = paths_.scratch;
     summary.manifest_path = paths_.manifest;
     summary.reject_log_path = paths_.reject_log;
-    summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options_);
-    summary.memory_worker_cap = caps_.effective_max_workers;
+    summary.memory_ceiling_mib = ceiling_mib_;
+    summary.memory_worker_cap = memory_.memory_worker_cap;
     return summary;
   }
 
@@ -390,17 +550,22 @@ class ParallelRun {
   const util::Stopwatch run_clock_;
   const RunPaths paths_;
   const ShardRouter router_;
+  const std::uint64_t ceiling_mib_;
   RunManifest manifest_;
   RejectLogger reject_log_;
   std::vector<fs::path> files_;
-  std::vector<fs::path> fragment_directories_;
-  std::set<std::uint64_t> completed_;
+  std::vector<std::uint64_t> file_sizes_;
+  std::vector<FileGroup> kept_groups_;
+  std::uint64_t skipped_files_ = 0;
+  std::vector<std::uint64_t> recovered_;
   std::vector<std::uint64_t> pending_;
+  std::vector<FileGroup> groups_;
   std::vector<FileProcessingSummary> summaries_;
   WorkerCaps caps_;
+  WorkerMemoryPlan memory_;
   KnobCells knobs_;
   WorkerStageStats stats_;
-  std::unique_ptr<BoundedQueue<std::uint64_t>> file_queue_;
+  std::unique_ptr<BoundedQueue<std::size_t>> group_queue_;
   FirstFailure failure_;
 };
 

@@ -251,13 +251,20 @@ util::Result<void> RunManifest::WriteRecord(const std::string& record,
 }
 
 util::Result<void> RunManifest::AppendFileRecord(const FileProcessingSummary& summary) {
+  return AppendFileRecords({&summary, 1});
+}
+
+util::Result<void> RunManifest::AppendFileRecords(
+    std::span<const FileProcessingSummary> summaries) {
   const std::lock_guard lock(mutex_);
   if (!is_open_) return util::Fail("Manifest is not open.");
-  util::Result<void> written =
-      WriteRecord(FileRecord(summary), "Failed to append file record to manifest: ");
-  if (!written) return written;
-  // A completed-file record is what lets a killed run resume without converting the file
-  // again, so it goes to the operating system at once instead of waiting in the buffer.
+  for (const FileProcessingSummary& summary : summaries) {
+    util::Result<void> written =
+        WriteRecord(FileRecord(summary), "Failed to append file record to manifest: ");
+    if (!written) return written;
+  }
+  // Completed-file records are what lets a killed run resume without converting the files
+  // again, so they go to the operating system at once instead of waiting in the buffer.
   stream_.flush();
   if (!stream_) return util::Fail("Failed to append file record to manifest: " + path_.string());
   return {};

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,8 @@ class RunManifest {
   // it if missing) without a header. Either way the run start record follows.
   util::Result<void> Open(const ConversionOptions& options, bool resume);
   util::Result<void> AppendFileRecord(const FileProcessingSummary& summary);
+  // The records of one task's files, flushed together once all are written.
+  util::Result<void> AppendFileRecords(std::span<const FileProcessingSummary> summaries);
   util::Result<void> AppendTuningDecision(const TuningDecision& decision);
   // Writes the finish record, flushes and closes the file.
   util::Result<void> WriteFinish(const ConversionSummary& summary, std::string_view status);

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "pipeline/parallel/fragment_file.h"
+#include "pipeline/run_progress.h"
 #include "pipeline/shard_router.h"
 #include "util/result.h"
 
@@ -16,25 +18,34 @@ struct ShardMergeSummary {
   double merge_seconds = 0.0;
 };
 
-// Builds the final shard files by concatenating each shard's fragment files, in file order.
-// Every fragment is a complete Zstandard frame, so the bytes are copied unchanged.
+// A fragment file to merge, with its index.
+struct FragmentSource {
+  std::filesystem::path path;
+  FragmentIndex index;
+};
+
+// Builds the final shard files from the fragments: each shard receives its frames from every
+// fragment in the order given (file order), each fragment's frames in the order they were
+// written. Frames are complete Zstandard frames, so their bytes are copied unchanged. Every
+// shard file is created, one without frames empty.
 class ShardMerger {
  public:
   ShardMerger(std::filesystem::path output_directory, bool precreate_shards,
-              std::uint64_t merge_threads, ShardRouter router)
+              std::uint64_t merge_threads, ShardRouter router, RunProgress* progress = nullptr)
       : output_directory_(std::move(output_directory)),
         precreate_shards_(precreate_shards),
         merge_threads_(merge_threads == 0 ? 1 : merge_threads),
-        router_(router) {}
+        router_(router),
+        progress_(progress) {}
 
-  util::Result<ShardMergeSummary> Merge(
-      const std::vector<std::filesystem::path>& fragment_directories) const;
+  util::Result<ShardMergeSummary> Merge(const std::vector<FragmentSource>& fragments) const;
 
  private:
   std::filesystem::path output_directory_;
   bool precreate_shards_;
   std::uint64_t merge_threads_;
   ShardRouter router_;
+  RunProgress* progress_;
 };
 
 }  // namespace boardmill::pipeline

@@ -11,6 +11,9 @@ namespace boardmill::pipeline {
 namespace {
 
 constexpr std::uint64_t kMaxReservedStreams = 256;
+// A task holds its input file, its fragment file and its reject rows open, whatever the shard
+// count: records wait in memory until they are compressed into the fragment.
+constexpr std::uint64_t kStreamsPerWorker = 3;
 constexpr std::uint64_t kDefaultInitialAutotuneWorkers = 8;
 constexpr std::uint64_t kMergeWorkersPerThread = 4;
 
@@ -28,9 +31,7 @@ WorkerCaps ComputeWorkerCaps(const ConversionOptions& options, std::uint64_t pen
   if (caps.stdio_limit != 0) {
     caps.reserved_stdio_streams =
         caps.stdio_limit == 1 ? 0 : std::min(caps.stdio_limit - 1, kMaxReservedStreams);
-    // One stream per shard plus the input file; the sum cannot wrap for any real shard count,
-    // but a wrapped 0 would divide by zero below.
-    caps.streams_per_worker = std::max<std::uint64_t>(options.output_shard_count + 1, 1);
+    caps.streams_per_worker = kStreamsPerWorker;
     caps.stdio_worker_cap = std::max<std::uint64_t>(
         (caps.stdio_limit - caps.reserved_stdio_streams) / caps.streams_per_worker, 1);
     effective = std::min(effective, caps.stdio_worker_cap);

@@ -7,8 +7,8 @@
 
 namespace boardmill::pipeline {
 
-// How many worker threads the parallel mode starts, and why. Every worker keeps its input file
-// and up to one stream per shard open, so the open-stream limit caps the pool as well as the
+// How many worker threads the parallel mode starts, and why. Every worker keeps a task's input
+// file, fragment file and reject rows open, so the open-stream limit caps the pool as well as the
 // thread count asked for and the number of files left to convert.
 struct WorkerCaps {
   std::uint64_t requested_worker_cap = 0;    // --max-threads, else the hardware thread count

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "compression/zstd_frame_compressor.h"
+#include "pipeline/parallel/fragment_file.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -13,46 +17,63 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
+using testing::ReadZstdFile;
 using testing::TempDir;
-using testing::WriteFile;
 
-// The merger copies fragment bytes unchanged, so plain text stands in for compressed frames.
-TEST(ShardMergerTest, ConcatenatesEachShardsFragmentsInFileOrderSkippingAbsentOnes) {
+// A fragment of one task: each (shard, text) pair becomes one frame, in the order given.
+FragmentSource WriteFragment(const fs::path& path, std::uint64_t first_file,
+                             const std::vector<std::pair<std::uint64_t, std::string>>& frames) {
+  compression::ZstdFrameCompressor compressor;
+  FragmentFileWriter writer;
+  EXPECT_TRUE(writer.Open(path).ok());
+  for (const auto& [shard, text] : frames) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                              text.size());
+    EXPECT_TRUE(writer.AppendFrame(shard, 1, {&bytes, 1}, 3, compressor).ok());
+  }
+  FileProcessingSummary file;
+  file.input_path = "input.fen.zst";
+  EXPECT_TRUE(writer.Commit(first_file, {&file, 1}, 0).ok());
+  util::Result<FragmentIndex> index = ReadFragmentIndex(path);
+  EXPECT_TRUE(index.ok()) << index.error();
+  return {path, index ? *index : FragmentIndex{}};
+}
+
+// The merger copies frames unchanged, so each shard decompresses to its texts in fragment order
+// and, within a fragment, in the order the frames were written.
+TEST(ShardMergerTest, AppendsEachShardsFramesInFragmentOrderThenWriteOrder) {
   const TempDir temp;
   const ShardRouter router(4);
   const fs::path output = temp.path() / "out";
-  const std::vector<fs::path> files = {temp.path() / "f0", temp.path() / "f1",
-                                       temp.path() / "never-created", temp.path() / "f3"};
-  WriteFile(router.ShardPath(files[0], 0), "a0");
-  WriteFile(router.ShardPath(files[0], 2), "c0");
-  WriteFile(router.ShardPath(files[1], 2), "c1");
-  WriteFile(files[1] / "unrelated.txt", "ignored");
-  WriteFile(router.ShardPath(files[3], 0), "a3");
+  const std::vector<FragmentSource> fragments = {
+      WriteFragment(temp / "a.fragment", 0, {{2, "c0"}, {0, "a0"}, {2, "c0'"}}),
+      WriteFragment(temp / "b.fragment", 1, {}),
+      WriteFragment(temp / "c.fragment", 2, {{0, "a2"}, {2, "c2"}}),
+  };
 
   const ShardMerger merger(output, /*precreate_shards=*/false, /*merge_threads=*/2, router);
-  const util::Result<ShardMergeSummary> merged = merger.Merge(files);
+  const util::Result<ShardMergeSummary> merged = merger.Merge(fragments);
 
   ASSERT_TRUE(merged) << merged.error();
-  EXPECT_EQ(ReadFile(router.ShardPath(output, 0)), "a0a3");
+  EXPECT_EQ(ReadZstdFile(router.ShardPath(output, 0)), "a0a2");
   EXPECT_EQ(ReadFile(router.ShardPath(output, 1)), "");
-  EXPECT_EQ(ReadFile(router.ShardPath(output, 2)), "c0c1");
+  EXPECT_EQ(ReadZstdFile(router.ShardPath(output, 2)), "c0c0'c2");
   EXPECT_EQ(ReadFile(router.ShardPath(output, 3)), "");
   EXPECT_EQ(merged->output_files, 2U);
-  EXPECT_EQ(merged->merged_bytes, 8U);
+  std::uint64_t frame_bytes = 0;
+  for (const FragmentSource& fragment : fragments) {
+    for (const FragmentFrame& frame : fragment.index.frames) frame_bytes += frame.size;
+  }
+  EXPECT_EQ(merged->merged_bytes, frame_bytes);
 }
 
-TEST(ShardMergerTest, AFragmentDirectoryThatCannotBeListedFailsTheMerge) {
+TEST(ShardMergerTest, AFrameOfAShardTheRunDoesNotHaveFailsTheMerge) {
   const TempDir temp;
-  const ShardRouter router(2);
-  const fs::path not_a_directory = temp.path() / "f0";
-  WriteFile(not_a_directory, "a regular file where a fragment directory belongs");
-
-  const ShardMerger merger(temp.path() / "out", /*precreate_shards=*/true, 1, router);
-  const util::Result<ShardMergeSummary> merged = merger.Merge({not_a_directory});
-
+  const FragmentSource fragment = WriteFragment(temp / "a.fragment", 0, {{5, "x"}});
+  const ShardMerger merger(temp / "out", /*precreate_shards=*/true, 1, ShardRouter(4));
+  const util::Result<ShardMergeSummary> merged = merger.Merge({fragment});
   ASSERT_FALSE(merged);
-  EXPECT_EQ(merged.error(),
-            "Failed to check shard fragments in " + not_a_directory.string() + ": Not a directory");
+  EXPECT_EQ(merged.error(), "Damaged fragment file: " + (temp / "a.fragment").string());
 }
 
 }  // namespace

@@ -17,30 +17,24 @@ ConversionOptions WithShards(std::uint64_t shards) {
   return options;
 }
 
-TEST(WorkerCapsTest, StreamLimitCapsWorkersByShardCount) {
+// A worker holds three streams (input, fragment, reject rows) whatever the shard count.
+TEST(WorkerCapsTest, StreamLimitCapsWorkersAtThreeStreamsEach) {
   const WorkerCaps caps = ComputeWorkerCaps(WithShards(256), kManyFiles, 64, kStreamLimit);
   EXPECT_EQ(caps.requested_worker_cap, 64u);
   EXPECT_EQ(caps.pending_file_cap, kManyFiles);
   EXPECT_EQ(caps.stdio_limit, kStreamLimit);
   EXPECT_EQ(caps.reserved_stdio_streams, 256u);
-  EXPECT_EQ(caps.streams_per_worker, 257u);
-  EXPECT_EQ(caps.stdio_worker_cap, 30u);
-  EXPECT_EQ(caps.effective_max_workers, 30u);
+  EXPECT_EQ(caps.streams_per_worker, 3u);
+  EXPECT_EQ(caps.stdio_worker_cap, 2645u);
+  EXPECT_EQ(caps.effective_max_workers, 64u);
 
-  const WorkerCaps wide =
-      ComputeWorkerCaps(WithShards(1024), kManyFiles, kManyThreads, kStreamLimit);
-  EXPECT_EQ(wide.streams_per_worker, 1025u);
-  EXPECT_EQ(wide.stdio_worker_cap, 7u);
-  EXPECT_EQ(wide.effective_max_workers, 7u);
-
-  const WorkerCaps narrow =
-      ComputeWorkerCaps(WithShards(16), kManyFiles, kManyThreads, kStreamLimit);
-  EXPECT_EQ(narrow.stdio_worker_cap, 466u);
-  EXPECT_EQ(narrow.effective_max_workers, 466u);
+  const WorkerCaps tight = ComputeWorkerCaps(WithShards(1024), kManyFiles, kManyThreads, 300);
+  EXPECT_EQ(tight.stdio_worker_cap, 14u);
+  EXPECT_EQ(tight.effective_max_workers, 14u);
 }
 
 TEST(WorkerCapsTest, TooSmallAStreamLimitStillLeavesOneWorker) {
-  const WorkerCaps caps = ComputeWorkerCaps(WithShards(256), kManyFiles, 64, 512);
+  const WorkerCaps caps = ComputeWorkerCaps(WithShards(256), kManyFiles, 64, 258);
   EXPECT_EQ(caps.reserved_stdio_streams, 256u);
   EXPECT_EQ(caps.stdio_worker_cap, 1u);
   EXPECT_EQ(caps.effective_max_workers, 1u);
@@ -49,11 +43,6 @@ TEST(WorkerCapsTest, TooSmallAStreamLimitStillLeavesOneWorker) {
   EXPECT_EQ(single.reserved_stdio_streams, 0u);
   EXPECT_EQ(single.stdio_worker_cap, 1u);
   EXPECT_EQ(single.effective_max_workers, 1u);
-
-  const WorkerCaps small = ComputeWorkerCaps(WithShards(1), kManyFiles, 64, 10);
-  EXPECT_EQ(small.reserved_stdio_streams, 9u);
-  EXPECT_EQ(small.streams_per_worker, 2u);
-  EXPECT_EQ(small.stdio_worker_cap, 1u);
 }
 
 TEST(WorkerCapsTest, PendingFilesAndMaxThreadsCapWorkers) {
@@ -65,8 +54,7 @@ TEST(WorkerCapsTest, PendingFilesAndMaxThreadsCapWorkers) {
   options.max_threads = 100;
   const WorkerCaps asked = ComputeWorkerCaps(options, kManyFiles, 4, kStreamLimit);
   EXPECT_EQ(asked.requested_worker_cap, 100u);
-  EXPECT_EQ(asked.stdio_worker_cap, 30u);
-  EXPECT_EQ(asked.effective_max_workers, 30u);
+  EXPECT_EQ(asked.effective_max_workers, 100u);
 
   options.max_threads = 2;
   EXPECT_EQ(ComputeWorkerCaps(options, kManyFiles, 64, kStreamLimit).effective_max_workers, 2u);

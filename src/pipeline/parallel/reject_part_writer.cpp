@@ -1,0 +1,45 @@
+#include "pipeline/parallel/reject_part_writer.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "pipeline/parallel/fragment_file.h"
+#include "pipeline/reject_logger.h"
+
+namespace boardmill::pipeline {
+
+util::Result<void> RejectPartWriter::Open(const std::filesystem::path& path) {
+  path_ = path;
+  partial_ = path;
+  partial_ += kPartialSuffix;
+  file_.reset(std::fopen(partial_.c_str(), "wb"));
+  if (!file_) return util::Fail("Failed to open reject rows: " + partial_.string());
+  rows_ = 0;
+  return {};
+}
+
+util::Result<void> RejectPartWriter::Append(const std::filesystem::path& input_path,
+                                            std::uint64_t line_number, std::string_view error,
+                                            std::string_view text) {
+  row_.clear();
+  AppendRejectRow(row_, input_path, line_number, error, text);
+  if (std::fwrite(row_.data(), 1, row_.size(), file_.get()) != row_.size()) return WriteFailure();
+  ++rows_;
+  return {};
+}
+
+util::Result<void> RejectPartWriter::Commit() {
+  const bool flushed = std::fflush(file_.get()) == 0;
+  const bool closed = std::fclose(file_.release()) == 0;
+  if (!flushed || !closed) return WriteFailure();
+  std::error_code error;
+  std::filesystem::rename(partial_, path_, error);
+  if (error) return util::Fail("Failed to commit reject rows: " + path_.string());
+  return {};
+}
+
+util::Error RejectPartWriter::WriteFailure() const {
+  return util::Fail("Failed to write reject rows: " + partial_.string());
+}
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,96 @@
+// --memory-ceiling-mib in the sequential and parallel modes: a ceiling a mode cannot keep is
+// refused before the output directory exists; one it can keep bounds the run's peak memory, and
+// the parallel mode starts only the workers that fit.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "child_conversion.h"
+#include "conversion_run_support.h"
+#include "test_support.h"
+
+namespace boardmill::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kSlackKib = 64 * 1024;
+
+struct MeasuredRun {
+  bool succeeded = false;
+  std::uint64_t peak_rss_kib = 0;
+};
+
+// Runs a conversion to its end; whether it exited 0, and its own peak resident set size.
+MeasuredRun RunMeasured(const fs::path& input, const fs::path& output,
+                        const std::vector<std::string>& extra) {
+  ChildConversion child(input, output, extra);
+  child.WaitWhileRunning([] { return false; });
+  return {child.ExitedWith(0), child.PeakRssKib()};
+}
+
+class MemoryCeilingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MakeInputs(input(), 6, 400); }
+
+  fs::path input() const { return temp_ / "in"; }
+  fs::path output() const { return temp_ / "out"; }
+
+  TempDir temp_;
+};
+
+TEST_F(MemoryCeilingTest, ACeilingAModeCannotKeepIsRefusedBeforeAnythingIsTouched) {
+  const ProgramRun sequential =
+      Convert(input(), output(), {"--sequential", "--memory-ceiling-mib", "100"});
+  EXPECT_EQ(sequential.exit_code, 1);
+  EXPECT_EQ(sequential.out, "");
+  EXPECT_TRUE(std::regex_match(sequential.err,
+                               std::regex("Memory ceiling of 100 MiB is too small: a sequential "
+                                          "run with 256 level-8 shard streams needs about "
+                                          "[0-9]+ MiB\\.\n")))
+      << sequential.err;
+
+  const ProgramRun parallel =
+      Convert(input(), output(), {"--parallel", "--memory-ceiling-mib", "20"});
+  EXPECT_EQ(parallel.exit_code, 1);
+  EXPECT_EQ(parallel.out, "");
+  EXPECT_TRUE(
+      std::regex_match(parallel.err, std::regex("Memory ceiling of 20 MiB is too small: a parallel "
+                                                "worker at level 8 needs about [0-9]+ MiB\\.\n")))
+      << parallel.err;
+  EXPECT_FALSE(fs::exists(output()));
+}
+
+TEST_F(MemoryCeilingTest, ACeilingTheRunCanKeepBoundsItsMemoryAndItsWorkers) {
+  const ProgramRun reference = Convert(input(), temp_ / "reference", {"--sequential"});
+  ASSERT_EQ(reference.exit_code, 0) << reference.err;
+  const std::map<std::string, std::string> expected = ShardContents(temp_ / "reference");
+
+  // Four level-8 streams fit in 64 MiB; 256 would not.
+  const MeasuredRun sequential = RunMeasured(
+      input(), output(), {"--sequential", "--shards", "4", "--memory-ceiling-mib", "64"});
+  ASSERT_TRUE(sequential.succeeded);
+  EXPECT_LE(sequential.peak_rss_kib, 64 * 1024 + kSlackKib);
+  EXPECT_EQ(SummaryValues(output() / "run-summary.txt")["memory_ceiling_mib"], "64");
+
+  // 48 MiB holds one parallel worker of the four asked for.
+  fs::remove_all(output());
+  const MeasuredRun parallel = RunMeasured(
+      input(), output(), {"--parallel", "--max-threads", "4", "--memory-ceiling-mib", "48"});
+  ASSERT_TRUE(parallel.succeeded);
+  EXPECT_LE(parallel.peak_rss_kib, 48 * 1024 + kSlackKib);
+  std::map<std::string, std::string> summary = SummaryValues(output() / "run-summary.txt");
+  EXPECT_EQ(summary["memory_ceiling_mib"], "48");
+  EXPECT_EQ(summary["memory_worker_cap"], "1");
+  EXPECT_EQ(summary["effective_max_workers"], "1");
+  EXPECT_EQ(summary["requested_worker_cap"], "4");
+  EXPECT_EQ(ShardContents(output()), expected);
+}
+
+}  // namespace
+}  // namespace boardmill::testing
