@@ -1,16 +1,34 @@
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 
 #include "app/command_dispatch.h"
+#include "app/mpi_command.h"
+#include "io/mpi_job.h"
 #include "util/stream_limit.h"
 
+namespace {
+
+// The command, alone or as one rank of an MPI job.
+int Run(const boardmill::io::MpiJob* job, int argc, char** argv) {
+  boardmill::util::RaiseStreamLimit();
+  if (job != nullptr && job->size() > 1) {
+    return boardmill::app::DispatchAcrossRanks(*job, argc, argv);
+  }
+  return boardmill::app::DispatchCommand(argc, argv);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Only a process an MPI launcher started joins an MPI job; any other run never touches MPI.
+  const std::unique_ptr<boardmill::io::MpiJob> job =
+      boardmill::io::MpiJob::StartIfLaunched(&argc, &argv);
   // Expected failures travel as results; this is the last resort for the unexpected (such as
   // memory exhaustion), so that no exception ever ends the program as a crash.
   try {
-    boardmill::util::RaiseStreamLimit();
-    return boardmill::app::DispatchCommand(argc, argv);
+    return Run(job.get(), argc, argv);
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory.\n", stderr);
   } catch (const std::exception& error) {
@@ -18,5 +36,7 @@ int main(int argc, char** argv) {
   } catch (...) {
     std::fputs("Unexpected error.\n", stderr);
   }
+  // The other ranks may be waiting for this one: end the whole job rather than leave them hanging.
+  if (job != nullptr && job->size() > 1) job->Abort();
   return 1;
 }

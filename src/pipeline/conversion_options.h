@@ -6,6 +6,10 @@
 
 #include "pipeline/run_progress.h"
 
+namespace boardmill::io {
+class MpiJob;
+}  // namespace boardmill::io
+
 namespace boardmill::pipeline {
 
 inline constexpr std::uint64_t kGibibyte = std::uint64_t{1} << 30;
@@ -63,6 +67,8 @@ struct ConversionOptions {
   // Not an option: counters a status line reads while the run goes on; null when nobody
   // watches. Not owned.
   RunProgress* progress = nullptr;
+  // Not an option: the MPI job this process runs in, null for a plain run. Not owned.
+  const io::MpiJob* mpi_job = nullptr;
 };
 
 }  // namespace boardmill::pipeline

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "compression/compression_level.h"
+#include "io/mpi_job.h"
 #include "pipeline/parallel/parallel_conversion_runner.h"
 #include "pipeline/sequential/sequential_runner.h"
 #include "pipeline/staged/staged_pipeline_runner.h"
@@ -35,7 +36,16 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
   util::Result<void> level = compression::ValidateCompressionLevel(options.compression_level);
   if (!level) return std::move(level).TakeError();
 
-  const ExecutionMode mode = ResolveExecutionMode(options, std::thread::hardware_concurrency());
+  const bool across_ranks = options.mpi_job != nullptr && options.mpi_job->size() > 1;
+  if (across_ranks && (options.execution_mode == ExecutionMode::kSequential ||
+                       options.execution_mode == ExecutionMode::kStaged)) {
+    return util::Fail("--" + std::string(ExecutionModeName(options.execution_mode)) +
+                      " cannot run across the ranks of an MPI job; use --parallel, or run "
+                      "without an MPI launcher.");
+  }
+  const ExecutionMode mode =
+      across_ranks ? ExecutionMode::kParallel
+                   : ResolveExecutionMode(options, std::thread::hardware_concurrency());
   ConversionOptions resolved = options;
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);

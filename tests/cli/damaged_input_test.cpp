@@ -30,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::kThreadSanitizerBuild;
 using testing::ProgramRun;
+using testing::QuoteForShell;
 using testing::ReadFile;
 using testing::ReadZstdFile;
 using testing::RunShell;
@@ -49,25 +50,13 @@ const std::vector<std::string> kFens = {
     "4k3/8/8/8/8/8/8/4K2R w K - 0 1",
 };
 
-std::string ShellQuote(const std::string& argument) {
-  std::string quoted = "'";
-  for (const char c : argument) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted.push_back(c);
-    }
-  }
-  return quoted + "'";
-}
-
 // Runs the program under a time limit, so that a hang fails the test (exit code 124 or 137)
 // instead of stalling the suite. `prefix` runs before the program, e.g. to drop privileges.
 ProgramRun RunBounded(const std::vector<std::string>& arguments, const std::string& prefix = "",
                       int limit_seconds = 300) {
   std::string command = prefix + "timeout -k 10 " + std::to_string(limit_seconds) + " " +
-                        ShellQuote(BOARDMILL_BINARY);
-  for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
+                        QuoteForShell(BOARDMILL_BINARY);
+  for (const std::string& argument : arguments) command += " " + QuoteForShell(argument);
   return RunShell(command);
 }
 
@@ -506,10 +495,10 @@ class ReadOnlyMount {
     fs::create_directories(at);
     mounted_ =
         geteuid() == 0 &&
-        RunShell("mount -t tmpfs -o ro,size=1m tmpfs " + ShellQuote(at.string())).exit_code == 0;
+        RunShell("mount -t tmpfs -o ro,size=1m tmpfs " + QuoteForShell(at.string())).exit_code == 0;
   }
   ~ReadOnlyMount() {
-    if (mounted_) RunShell("umount " + ShellQuote(at_.string()));
+    if (mounted_) RunShell("umount " + QuoteForShell(at_.string()));
   }
   ReadOnlyMount(const ReadOnlyMount&) = delete;
   ReadOnlyMount& operator=(const ReadOnlyMount&) = delete;

@@ -80,8 +80,6 @@ std::string ReadZstdFile(const fs::path& path) {
 
 fs::path TestDataPath(const std::string& name) { return fs::path(BOARDMILL_TEST_DATA_DIR) / name; }
 
-namespace {
-
 std::string QuoteForShell(const std::string& argument) {
   std::string quoted = "'";
   for (const char c : argument) {
@@ -93,8 +91,6 @@ std::string QuoteForShell(const std::string& argument) {
   }
   return quoted + "'";
 }
-
-}  // namespace
 
 ProgramRun RunShell(const std::string& command) {
   TempDir capture;

@@ -56,6 +56,9 @@ struct ProgramRun {
 void ExpectRun(const ProgramRun& run, int exit_code, const std::string& out,
                const std::string& err);
 
+// `argument` in single quotes for /bin/sh, quotes inside it escaped.
+std::string QuoteForShell(const std::string& argument);
+
 // Runs the built boardmill binary with `arguments` and captures both output streams.
 ProgramRun RunBoardmill(const std::vector<std::string>& arguments);
 // Runs any command through /bin/sh -c and captures both output streams.

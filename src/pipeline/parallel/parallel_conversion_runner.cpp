@@ -10,22 +10,26 @@
 #include <vector>
 
 #include "io/input_discovery.h"
-#include "pipeline/bounded_queue.h"
+#include "io/mpi_job.h"
 #include "pipeline/first_failure.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/autotuner.h"
+#include "pipeline/parallel/earlier_run.h"
 #include "pipeline/parallel/file_group.h"
 #include "pipeline/parallel/file_group_task.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/free_space.h"
+#include "pipeline/parallel/group_source.h"
+#include "pipeline/parallel/rank_handshake.h"
+#include "pipeline/parallel/rank_message.h"
+#include "pipeline/parallel/remote_group_source.h"
 #include "pipeline/parallel/run_manifest.h"
 #include "pipeline/parallel/shard_merger.h"
 #include "pipeline/parallel/worker_caps.h"
 #include "pipeline/parallel/worker_memory.h"
 #include "pipeline/reject_logger.h"
 #include "pipeline/run_summary_file.h"
-#include "pipeline/sanitize_field.h"
 #include "pipeline/shard_verification.h"
 #include "pipeline/stage_stats.h"
 #include "util/stopwatch.h"
@@ -37,8 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr auto kIdleWorkerPoll = std::chrono::milliseconds(50);
-// What the fragments root held before a task became a group of files: a directory per file.
-constexpr char kEarlierLayoutPrefix[] = "file-";
 
 struct RunPaths {
   fs::path scratch;
@@ -138,79 +140,24 @@ struct WorkerStageStats {
   }
 };
 
-// Resuming identifies files by their index in today's listing; a listing that changed since the
-// manifest was written would make the run skip the wrong files, so every completed index must
-// still name the same file.
-util::Result<void> CheckResumedFileNames(const std::map<std::uint64_t, std::string>& completed,
-                                         const std::vector<fs::path>& files,
-                                         const fs::path& manifest) {
-  for (const auto& [index, recorded_name] : completed) {
-    if (index >= files.size()) continue;
-    const std::string current_name = SanitizeField(files[index].filename().string());
-    if (current_name != recorded_name) {
-      std::string message = "Cannot resume: " + manifest.string();
-      message += " records file index " + std::to_string(index) + " as " + recorded_name;
-      message += ", but the input file at that index is now " + current_name + ".";
-      return util::Fail(std::move(message));
-    }
-  }
-  return {};
-}
-
-// The fragments an earlier run completed, read back for --resume, in file order. Each must
-// still belong to the files now at its indices; no two may hold the same file. Leftovers of tasks
-// that did not complete (".partial" files) are removed.
-util::Result<std::vector<FragmentSource>> FindEarlierFragments(const fs::path& fragments_root,
-                                                               const std::vector<fs::path>& files) {
-  std::vector<FragmentSource> found;
-  std::error_code error;
-  fs::directory_iterator entry(fragments_root, error);
-  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-    const fs::path& path = entry->path();
-    const std::string name = path.filename().string();
-    if (name.starts_with(kEarlierLayoutPrefix)) {
-      return util::Fail("Cannot resume: " + fragments_root.string() +
-                        " holds fragments of an earlier version of boardmill; convert again "
-                        "without --resume.");
-    }
-    if (name.ends_with(kPartialSuffix)) {
-      std::error_code ignored;
-      fs::remove(path, ignored);
-      continue;
-    }
-    if (!name.ends_with(kFragmentSuffix)) continue;
-    util::Result<FragmentIndex> index = ReadFragmentIndex(path);
-    if (!index) return std::move(index).TakeError();
-    found.push_back({path, std::move(*index)});
-  }
-  if (error && error != std::errc::no_such_file_or_directory) {
-    return util::Fail("Failed to list fragments in " + fragments_root.string() + ": " +
-                      error.message());
-  }
-  std::sort(found.begin(), found.end(),
-            [](const FragmentSource& left, const FragmentSource& right) {
-              return left.index.first_file < right.index.first_file;
-            });
-  std::uint64_t next_free = 0;
-  for (const FragmentSource& fragment : found) {
-    for (const FileProcessingSummary& file : fragment.index.files) {
-      const std::uint64_t index = file.file_index;
-      if (index < next_free || index >= files.size() ||
-          file.input_path != files[index].filename()) {
-        return util::Fail("Cannot resume: fragment " + fragment.path.string() +
-                          " does not belong to the input files now listed.");
-      }
-      next_free = index + 1;
-    }
-  }
-  return found;
-}
+// The caps a rank reports to rank 0 when it is ready, summed over the ranks for the summary.
+struct RankCaps {
+  std::uint64_t requested_worker_cap = 0;
+  std::uint64_t effective_max_workers = 0;
+  std::uint64_t stdio_worker_cap = 0;
+  std::uint64_t memory_worker_cap = 0;
+  std::uint64_t final_active_workers = 0;
+};
 
 // The state of one parallel run, shared by the runner thread, the workers and the autotuner.
+// Alone, the process does everything. Across an MPI job rank 0 prepares the run, hands out the
+// groups, keeps the manifest and the reject log and finishes the run, and every rank converts the
+// groups it is given and merges every K-th shard; only rank 0's main thread talks to the others.
 class ParallelRun {
  public:
   explicit ParallelRun(const ConversionOptions& options)
       : options_(options),
+        job_(options.mpi_job != nullptr && options.mpi_job->size() > 1 ? options.mpi_job : nullptr),
         paths_(ResolvePaths(options)),
         router_(options.output_shard_count),
         ceiling_mib_(ResolveMemoryCeilingMib(options)),
@@ -218,25 +165,256 @@ class ParallelRun {
         reject_log_(paths_.reject_log) {}
 
   util::Result<ConversionSummary> Execute() {
+    if (job_ == nullptr) return ExecuteAlone();
+    return job_->rank() == 0 ? ExecuteAsRankZero() : ExecuteAsOtherRank();
+  }
+
+ private:
+  util::Result<ConversionSummary> ExecuteAlone() {
     util::Result<void> prepared = Prepare();
     if (!prepared) return std::move(prepared).TakeError();
     ConvertPendingGroups();
     if (failure_.failed()) return FailAfterWorkers();
-    return MergeAndFinish();
+    util::Result<std::vector<FragmentSource>> fragments = FragmentsInFileOrder(AllGroups());
+    if (!fragments) return CloseRejectLogAndFail(fragments.error());
+    return MergeAndFinish(*fragments, Merge(*fragments, {}));
   }
 
- private:
+  // --- Across an MPI job: rank 0 ---------------------------------------------------------------
+
+  util::Result<ConversionSummary> ExecuteAsRankZero() {
+    util::Result<void> prepared = PrepareDirectories();
+    SharedDirectoryMarks marks;
+    if (prepared) {
+      util::Result<SharedDirectoryMarks> marked = MarkSharedDirectories(SharedDirectories());
+      if (marked) marks = std::move(*marked);
+      if (!marked) prepared = std::move(marked).TakeError();
+    }
+    std::vector<std::uint8_t> start = StartMessage(prepared, marks, files_);
+    job_->Broadcast(start, 0);
+    if (!prepared) return std::move(prepared).TakeError();
+
+    // Nothing an earlier run left is touched before every rank is known to share the directories.
+    util::Result<void> ready = CollectReadyRanks();
+    RemoveMarks(marks);
+    if (ready) ready = PrepareRun();
+    std::vector<std::uint8_t> go = OutcomeWriter(RankMessageKind::kGo, ready).Take();
+    job_->Broadcast(go, 0);
+    if (!ready) return CloseRejectLogAndFail(ready.error());
+
+    ConvertPendingGroups();
+    std::vector<FileGroup> groups = AllGroups();
+    util::Result<std::vector<FragmentSource>> fragments =
+        failure_.failed() ? util::Result<std::vector<FragmentSource>>(FailAfterWorkers())
+                          : FragmentsInFileOrder(groups);
+    util::Result<void> converted;
+    if (!fragments) converted = util::Fail(fragments.error());
+    std::vector<std::uint8_t> announced = ConvertedMessage(converted, groups);
+    job_->Broadcast(announced, 0);
+    if (!fragments) return CloseRejectLogAndFail(fragments.error());
+
+    const util::Stopwatch merge_clock;
+    util::Result<ShardMergeSummary> merged = Merge(*fragments, OwnShards());
+    merged = CollectMergedRanks(std::move(merged));
+    if (merged) merged->merge_seconds = merge_clock.ElapsedSeconds();
+    return MergeAndFinish(*fragments, std::move(merged));
+  }
+
+  std::vector<fs::path> SharedDirectories() const {
+    std::vector<fs::path> directories = {options_.output_directory};
+    if (paths_.scratch.lexically_relative(options_.output_directory).string().starts_with("..") ||
+        paths_.scratch.is_absolute() != options_.output_directory.is_absolute()) {
+      directories.push_back(paths_.scratch);
+    }
+    return directories;
+  }
+
+  // Every other rank says whether it sees the shared directories and what caps it runs with.
+  util::Result<void> CollectReadyRanks() {
+    util::Result<void> outcome;
+    for (int ranks = job_->size() - 1; ranks > 0; --ranks) {
+      int source = 0;
+      const std::vector<std::uint8_t> message =
+          job_->Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
+      RankMessageReader reader(message);
+      util::Result<void> ready = ReadOutcome(reader);
+      AddRankCaps(reader);
+      if (outcome && !ready) outcome = std::move(ready);
+    }
+    return outcome;
+  }
+
+  void AddRankCaps(RankMessageReader& reader) {
+    other_caps_.requested_worker_cap += reader.Number();
+    other_caps_.effective_max_workers += reader.Number();
+    other_caps_.stdio_worker_cap += reader.Number();
+    other_caps_.memory_worker_cap += reader.Number();
+  }
+
+  // Serves the other ranks until every one has finished converting: groups to those who ask,
+  // their completed groups into the manifest and the summaries, their tuning decisions and their
+  // failures.
+  void CoordinateRanks() {
+    for (int running = job_->size() - 1; running > 0;) {
+      int source = 0;
+      const std::vector<std::uint8_t> message =
+          job_->Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
+      RankMessageReader reader(message);
+      switch (reader.Kind()) {
+        case RankMessageKind::kRequest:
+          job_->Send(source, kToRankTag, AssignmentFor(source));
+          break;
+        case RankMessageKind::kCompleted: {
+          const std::uint64_t first = reader.Number();
+          RecordRemoteGroup({first, reader.Number()});
+          break;
+        }
+        case RankMessageKind::kTuning:
+          RecordTuning(ReadTuningDecision(reader));
+          break;
+        case RankMessageKind::kFailed:
+          Fail(reader.Text());
+          break;
+        case RankMessageKind::kFinished:
+          other_caps_.final_active_workers += reader.Number();
+          --running;
+          break;
+        default:
+          Fail("Rank " + std::to_string(source) + " of the MPI job sent a message out of turn.");
+      }
+    }
+  }
+
+  std::vector<std::uint8_t> AssignmentFor(int /*rank*/) {
+    const std::optional<FileGroup> group = failure_.failed() ? std::nullopt : dispenser_->Next();
+    if (!group) return RankMessageWriter(RankMessageKind::kNoMore).Take();
+    return RankMessageWriter(RankMessageKind::kAssign)
+        .Number(group->first_file)
+        .Number(group->file_count)
+        .Take();
+  }
+
+  static TuningDecision ReadTuningDecision(RankMessageReader& reader) {
+    TuningDecision decision;
+    decision.elapsed_seconds = reader.Real();
+    decision.active_workers = reader.Number();
+    decision.line_batch_size = reader.Number();
+    decision.records_per_flush = reader.Number();
+    decision.compression_level = static_cast<std::int32_t>(reader.Number());
+    decision.throughput = reader.Real();
+    decision.reason = reader.Text();
+    return decision;
+  }
+
+  // Another rank's group is complete: its fragment, on the shared scratch directory, holds the
+  // files' summaries.
+  void RecordRemoteGroup(const FileGroup& group) {
+    const fs::path path = WithSuffix(StemPath(paths_.fragments_root, group), kFragmentSuffix);
+    util::Result<FragmentIndex> index = ReadFragmentIndex(path);
+    if (!index) {
+      Fail(index.error());
+      return;
+    }
+    for (FileProcessingSummary& file : index->files) {
+      file.input_path = files_[file.file_index];
+      if (options_.progress != nullptr) {
+        options_.progress->AddInputBytesRead(file.compressed_input_bytes);
+        options_.progress->AddLines(file.encoded_positions, file.invalid_positions);
+        options_.progress->AddFilesDone(1);
+      }
+    }
+    RecordGroup(group, index->files);
+  }
+
+  // Every other rank's merge tallies, added to this rank's.
+  util::Result<ShardMergeSummary> CollectMergedRanks(util::Result<ShardMergeSummary> merged) {
+    for (int ranks = job_->size() - 1; ranks > 0; --ranks) {
+      int source = 0;
+      const std::vector<std::uint8_t> message =
+          job_->Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
+      RankMessageReader reader(message);
+      util::Result<void> outcome = ReadOutcome(reader);
+      const std::uint64_t output_files = reader.Number();
+      const std::uint64_t merged_bytes = reader.Number();
+      const double write_seconds = reader.Real();
+      if (merged && !outcome) merged = std::move(outcome).TakeError();
+      if (!merged) continue;
+      merged->output_files += output_files;
+      merged->merged_bytes += merged_bytes;
+      merged->write_seconds += write_seconds;
+    }
+    return merged;
+  }
+
+  // --- Across an MPI job: every other rank ------------------------------------------------------
+
+  util::Result<ConversionSummary> ExecuteAsOtherRank() {
+    std::vector<std::uint8_t> start;
+    job_->Broadcast(start, 0);
+    SharedDirectoryMarks marks;
+    util::Result<void> started = ReadStartMessage(start, marks, files_);
+    if (!started) return std::move(started).TakeError();
+
+    util::Result<void> ready = CheckSharedDirectories(marks, job_->rank());
+    if (ready) ready = CheckOptionLimits(options_);
+    if (ready) ready = CheckWorkerFits();
+    if (ready) PlanRankWorkers();
+    RankMessageWriter ready_message = OutcomeWriter(RankMessageKind::kReady, ready);
+    ready_message.Number(caps_.requested_worker_cap)
+        .Number(caps_.effective_max_workers)
+        .Number(caps_.stdio_worker_cap)
+        .Number(memory_.memory_worker_cap);
+    job_->Send(0, kToCoordinatorTag, ready_message.Take());
+    std::vector<std::uint8_t> go;
+    job_->Broadcast(go, 0);
+    RankMessageReader go_reader(go);
+    util::Result<void> going = ReadOutcome(go_reader);
+    if (!going) return std::move(going).TakeError();
+
+    ConvertPendingGroups();
+    std::vector<std::uint8_t> announced;
+    job_->Broadcast(announced, 0);
+    std::vector<FileGroup> groups;
+    util::Result<void> converted = ReadConvertedMessage(announced, groups);
+    if (!converted) return std::move(converted).TakeError();
+
+    util::Result<std::vector<FragmentSource>> fragments = FragmentsInFileOrder(groups);
+    util::Result<ShardMergeSummary> merged =
+        fragments ? Merge(*fragments, OwnShards())
+                  : util::Result<ShardMergeSummary>(util::Fail(fragments.error()));
+    const util::Result<void> outcome =
+        merged ? util::Result<void>() : util::Result<void>(util::Fail(merged.error()));
+    const ShardMergeSummary tally = merged ? *merged : ShardMergeSummary{};
+    RankMessageWriter report = OutcomeWriter(RankMessageKind::kMerged, outcome);
+    report.Number(tally.output_files).Number(tally.merged_bytes).Real(tally.write_seconds);
+    job_->Send(0, kToCoordinatorTag, report.Take());
+    if (!merged) return std::move(merged).TakeError();
+    // Rank 0 reports the run; this rank's summary goes nowhere.
+    return ConversionSummary{};
+  }
+
+  // Every rank merges every K-th shard, from its own rank number.
+  ShardSubset OwnShards() const {
+    return {static_cast<std::uint64_t>(job_->rank()), static_cast<std::uint64_t>(job_->size())};
+  }
+
+  // --- Preparing (alone, or rank 0) -------------------------------------------------------------
+
   util::Result<void> Prepare() {
+    util::Result<void> prepared = PrepareDirectories();
+    if (prepared) prepared = PrepareRun();
+    return prepared;
+  }
+
+  // The checks that refuse a run before it changes anything, and the directories it writes.
+  util::Result<void> PrepareDirectories() {
     util::Result<void> valid = CheckOptionLimits(options_);
     if (!valid) return valid;
     util::Result<std::vector<fs::path>> files =
         io::ListFenFiles(options_.input_directory, options_.max_input_files);
     if (!files) return std::move(files).TakeError();
     files_ = std::move(*files);
-    // Refused before anything is touched: not even one worker fits under the ceiling.
-    util::Result<void> fits =
-        CheckMemoryNeed(ceiling_mib_, MinimumWorkerMemoryBytes(options_),
-                        "a parallel worker at level " + std::to_string(options_.compression_level));
+    util::Result<void> fits = CheckWorkerFits();
     if (!fits) return fits;
 
     util::Result<void> created =
@@ -244,9 +422,11 @@ class ParallelRun {
     if (!created) return created;
     created = CreateDirectory(paths_.scratch, "Failed to create scratch directory: ");
     if (!created) return created;
-    util::Result<void> space = CheckFreeSpace();
-    if (!space) return space;
+    return CheckFreeSpace();
+  }
 
+  // What an earlier run left, the manifest and the reject log, and the plan of the groups.
+  util::Result<void> PrepareRun() {
     util::Result<void> completed = LoadCompleted();
     if (!completed) return completed;
     // Removed only now, after the checks that leave an earlier run's output untouched when they
@@ -258,11 +438,19 @@ class ParallelRun {
     if (!opened) return opened;
     util::Result<std::uint64_t> log_opened = reject_log_.Open();
     if (!log_opened) return std::move(log_opened).TakeError();
-    created = CreateDirectory(paths_.fragments_root, "Failed to create scratch directory: ");
+    util::Result<void> created =
+        CreateDirectory(paths_.fragments_root, "Failed to create scratch directory: ");
     if (!created) return created;
     PlanFiles();
     InitialiseWorkers();
     return {};
+  }
+
+  // Refused before anything is touched: not even one worker fits under the ceiling.
+  util::Result<void> CheckWorkerFits() const {
+    return CheckMemoryNeed(
+        ceiling_mib_, MinimumWorkerMemoryBytes(options_),
+        "a parallel worker at level " + std::to_string(options_.compression_level));
   }
 
   util::Result<void> CheckFreeSpace() const {
@@ -347,9 +535,10 @@ class ParallelRun {
     file_sizes_ = FileSizes(files_);
   }
 
-  void InitialiseWorkers() {
+  // This process's workers: the caps, the memory plan and the knobs' first values.
+  void PlanRankWorkers(std::uint64_t pending_files) {
     const std::uint64_t hardware = std::max(std::thread::hardware_concurrency(), 1U);
-    caps_ = ComputeWorkerCaps(options_, pending_.size(), hardware, 0);
+    caps_ = ComputeWorkerCaps(options_, pending_files, hardware, 0);
     memory_ =
         PlanWorkerMemory(options_, MemoryCeilingBytes(ceiling_mib_), caps_.effective_max_workers);
     caps_.effective_max_workers = memory_.workers;
@@ -357,14 +546,21 @@ class ParallelRun {
     knobs_.line_batch_size = std::max<std::uint64_t>(options_.line_batch_size, 1);
     knobs_.records_per_flush = std::max<std::uint64_t>(options_.records_per_flush, 1);
     knobs_.compression_level = options_.compression_level;
+  }
+  void PlanRankWorkers() { PlanRankWorkers(files_.size()); }
 
-    // Sized from every file and the workers asked for, not from what is pending, so that a
-    // resumed run cuts the files it has left exactly as the interrupted run would have: the
-    // frames, and with them the shard files' bytes, come out the same.
+  void InitialiseWorkers() {
+    PlanRankWorkers(pending_.size());
+    // Sized from every file and the workers asked for (on every rank of an MPI job), not from
+    // what is pending, so that a resumed run cuts the files it has left exactly as the
+    // interrupted run would have: the frames, and with them the shard files' bytes, come out the
+    // same.
     std::uint64_t total_bytes = 0;
     for (const std::uint64_t size : file_sizes_) total_bytes += size;
-    groups_ = GroupPendingFiles(pending_, file_sizes_,
-                                GroupTargetBytes(total_bytes, caps_.requested_worker_cap));
+    groups_ =
+        GroupPendingFiles(pending_, file_sizes_,
+                          GroupTargetBytes(total_bytes, caps_.requested_worker_cap +
+                                                            other_caps_.requested_worker_cap));
     if (options_.progress != nullptr) {
       std::uint64_t pending_bytes = 0;
       for (const std::uint64_t file : pending_) pending_bytes += file_sizes_[file];
@@ -375,46 +571,55 @@ class ParallelRun {
     }
   }
 
-  void ConvertPendingGroups() {
-    group_queue_ =
-        std::make_unique<BoundedQueue<std::size_t>>(std::max<std::size_t>(groups_.size(), 1));
-    for (std::size_t group = 0; group < groups_.size(); ++group) (void)group_queue_->Push(group);
-    group_queue_->Close();
+  // --- Converting ------------------------------------------------------------------------------
 
+  void ConvertPendingGroups() {
+    if (job_ != nullptr && job_->rank() != 0) {
+      remote_ = std::make_unique<RemoteGroupSource>();
+    } else {
+      dispenser_ = std::make_unique<GroupDispenser>(groups_);
+    }
+    GroupSource& source = remote_ ? static_cast<GroupSource&>(*remote_) : *dispenser_;
     Autotuner autotuner(
         ComputeAutotuneLimits(options_, caps_.effective_max_workers), stats_.read,
         stats_.decompress, stats_.encode, stats_.compress, stats_.write,
-        [this] { return group_queue_->Size(); }, knobs_.active_workers, knobs_.line_batch_size,
+        [&source] { return source.Backlog(); }, knobs_.active_workers, knobs_.line_batch_size,
         knobs_.records_per_flush, knobs_.compression_level,
-        [this](const TuningDecision& decision) {
-          util::Result<void> appended = manifest_.AppendTuningDecision(decision);
-          if (!appended) failure_.Record(appended.error());
-        });
-    if (options_.enable_autotune && !groups_.empty()) autotuner.Start();
+        [this](const TuningDecision& decision) { RecordTuning(decision); });
+    if (options_.enable_autotune && (remote_ || !groups_.empty())) autotuner.Start();
 
     std::vector<std::thread> workers;
     workers.reserve(caps_.effective_max_workers);
     for (std::uint64_t worker = 0; worker < caps_.effective_max_workers; ++worker) {
-      workers.emplace_back([this, worker] { WorkerLoop(worker); });
+      workers.emplace_back([this, worker, &source] {
+        WorkerLoop(worker, source);
+        if (remote_) remote_->WorkerEnded();
+      });
+    }
+    if (remote_) {
+      remote_->Serve(*job_, workers.size());
+    } else if (job_ != nullptr) {
+      CoordinateRanks();
     }
     for (std::thread& thread : workers) thread.join();
     autotuner.Stop();
+    if (remote_) remote_->Finish(*job_, knobs_.active_workers.load());
   }
 
-  void WorkerLoop(std::uint64_t worker) {
+  void WorkerLoop(std::uint64_t worker, GroupSource& source) {
     // Made on the worker's first task: a worker that finds no work holds no buffers.
     std::unique_ptr<WorkerResources> resources;
     while (!failure_.failed()) {
       if (worker < knobs_.active_workers.load()) {
-        std::optional<std::size_t> group = group_queue_->Pop().item;
+        const std::optional<FileGroup> group = source.Next();
         if (!group) return;
         if (!resources) {
           resources =
               std::make_unique<WorkerResources>(router_.shard_count(), memory_.record_budget_bytes);
         }
-        if (!ConvertGroup(groups_[*group], *resources)) return;
+        if (!ConvertGroup(*group, *resources)) return;
       } else {
-        if (group_queue_->Size() == 0) return;
+        if (source.Backlog() == 0) return;
         std::this_thread::sleep_for(kIdleWorkerPoll);
       }
     }
@@ -428,17 +633,34 @@ class ParallelRun {
     util::Result<std::vector<FileProcessingSummary>> converted =
         ConvertFileGroup(task, options_, router_, resources);
     if (!converted) return Fail(converted.error());
-    for (const FileProcessingSummary& file : *converted) {
-      summaries_[file.file_index] = file;
-      stats_.AddFile(file);
-    }
-    util::Result<void> recorded = manifest_.AppendFileRecords(*converted);
+    for (const FileProcessingSummary& file : *converted) stats_.AddFile(file);
+    if (!remote_) return RecordGroup(group, *converted);
+    remote_->Completed(group);
+    return true;
+  }
+
+  // A group's files into the summaries and, all at once, into the manifest.
+  bool RecordGroup(const FileGroup& /*group*/, const std::vector<FileProcessingSummary>& files) {
+    for (const FileProcessingSummary& file : files) summaries_[file.file_index] = file;
+    util::Result<void> recorded = manifest_.AppendFileRecords(files);
     if (!recorded) return Fail(recorded.error());
     return true;
   }
 
+  void RecordTuning(const TuningDecision& decision) {
+    if (remote_) {
+      remote_->Tuned(decision);
+      return;
+    }
+    util::Result<void> appended = manifest_.AppendTuningDecision(decision);
+    if (!appended) Fail(appended.error());
+  }
+
+  // Records the run's first failure; the run hands out no more groups.
   bool Fail(const std::string& message) {
     failure_.Record(message);
+    if (remote_) remote_->Failed(message);
+    if (dispenser_) dispenser_->Stop();
     return false;
   }
 
@@ -451,22 +673,38 @@ class ParallelRun {
     return util::Fail("Parallel conversion failed.");
   }
 
-  // Every group, kept and new, in file order, with its fragment's index.
-  util::Result<std::vector<FragmentSource>> FragmentsInFileOrder() const {
+  // --- Merging and finishing -------------------------------------------------------------------
+
+  // Every group, kept and new, in file order.
+  std::vector<FileGroup> AllGroups() const {
     std::vector<FileGroup> all = kept_groups_;
     all.insert(all.end(), groups_.begin(), groups_.end());
     std::sort(all.begin(), all.end(), [](const FileGroup& left, const FileGroup& right) {
       return left.first_file < right.first_file;
     });
+    return all;
+  }
+
+  // The groups' fragments with their indexes.
+  util::Result<std::vector<FragmentSource>> FragmentsInFileOrder(
+      const std::vector<FileGroup>& groups) const {
     std::vector<FragmentSource> sources;
-    sources.reserve(all.size());
-    for (const FileGroup& group : all) {
+    sources.reserve(groups.size());
+    for (const FileGroup& group : groups) {
       const fs::path path = WithSuffix(StemPath(paths_.fragments_root, group), kFragmentSuffix);
       util::Result<FragmentIndex> index = ReadFragmentIndex(path);
       if (!index) return std::move(index).TakeError();
       sources.push_back({path, std::move(*index)});
     }
     return sources;
+  }
+
+  util::Result<ShardMergeSummary> Merge(const std::vector<FragmentSource>& fragments,
+                                        ShardSubset subset) const {
+    const ShardMerger merger(options_.output_directory, options_.precreate_shards,
+                             MergeThreadCount(options_, caps_.effective_max_workers), router_,
+                             options_.progress);
+    return merger.Merge(fragments, subset);
   }
 
   // rejects.tsv receives every group's rows in file order, kept groups' included.
@@ -481,16 +719,11 @@ class ParallelRun {
     return {};
   }
 
-  util::Result<ConversionSummary> MergeAndFinish() {
-    util::Result<std::vector<FragmentSource>> fragments = FragmentsInFileOrder();
-    if (!fragments) return CloseRejectLogAndFail(fragments.error());
-    util::Result<void> collected = CollectRejects(*fragments);
-    if (!collected) return CloseRejectLogAndFail(collected.error());
-    const ShardMerger merger(options_.output_directory, options_.precreate_shards,
-                             MergeThreadCount(options_, caps_.effective_max_workers), router_,
-                             options_.progress);
-    util::Result<ShardMergeSummary> merged = merger.Merge(*fragments);
+  util::Result<ConversionSummary> MergeAndFinish(const std::vector<FragmentSource>& fragments,
+                                                 util::Result<ShardMergeSummary> merged) {
     if (!merged) return CloseRejectLogAndFail(merged.error());
+    util::Result<void> collected = CollectRejects(fragments);
+    if (!collected) return CloseRejectLogAndFail(collected.error());
     if (options_.verify_output) {
       util::Result<ShardVerificationSummary> verified =
           VerifyShards(options_.output_directory, options_.output_shard_count);
@@ -515,6 +748,7 @@ class ParallelRun {
     return util::Fail(message);
   }
 
+  // Counts of workers are summed over the ranks of an MPI job; the knobs are rank 0's.
   ConversionSummary AssembleSummary(const ShardMergeSummary& merged) const {
     ConversionSummary summary;
     summary.execution_mode = ExecutionMode::kParallel;
@@ -528,13 +762,13 @@ class ParallelRun {
     summary.compressed_output_bytes = merged.merged_bytes;
     summary.write_seconds += merged.write_seconds;
     summary.merge_seconds = merged.merge_seconds;
-    summary.requested_worker_cap = caps_.requested_worker_cap;
+    summary.requested_worker_cap = caps_.requested_worker_cap + other_caps_.requested_worker_cap;
     summary.pending_file_cap = caps_.pending_file_cap;
-    summary.effective_max_workers = caps_.effective_max_workers;
-    summary.stdio_worker_cap = caps_.stdio_worker_cap;
+    summary.effective_max_workers = caps_.effective_max_workers + other_caps_.effective_max_workers;
+    summary.stdio_worker_cap = caps_.stdio_worker_cap + other_caps_.stdio_worker_cap;
     const WorkerKnobs knobs = knobs_.Read();
-    summary.final_active_workers = knobs.active_workers;
-    summary.reader_worker_count = knobs.active_workers;
+    summary.final_active_workers = knobs.active_workers + other_caps_.final_active_workers;
+    summary.reader_worker_count = summary.final_active_workers;
     summary.final_line_batch_size = knobs.line_batch_size;
     summary.final_records_per_flush = knobs.records_per_flush;
     summary.final_compression_level = knobs.compression_level;
@@ -542,11 +776,12 @@ class ParallelRun {
     summary.manifest_path = paths_.manifest;
     summary.reject_log_path = paths_.reject_log;
     summary.memory_ceiling_mib = ceiling_mib_;
-    summary.memory_worker_cap = memory_.memory_worker_cap;
+    summary.memory_worker_cap = memory_.memory_worker_cap + other_caps_.memory_worker_cap;
     return summary;
   }
 
   const ConversionOptions& options_;
+  const io::MpiJob* const job_;  // null unless the run spans several ranks
   const util::Stopwatch run_clock_;
   const RunPaths paths_;
   const ShardRouter router_;
@@ -563,9 +798,11 @@ class ParallelRun {
   std::vector<FileProcessingSummary> summaries_;
   WorkerCaps caps_;
   WorkerMemoryPlan memory_;
+  RankCaps other_caps_;  // rank 0: what the other ranks reported
   KnobCells knobs_;
   WorkerStageStats stats_;
-  std::unique_ptr<BoundedQueue<std::size_t>> group_queue_;
+  std::unique_ptr<GroupDispenser> dispenser_;
+  std::unique_ptr<RemoteGroupSource> remote_;
   FirstFailure failure_;
 };
 

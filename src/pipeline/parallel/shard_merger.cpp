@@ -57,13 +57,15 @@ class MergeWorker {
  public:
   MergeWorker(const fs::path& output_directory, bool precreate_shards, const ShardRouter& router,
               const std::vector<FragmentSource>& fragments,
-              const std::vector<std::vector<FramePlace>>& places, RunProgress* progress,
-              std::atomic<std::uint64_t>& next, FirstFailure& failure, MergeTally& tally)
+              const std::vector<std::vector<FramePlace>>& places, ShardSubset subset,
+              RunProgress* progress, std::atomic<std::uint64_t>& next, FirstFailure& failure,
+              MergeTally& tally)
       : output_directory_(output_directory),
         precreate_shards_(precreate_shards),
         router_(router),
         fragments_(fragments),
         places_(places),
+        subset_(subset),
         progress_(progress),
         next_shard_(next),
         failure_(failure),
@@ -73,7 +75,7 @@ class MergeWorker {
     std::vector<char> buffer(kCopyBufferSize);
     buffer_ = buffer.data();
     while (!failure_.failed()) {
-      const std::uint64_t shard = next_shard_.fetch_add(1);
+      const std::uint64_t shard = subset_.first + next_shard_.fetch_add(1) * subset_.step;
       if (shard >= router_.shard_count()) return;
       if (!MergeShard(shard)) return;
       if (progress_ != nullptr) progress_->AddShardsMerged(1);
@@ -140,6 +142,7 @@ class MergeWorker {
   const ShardRouter& router_;
   const std::vector<FragmentSource>& fragments_;
   const std::vector<std::vector<FramePlace>>& places_;
+  const ShardSubset subset_;
   RunProgress* const progress_;
   std::atomic<std::uint64_t>& next_shard_;
   FirstFailure& failure_;
@@ -149,8 +152,8 @@ class MergeWorker {
 
 }  // namespace
 
-util::Result<ShardMergeSummary> ShardMerger::Merge(
-    const std::vector<FragmentSource>& fragments) const {
+util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSource>& fragments,
+                                                   ShardSubset subset) const {
   std::error_code error;
   fs::create_directories(output_directory_, error);
   if (error) return util::Fail("Failed to create merge output directory: " + error.message());
@@ -159,7 +162,11 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(
   util::Result<std::vector<std::vector<FramePlace>>> places =
       PlaceFrames(fragments, router_.shard_count());
   if (!places) return std::move(places).TakeError();
-  if (progress_ != nullptr) progress_->StartMerge(router_.shard_count());
+  subset.step = std::max<std::uint64_t>(subset.step, 1);
+  if (progress_ != nullptr) {
+    const std::uint64_t count = router_.shard_count();
+    progress_->StartMerge(subset.first < count ? (count - subset.first - 1) / subset.step + 1 : 0);
+  }
   std::atomic<std::uint64_t> next_shard{0};
   FirstFailure failure;
   std::vector<MergeTally> tallies(merge_threads_);
@@ -167,8 +174,8 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(
   threads.reserve(merge_threads_);
   for (MergeTally& tally : tallies) {
     threads.emplace_back([&, &tally = tally] {
-      MergeWorker(output_directory_, precreate_shards_, router_, fragments, *places, progress_,
-                  next_shard, failure, tally)
+      MergeWorker(output_directory_, precreate_shards_, router_, fragments, *places, subset,
+                  progress_, next_shard, failure, tally)
           .Run();
     });
   }

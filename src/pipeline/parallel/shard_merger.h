@@ -24,6 +24,13 @@ struct FragmentSource {
   FragmentIndex index;
 };
 
+// The shards one process merges: every `step`-th shard from `first`. Across an MPI job each rank
+// merges its own; alone, a process merges them all.
+struct ShardSubset {
+  std::uint64_t first = 0;
+  std::uint64_t step = 1;
+};
+
 // Builds the final shard files from the fragments: each shard receives its frames from every
 // fragment in the order given (file order), each fragment's frames in the order they were
 // written. Frames are complete Zstandard frames, so their bytes are copied unchanged. Every
@@ -38,7 +45,8 @@ class ShardMerger {
         router_(router),
         progress_(progress) {}
 
-  util::Result<ShardMergeSummary> Merge(const std::vector<FragmentSource>& fragments) const;
+  util::Result<ShardMergeSummary> Merge(const std::vector<FragmentSource>& fragments,
+                                        ShardSubset subset = {}) const;
 
  private:
   std::filesystem::path output_directory_;

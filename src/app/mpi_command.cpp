@@ -1,0 +1,42 @@
+#include "app/mpi_command.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string_view>
+
+#include "app/console_lines.h"
+#include "app/convert_command.h"
+#include "app/convert_options.h"
+#include "app/usage.h"
+
+namespace boardmill::app {
+
+namespace {
+
+// Sends this rank's standard output and error to /dev/null: rank 0 speaks for the job.
+void Silence() {
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  dup2(null, STDOUT_FILENO);
+  dup2(null, STDERR_FILENO);
+  close(null);
+}
+
+}  // namespace
+
+int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
+  if (job.rank() != 0) Silence();
+  if (argc < 2 || std::string_view(argv[1]) != "convert") {
+    return PrintErrorLine("Only convert runs across the ranks of an MPI job.");
+  }
+  ConvertCommandLine command_line;
+  if (!ParseConvertOptions(argc, argv, command_line)) {
+    PrintUsage();
+    return 1;
+  }
+  command_line.settings.mpi_job = &job;
+  return RunConvertCommand(command_line);
+}
+
+}  // namespace boardmill::app

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "io/mpi_job.h"
+
+namespace boardmill::app {
+
+// The command line of one rank of an MPI job of several ranks. Only convert runs across ranks, in
+// the parallel mode; rank 0 alone prints, so the job shows one report or one error line.
+int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv);
+
+}  // namespace boardmill::app

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace boardmill::pipeline {
+
+// What the ranks of a parallel run across an MPI job tell each other. Every message starts with
+// its kind; numbers follow as 64-bit little-endian words, doubles by their bits, texts as a
+// length and bytes.
+enum class RankMessageKind : std::uint8_t {
+  // Broadcast by rank 0.
+  kStart = 1,      // ok, message, then the input files (count, paths)
+  kGo = 2,         // ok, message: every rank is ready (or one is not)
+  kConverted = 3,  // ok, message, then the groups in file order (count, first, file count ...)
+  // To rank 0.
+  kReady = 10,      // ok, message
+  kRequest = 11,    // a worker wants a group
+  kCompleted = 12,  // first file, file count: a group's fragment is complete
+  kTuning = 13,     // a tuning decision of the rank's autotuner
+  kFailed = 14,     // message
+  kFinished = 15,   // the rank's workers have ended
+  kMerged = 16,     // ok, message, output files, merged bytes, write seconds
+  // To a rank.
+  kAssign = 20,  // first file, file count
+  kNoMore = 21,
+};
+
+// Message tags: to rank 0, and to the other ranks.
+inline constexpr int kToCoordinatorTag = 1;
+inline constexpr int kToRankTag = 2;
+
+class RankMessageWriter {
+ public:
+  explicit RankMessageWriter(RankMessageKind kind) {
+    bytes_.push_back(static_cast<std::uint8_t>(kind));
+  }
+
+  RankMessageWriter& Number(std::uint64_t value);
+  RankMessageWriter& Real(double value);
+  RankMessageWriter& Text(std::string_view text);
+  std::vector<std::uint8_t> Take() { return std::move(bytes_); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Reads a message in the order it was written. A read past the end gives 0 or "" and marks the
+// message damaged, which a receiver treats as a failed job.
+class RankMessageReader {
+ public:
+  explicit RankMessageReader(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+
+  RankMessageKind Kind() const;
+  std::uint64_t Number();
+  double Real();
+  std::string Text();
+  bool damaged() const { return damaged_; }
+
+ private:
+  bool Take(std::size_t size);
+
+  const std::vector<std::uint8_t>& bytes_;
+  std::size_t at_ = 1;
+  bool damaged_ = false;
+};
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/mpi_job.h"
+#include "pipeline/parallel/group_source.h"
+#include "pipeline/parallel/tuning_decision.h"
+
+namespace boardmill::pipeline {
+
+// The group source of a rank other than 0 in an MPI job. Its workers ask it for groups; the
+// rank's main thread, in Serve, asks rank 0 for one group each time a worker waits with none in
+// hand, so that a slow rank takes fewer, and passes on what the workers and the autotuner
+// report. Only the main thread talks to MPI.
+class RemoteGroupSource : public GroupSource {
+ public:
+  std::optional<FileGroup> Next() override;
+  std::uint64_t Backlog() const override { return 0; }
+
+  void Completed(const FileGroup& group);
+  void Tuned(const TuningDecision& decision);
+  void Failed(const std::string& message);
+  // Called by every worker as it ends.
+  void WorkerEnded();
+
+  // Runs on the main thread until `workers` workers have ended and every report is sent.
+  void Serve(const io::MpiJob& job, std::uint64_t workers);
+  // Once the autotuner has stopped too: sends what is left and tells rank 0 this rank has
+  // finished, with its final active worker count.
+  void Finish(const io::MpiJob& job, std::uint64_t active_workers);
+
+ private:
+  // Sends the queued reports; the lock is released while sending.
+  void SendReports(const io::MpiJob& job, std::unique_lock<std::mutex>& lock);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<FileGroup> ready_;
+  std::deque<std::vector<std::uint8_t>> outbox_;
+  std::uint64_t waiting_workers_ = 0;
+  std::uint64_t ended_workers_ = 0;
+  bool no_more_ = false;
+};
+
+}  // namespace boardmill::pipeline

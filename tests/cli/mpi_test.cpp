@@ -1,0 +1,161 @@
+// The parallel mode across the ranks of an MPI job, started with Open MPI's mpirun on this
+// machine: the same shards, manifest totals and reject log as one process; a killed job resumed
+// without mpirun; directories the ranks do not share; options with no meaning across ranks.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conversion_run_support.h"
+#include "test_support.h"
+
+namespace boardmill::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Shared memory between the ranks only, without the kernel's cross-memory attach, which
+// containers often forbid; root allowed, more ranks than cores allowed. LeakSanitizer would
+// count the MPI library's own allocations at exit as leaks of the program.
+std::string MpiRun(int ranks) {
+  return "env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 "
+         "ASAN_OPTIONS=detect_leaks=0 "
+         "mpirun --oversubscribe --mca btl self,vader --mca btl_vader_single_copy_mechanism none "
+         "-n " +
+         std::to_string(ranks) + " ";
+}
+
+std::string ConvertCommand(const fs::path& input, const fs::path& output,
+                           const std::vector<std::string>& extra) {
+  std::string command = QuoteForShell(BOARDMILL_BINARY);
+  for (const std::string& argument : ConvertArguments(input, output, extra)) {
+    command += " " + QuoteForShell(argument);
+  }
+  return command;
+}
+
+// The visited, encoded and invalid counts of every completed-file record, by file index.
+std::map<std::string, std::string> CompletedFiles(const fs::path& manifest) {
+  std::map<std::string, std::string> files;
+  for (const std::string& line : ReadLines(manifest)) {
+    if (!line.starts_with("file\tcompleted\t")) continue;
+    const std::vector<std::string> fields = Split(line, '\t');
+    files[fields.at(3)] = fields.at(5) + " " + fields.at(6) + " " + fields.at(7);
+  }
+  return files;
+}
+
+class MpiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (RunShell("command -v mpirun").exit_code != 0) {
+      GTEST_SKIP() << "mpirun is not installed (Debian package openmpi-bin)";
+    }
+    if (kThreadSanitizerBuild) {
+      GTEST_SKIP() << "the MPI library's own threads are not built for ThreadSanitizer";
+    }
+    // Files large enough to be groups of their own, so that every rank gets some.
+    MakeInputs(input(), 8, 5000);
+    const ProgramRun alone =
+        Convert(input(), temp_ / "alone", {"--parallel", "--max-threads", "2"});
+    ASSERT_EQ(alone.exit_code, 0) << alone.err;
+  }
+
+  fs::path input() const { return temp_ / "in"; }
+
+  // Shards, reject log and the manifest's completed files: what any run of the input leaves.
+  void ExpectSameOutputAsAlone(const fs::path& output) {
+    EXPECT_EQ(ShardContents(output), ShardContents(temp_ / "alone"));
+    EXPECT_EQ(ReadLines(output / "rejects.tsv"), ReadLines(temp_ / "alone" / "rejects.tsv"));
+    EXPECT_EQ(CompletedFiles(output / "run-manifest.tsv"),
+              CompletedFiles(temp_ / "alone" / "run-manifest.tsv"));
+  }
+
+  TempDir temp_;
+};
+
+TEST_F(MpiTest, TwoAndThreeRanksWriteWhatOneProcessWrites) {
+  for (const int ranks : {2, 3}) {
+    SCOPED_TRACE(std::to_string(ranks) + " ranks");
+    const fs::path output = temp_ / ("ranks-" + std::to_string(ranks));
+    const ProgramRun run =
+        RunShell(MpiRun(ranks) + ConvertCommand(input(), output, {"--max-threads", "1"}));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("\nEffective max workers: " + std::to_string(ranks) + "\n"),
+              std::string::npos)
+        << run.out;
+    ExpectSameOutputAsAlone(output);
+    // The counters are summed over the ranks.
+    std::map<std::string, std::string> summary = SummaryValues(output / "run-summary.txt");
+    std::map<std::string, std::string> expected =
+        SummaryValues(temp_ / "alone" / "run-summary.txt");
+    for (const char* key : {"input_file_count", "visited_lines", "encoded_positions",
+                            "invalid_positions", "reject_log_entries", "compressed_input_bytes",
+                            "raw_output_bytes", "output_file_count"}) {
+      EXPECT_EQ(summary[key], expected[key]) << key;
+    }
+  }
+}
+
+TEST_F(MpiTest, AKilledJobResumesWithoutMpirun) {
+  const fs::path output = temp_ / "out";
+  const ProgramRun started =
+      RunShell(MpiRun(2) + ConvertCommand(input(), output, {"--max-threads", "1"}) +
+               " >/dev/null 2>&1 & sleep 0");
+  ASSERT_EQ(started.exit_code, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (std::chrono::steady_clock::now() < deadline &&
+         !(fs::exists(output / "run-manifest.tsv") &&
+           !CompletedFiles(output / "run-manifest.tsv").empty())) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  // mpirun and every rank: the ranks run in process groups of their own, and a rank that
+  // outlived a killed mpirun would go on writing.
+  RunShell("pkill -9 -f " + QuoteForShell(output.string()));
+  ASSERT_FALSE(CompletedFiles(output / "run-manifest.tsv").empty()) << "the job never started";
+  ASSERT_FALSE(fs::exists(output / "run-summary.txt")) << "the job ended before the kill";
+  ASSERT_FALSE(fs::exists(output / "run-summary.txt")) << "the job ended before the kill";
+
+  const ProgramRun resumed = Convert(input(), output, {"--parallel", "--resume"});
+  ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
+  ExpectSameOutputAsAlone(output);
+}
+
+TEST_F(MpiTest, OutputThatTheRanksDoNotShareAndModesOfOneProcessAreRefused) {
+  const ProgramRun staged =
+      RunShell(MpiRun(2) + ConvertCommand(input(), temp_ / "staged", {"--staged"}));
+  EXPECT_NE(staged.exit_code, 0);
+  EXPECT_EQ(staged.err.substr(0, staged.err.find('\n') + 1),
+            "--staged cannot run across the ranks of an MPI job; use --parallel, or run without "
+            "an MPI launcher.\n");
+
+  if (geteuid() != 0) GTEST_SKIP() << "hiding the output from one rank needs root (mount)";
+  // Rank 1 sees an empty file system of its own where rank 0 sees the output directory.
+  const fs::path output = temp_ / "out";
+  fs::create_directories(output);
+  const std::string convert = ConvertCommand(input(), output, {});
+  const fs::path rank_script = temp_ / "rank.sh";
+  WriteFile(rank_script,
+            "if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then\n"
+            "  exec unshare -m sh -c 'mount -t tmpfs none \"$1\" && shift && "
+            "exec \"$@\"' sh " +
+                QuoteForShell(output.string()) + " " + convert + "\nfi\nexec " + convert + "\n");
+  const ProgramRun run = RunShell(MpiRun(2) + "sh " + QuoteForShell(rank_script.string()));
+  EXPECT_NE(run.exit_code, 0);
+  EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1),
+            "Rank 1 of the MPI job cannot see " + output.string() +
+                " as rank 0 does: every rank must share the output and scratch directories.\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_FALSE(fs::exists(output / "run-manifest.tsv")) << "work started";
+}
+
+}  // namespace
+}  // namespace boardmill::testing
