@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,6 +33,15 @@ MeasuredRun RunMeasured(const fs::path& input, const fs::path& output,
   return {child.ExitedWith(0), child.PeakRssKib()};
 }
 
+// "<prefix><a number> MiB.\n": the refusal's one line, whatever the estimate comes to.
+bool IsRefusal(const std::string& text, const std::string& prefix) {
+  const std::string suffix = " MiB.\n";
+  if (!text.starts_with(prefix) || !text.ends_with(suffix)) return false;
+  const std::string number =
+      text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+  return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
+}
+
 class MemoryCeilingTest : public ::testing::Test {
  protected:
   void SetUp() override { MakeInputs(input(), 6, 400); }
@@ -49,19 +57,18 @@ TEST_F(MemoryCeilingTest, ACeilingAModeCannotKeepIsRefusedBeforeAnythingIsTouche
       Convert(input(), output(), {"--sequential", "--memory-ceiling-mib", "100"});
   EXPECT_EQ(sequential.exit_code, 1);
   EXPECT_EQ(sequential.out, "");
-  EXPECT_TRUE(std::regex_match(sequential.err,
-                               std::regex("Memory ceiling of 100 MiB is too small: a sequential "
-                                          "run with 256 level-8 shard streams needs about "
-                                          "[0-9]+ MiB\\.\n")))
+  EXPECT_TRUE(IsRefusal(sequential.err,
+                        "Memory ceiling of 100 MiB is too small: a sequential run with 256 "
+                        "level-8 shard streams needs about "))
       << sequential.err;
 
   const ProgramRun parallel =
       Convert(input(), output(), {"--parallel", "--memory-ceiling-mib", "20"});
   EXPECT_EQ(parallel.exit_code, 1);
   EXPECT_EQ(parallel.out, "");
-  EXPECT_TRUE(
-      std::regex_match(parallel.err, std::regex("Memory ceiling of 20 MiB is too small: a parallel "
-                                                "worker at level 8 needs about [0-9]+ MiB\\.\n")))
+  EXPECT_TRUE(IsRefusal(parallel.err,
+                        "Memory ceiling of 20 MiB is too small: a parallel worker at level 8 "
+                        "needs about "))
       << parallel.err;
   EXPECT_FALSE(fs::exists(output()));
 }
