@@ -19,6 +19,20 @@ inline constexpr bool kThreadSanitizerBuild = false;
 inline constexpr bool kThreadSanitizerBuild = false;
 #endif
 
+// True in an AddressSanitizer build, whose shadow memory and quarantine make a process's resident
+// size say nothing about the program's own memory.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizerBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizerBuild = true;
+#else
+inline constexpr bool kAddressSanitizerBuild = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizerBuild = false;
+#endif
+
 // A fresh directory under the system's temporary directory, removed with everything in it when
 // the object goes away.
 class TempDir {
