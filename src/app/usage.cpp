@@ -35,4 +35,9 @@ constexpr char kUsage[] =
 
 void PrintUsage() { std::fputs(kUsage, stdout); }
 
+int RunHelpCommand(int /*argc*/, char** /*argv*/) {
+  PrintUsage();
+  return 0;
+}
+
 }  // namespace boardmill::app

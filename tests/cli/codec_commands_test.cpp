@@ -42,15 +42,31 @@ TEST(UsageTest, IsEighteenLines) {
   EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 18);
 }
 
+class HelpRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(HelpRunTest, PrintsTheUsageAsAnAnswer) {
+  ExpectRun(RunBoardmill(GetParam()), 0, kUsage, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(AskedForHelp, HelpRunTest,
+                         ::testing::Values(std::vector<std::string>{"--help"},
+                                           std::vector<std::string>{"-h"},
+                                           std::vector<std::string>{"help"}));
+
+TEST(VersionTest, PrintsTheProjectVersion) {
+  ExpectRun(RunBoardmill({"--version"}), 0, "boardmill " BOARDMILL_PROJECT_VERSION "\n", "");
+}
+
 class UsageRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(UsageRunTest, PrintsTheUsageAndFails) { ExpectRun(RunBoardmill(GetParam()), 1, kUsage, ""); }
 
 INSTANTIATE_TEST_SUITE_P(
     RefusedCommandLines, UsageRunTest,
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"help"},
-                      std::vector<std::string>{"Convert"}, std::vector<std::string>{"SCAN", "."},
-                      std::vector<std::string>{""}, std::vector<std::string>{"encode-fen"},
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"Help"},
+                      std::vector<std::string>{"--Version"}, std::vector<std::string>{"Convert"},
+                      std::vector<std::string>{"SCAN", "."}, std::vector<std::string>{""},
+                      std::vector<std::string>{"encode-fen"},
                       std::vector<std::string>{"roundtrip-fen"}, std::vector<std::string>{"scan"},
                       std::vector<std::string>{"encode-fen "}));
 
