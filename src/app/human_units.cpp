@@ -9,10 +9,16 @@ namespace boardmill::app {
 
 namespace {
 
+// What snprintf wrote into `buffer`, which is cut short when the text did not fit.
+template <std::size_t kSize>
+std::string Written(const char (&buffer)[kSize], int length) {
+  return std::string(buffer,
+                     length > 0 ? std::min(static_cast<std::size_t>(length), kSize - 1) : 0);
+}
+
 std::string Printed(const char* format, double value, const char* unit) {
   char buffer[64];
-  const int length = std::snprintf(buffer, sizeof buffer, format, value, unit);
-  return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+  return Written(buffer, std::snprintf(buffer, sizeof buffer, format, value, unit));
 }
 
 }  // namespace
@@ -60,7 +66,7 @@ std::string FormatDuration(double seconds) {
                                : std::snprintf(buffer, sizeof buffer, "%llu:%02llu",
                                                static_cast<unsigned long long>(minutes),
                                                static_cast<unsigned long long>(rest));
-  return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+  return Written(buffer, length);
 }
 
 }  // namespace boardmill::app

@@ -63,6 +63,7 @@ TEST(HumanUnitsTest, QuantitiesKeepThreeDigitsAndDurationsReadAsAClock) {
   EXPECT_EQ(FormatQuantity(999999), "1.00M");
   EXPECT_EQ(FormatQuantity(1234567), "1.23M");
   EXPECT_EQ(FormatQuantity(-1), "0");
+  EXPECT_LT(FormatQuantity(1e300).size(), 64U) << "cut to its buffer, not read past it";
 
   EXPECT_EQ(FormatDuration(59.99), "0:59");
   EXPECT_EQ(FormatDuration(754), "12:34");
