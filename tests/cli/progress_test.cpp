@@ -4,7 +4,7 @@
 //
 // A run is held where it opens a file that the test made a named pipe, until the test has seen
 // what it waits for; opening the pipe's other end lets the run go on. The data a run writes into
-// such a pipe must fit the pipe's buffer, which the test reads only at the end.
+// such a pipe must fit the pipe's buffer, which nobody reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -31,7 +31,7 @@ using StandardError = WatchedRun::StandardError;
 // A named pipe where the run will open a file, and the test's end of it.
 class HeldFile {
  public:
-  // `run_writes`: the run opens the file to write it (a shard, a sample), else to read it.
+  // `run_writes`: the run opens the file to write it (a shard, a log, a sample), else to read it.
   HeldFile(const fs::path& path, bool run_writes) : path_(path), run_writes_(run_writes) {
     fs::create_directories(path.parent_path());
     EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
@@ -42,14 +42,22 @@ class HeldFile {
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
 
-  // Opens the other end, which the run is waiting for. A reading run sees an empty file.
+  // Opens the other end without waiting, so that a run that never opens the file holds nothing
+  // up. A writing run's data waits in the pipe until the object goes away; a reading run sees an
+  // empty file, once it is there to be seen.
   void Release() {
-    descriptor_ = open(path_.c_str(), run_writes_ ? O_RDONLY : O_WRONLY);
-    ASSERT_GE(descriptor_, 0) << path_;
-    if (!run_writes_) {
-      close(descriptor_);
-      descriptor_ = -1;
+    if (run_writes_) {
+      descriptor_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+      ASSERT_GE(descriptor_, 0) << path_;
+      return;
     }
+    const Clock::time_point deadline = Clock::now() + std::chrono::minutes(2);
+    int writer = -1;
+    while ((writer = open(path_.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(writer, 0) << path_ << ": the run never opened it";
+    close(writer);
   }
 
  private:
@@ -163,10 +171,17 @@ void PrintTo(const SilentCase& c, std::ostream* out) { *out << c.name; }
 
 class SilentRunTest : public ProgressTest, public ::testing::WithParamInterface<SilentCase> {};
 
-// Long enough for a line that should not be there to be drawn several times over.
+// Held long enough for a line that should not be there to be drawn several times over: the
+// sequential mode where it opens its first shard, the others where they open the reject log.
 TEST_P(SilentRunTest, ShowsNothingButTheReport) {
-  HeldFile held(FirstShard(), true);
-  WatchedRun run(GetParam().standard_error, SequentialConvert(GetParam().options));
+  const fs::path reject_log = temp_ / "rejects.tsv";
+  const bool sequential = GetParam().options.front() == "--sequential";
+  HeldFile held(sequential ? FirstShard() : reject_log, true);
+  std::vector<std::string> arguments = {
+      "convert", input_.string(), output_.string(),   "--shards", "2", "--min-free-space-gib",
+      "0",       "--reject-log",  reject_log.string()};
+  arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+  WatchedRun run(GetParam().standard_error, arguments);
   ASSERT_TRUE(run.started());
   std::this_thread::sleep_for(std::chrono::seconds(1));
   held.Release();
@@ -181,11 +196,14 @@ TEST_P(SilentRunTest, ShowsNothingButTheReport) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(WhereNoLineIsWanted, SilentRunTest,
-                         ::testing::Values(SilentCase{"pipe", StandardError::kPipe, {}},
-                                           SilentCase{"terminal_with_no_progress",
-                                                      StandardError::kTerminal,
-                                                      {"--no-progress"}}));
+INSTANTIATE_TEST_SUITE_P(
+    WhereNoLineIsWanted, SilentRunTest,
+    ::testing::Values(SilentCase{"pipe_sequential", StandardError::kPipe, {"--sequential"}},
+                      SilentCase{"pipe_parallel", StandardError::kPipe, {"--parallel"}},
+                      SilentCase{"pipe_staged", StandardError::kPipe, {"--staged"}},
+                      SilentCase{"terminal_no_progress",
+                                 StandardError::kTerminal,
+                                 {"--sequential", "--no-progress"}}));
 
 TEST_F(ProgressTest, ProgressOptionLogsAPlainLineEveryTenSecondsWithoutATerminal) {
   HeldFile held(FirstShard(), true);
