@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -25,21 +24,27 @@ std::string ManPageText() {
   return text;
 }
 
+bool IsOptionCharacter(char c) { return (c >= 'a' && c <= 'z') || c == '-'; }
+
+// The option words of a text: "--" and the letters and hyphens that follow.
+std::set<std::string> OptionWords(const std::string& text) {
+  std::set<std::string> words;
+  for (std::size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
+    std::size_t end = at + 2;
+    while (end < text.size() && IsOptionCharacter(text[end])) ++end;
+    words.insert(text.substr(at, end - at));
+  }
+  return words;
+}
+
 TEST(ManPageTest, DocumentsEveryOptionOfTheUsageText) {
   const ProgramRun help = RunBoardmill({"--help"});
   ASSERT_EQ(help.exit_code, 0);
-  const std::string page = ManPageText();
-  const std::regex option("--[a-z-]+");
-  std::set<std::string> options;
-  for (auto match = std::sregex_iterator(help.out.begin(), help.out.end(), option);
-       match != std::sregex_iterator(); ++match) {
-    options.insert(match->str());
-  }
+  const std::set<std::string> documented = OptionWords(ManPageText());
+  const std::set<std::string> options = OptionWords(help.out);
   ASSERT_GT(options.size(), 30U);
-  for (const std::string& name : options) {
-    EXPECT_TRUE(std::regex_search(page, std::regex(name + "([^a-z-]|$)"))) << name;
-  }
-  EXPECT_NE(page.find("boardmill " BOARDMILL_PROJECT_VERSION), std::string::npos);
+  for (const std::string& option : options) EXPECT_EQ(documented.count(option), 1U) << option;
+  EXPECT_NE(ManPageText().find("boardmill " BOARDMILL_PROJECT_VERSION), std::string::npos);
 }
 
 // Builds the package from the build directory the tests come from, which takes a while.
