@@ -2,8 +2,9 @@
 # Installs the Debian packages boardmill builds and tests with; does nothing when all are there.
 set -euo pipefail
 
+# dpkg-dev and file: `cpack -G DEB` reads the binary's library dependencies with dpkg-shlibdeps.
 packages=(cmake ninja-build g++ pkg-config libzstd-dev liburing-dev libgtest-dev libbenchmark-dev zstd
-          libopenmpi-dev openmpi-bin)
+  libopenmpi-dev openmpi-bin dpkg-dev file)
 if [[ "${1:-}" == "--with-clang" ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi

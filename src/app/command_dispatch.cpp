@@ -9,6 +9,7 @@
 #include "app/scan_command.h"
 #include "app/usage.h"
 #include "app/verify_command.h"
+#include "app/version_command.h"
 
 namespace boardmill::app {
 
@@ -46,9 +47,16 @@ struct Command {
 };
 
 constexpr std::array kCommands = {
-    Command{"roundtrip-fen", RunRoundtripFen}, Command{"encode-fen", RunEncodeFen},
-    Command{"scan", RunScanCommand},           Command{"sample-fens", RunSampleFensCommand},
-    Command{"convert", RunConvertCommandLine}, Command{"verify-shards", RunVerifyShardsCommand},
+    Command{"roundtrip-fen", RunRoundtripFen},
+    Command{"encode-fen", RunEncodeFen},
+    Command{"scan", RunScanCommand},
+    Command{"sample-fens", RunSampleFensCommand},
+    Command{"convert", RunConvertCommandLine},
+    Command{"verify-shards", RunVerifyShardsCommand},
+    Command{"help", RunHelpCommand},
+    Command{"--help", RunHelpCommand},
+    Command{"-h", RunHelpCommand},
+    Command{"--version", RunVersionCommand},
 };
 
 }  // namespace

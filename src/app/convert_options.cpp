@@ -105,6 +105,7 @@ bool ParseConvertOptions(int argc, char** argv, ConvertCommandLine& command_line
   command_line.input_directory = argv[2];
   command_line.output_directory = argv[3];
   for (int i = 4; i < argc; ++i) {
+    if (ParseProgressFlag(argv[i], command_line.progress)) continue;
     const OptionRule* rule = FindOptionRule(argv[i]);
     if (rule == nullptr) return false;
     const char* value = nullptr;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/progress_option.h"
 #include "pipeline/conversion_options.h"
 
 namespace boardmill::app {
@@ -15,6 +16,7 @@ struct ConvertCommandLine {
   std::string manifest_path;
   std::string reject_log_path;
   pipeline::ConversionOptions settings;
+  ProgressChoice progress = ProgressChoice::kAuto;
 };
 
 // Fills `command_line` from argv; false (and no message) when the arguments are refused.

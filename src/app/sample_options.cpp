@@ -37,9 +37,11 @@ bool ParseSampleOptions(int argc, char** argv, SampleCommandLine& command_line) 
   if (argc < 5) return false;
   command_line.input_directory = argv[2];
   command_line.output_directory = argv[3];
-  // Every sample option takes a value.
-  for (int i = 4; i < argc; i += 2) {
+  // Every sample option but the progress flags takes a value.
+  for (int i = 4; i < argc; ++i) {
+    if (ParseProgressFlag(argv[i], command_line.progress)) continue;
     if (i + 1 >= argc || !ApplyOption(argv[i], argv[i + 1], command_line)) return false;
+    ++i;
   }
   return command_line.max_lines_per_file > 0;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/progress_option.h"
+
 namespace boardmill::app {
 
 // What the sample-fens command line says, paths still as typed.
@@ -14,6 +16,7 @@ struct SampleCommandLine {
   std::uint64_t max_lines_per_file = 0;
   std::uint64_t line_batch_size = 4096;
   std::int32_t compression_level = 8;
+  ProgressChoice progress = ProgressChoice::kAuto;
 };
 
 // Fills `command_line` from argv; false (and no message) when the arguments are refused or no

@@ -14,6 +14,7 @@ constexpr char kUsage[] =
     "  boardmill scan <directory>\n"
     "  boardmill sample-fens <input_dir> <output_dir> --max-lines-per-file N [--max-files N]\n"
     "                       [--compression-level N] [--line-batch-size N] [--manifest PATH]\n"
+    "                       [--progress] [--no-progress]\n"
     "  boardmill convert <input_dir> <output_dir> [--shards N] [--compression-level N] "
     "[--records-per-flush N] [--max-files N] [--max-lines-per-file N]\n"
     "                     [--max-threads N] [--reader-workers N] [--decompress-workers N] "
@@ -26,10 +27,17 @@ constexpr char kUsage[] =
     "[--keep-scratch]\n"
     "                     [--no-fast-encoder] [--autotune] [--no-autotune] [--sequential] "
     "[--parallel] [--staged]\n"
-    "  boardmill verify-shards <output_dir> [--shards N]\n";
+    "                     [--progress] [--no-progress]\n"
+    "  boardmill verify-shards <output_dir> [--shards N]\n"
+    "                          [--progress] [--no-progress]\n";
 
 }  // namespace
 
 void PrintUsage() { std::fputs(kUsage, stdout); }
+
+int RunHelpCommand(int /*argc*/, char** /*argv*/) {
+  PrintUsage();
+  return 0;
+}
 
 }  // namespace boardmill::app

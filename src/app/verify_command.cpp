@@ -1,42 +1,48 @@
 #include "app/verify_command.h"
 
-#include <optional>
-#include <string_view>
-
 #include "app/console_lines.h"
-#include "app/option_values.h"
+#include "app/status_line.h"
+#include "app/status_text.h"
 #include "app/usage.h"
+#include "app/verify_options.h"
 #include "pipeline/shard_verification.h"
 
 namespace boardmill::app {
 
 namespace {
 
-constexpr std::uint64_t kDefaultShardCount = 256;
-
-// The shard count the arguments after the directory ask for; empty when they are malformed.
-std::optional<std::uint64_t> ParseVerifyShardCount(int argc, char** argv) {
-  std::uint64_t shard_count = kDefaultShardCount;
-  for (int i = 3; i < argc; i += 2) {
-    if (std::string_view(argv[i]) != "--shards" || i + 1 >= argc) return std::nullopt;
-    const std::optional<std::uint64_t> value = ParseCountValue(argv[i + 1]);
-    if (!value) return std::nullopt;
-    shard_count = *value;
-  }
-  return shard_count;
+std::string VerificationStatus(const pipeline::VerificationProgress& progress, double elapsed,
+                               TimeLeftEstimate& time_left) {
+  constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
+  const ItemsDone shards{
+      progress.shards_verified.load(kRelaxed), progress.shards_total.load(kRelaxed),
+      progress.bytes_verified.load(kRelaxed), progress.bytes_total.load(kRelaxed)};
+  const std::uint64_t records = progress.records_verified.load(kRelaxed);
+  return StatusText("verifying")
+      .ItemsAndBytes("shards", "read", shards)
+      .Count("records", records)
+      .Rate(records, elapsed)
+      .Times(elapsed, time_left.Update(shards.Fraction(), elapsed))
+      .Take();
 }
 
 }  // namespace
 
 int RunVerifyShardsCommand(int argc, char** argv) {
-  const std::optional<std::uint64_t> shard_count =
-      argc >= 3 ? ParseVerifyShardCount(argc, argv) : std::nullopt;
-  if (!shard_count) {
+  VerifyCommandLine command_line;
+  if (argc < 3 || !ParseVerifyOptions(argc, argv, command_line)) {
     PrintUsage();
     return 1;
   }
+  pipeline::VerificationProgress progress;
+  const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
+  StatusLine status_line(style,
+                         [&progress, time_left = TimeLeftEstimate()](double elapsed) mutable {
+                           return VerificationStatus(progress, elapsed, time_left);
+                         });
   const util::Result<pipeline::ShardVerificationSummary> summary =
-      pipeline::VerifyShards(argv[2], *shard_count);
+      pipeline::VerifyShards(argv[2], command_line.shard_count, style ? &progress : nullptr);
+  status_line.Stop();
   if (!summary) return PrintErrorLine(summary.error());
   PrintLine("Verified shard files: ", summary->verified_files);
   PrintLine("Verified records: ", summary->verified_records);

@@ -97,6 +97,8 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   fs::create_directories(settings_.output_directory, error);
   if (error) return util::Fail("Failed to create output directory: " + error.message());
 
+  SampleProgress* const progress = settings_.progress;
+  if (progress != nullptr) progress->files_total.store(files->size(), std::memory_order_relaxed);
   FenDatasetSampleSummary summary;
   summary.input_file_count = files->size();
   summary.manifest_path = settings_.manifest_path.empty()
@@ -120,6 +122,10 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
     manifest << input.string() << '\t' << output.string() << '\t' << sampled->copied_lines << '\t'
              << sampled->read.compressed_bytes << '\t' << sampled->read.decompressed_bytes << '\t'
              << sampled->compressed_output_bytes << '\n';
+    if (progress != nullptr) {
+      progress->copied_lines.fetch_add(sampled->copied_lines, std::memory_order_relaxed);
+      progress->files_done.fetch_add(1, std::memory_order_relaxed);
+    }
   }
   // A manifest that silently lost rows (a full disk) must not pass for a finished sample.
   manifest.flush();

@@ -1,11 +1,20 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 
 #include "util/result.h"
 
 namespace boardmill::io {
+
+// What a running sample has done so far, for a status line that another thread reads; the
+// sampler adds to it a file at a time.
+struct SampleProgress {
+  std::atomic<std::uint64_t> files_total{0};  // set once the input is listed
+  std::atomic<std::uint64_t> files_done{0};
+  std::atomic<std::uint64_t> copied_lines{0};
+};
 
 struct FenDatasetSamplerSettings {
   std::filesystem::path input_directory;
@@ -15,6 +24,7 @@ struct FenDatasetSamplerSettings {
   std::uint64_t max_lines_per_file = 0;
   std::uint64_t line_batch_size = 4096;
   std::int32_t compression_level = 8;
+  SampleProgress* progress = nullptr;  // null when nobody watches; not owned
 };
 
 struct FenDatasetSampleSummary {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <span>
 
 namespace boardmill::pipeline {
 
@@ -11,6 +13,8 @@ namespace boardmill::pipeline {
 struct RunProgress {
   enum class Phase : std::uint32_t { kConverting = 0, kMerging = 1 };
 
+  // Sets both totals from the listed input files (a file whose size cannot be read counts 0).
+  void SetInput(std::span<const std::filesystem::path> files);
   void AddFilesDone(std::uint64_t count) { files_done.fetch_add(count, kRelaxed); }
   void AddInputBytesRead(std::uint64_t count) { input_bytes_read.fetch_add(count, kRelaxed); }
   void AddLines(std::uint64_t encoded, std::uint64_t invalid) {

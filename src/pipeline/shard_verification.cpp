@@ -1,6 +1,7 @@
 #include "pipeline/shard_verification.h"
 
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <system_error>
@@ -64,18 +65,50 @@ util::Result<std::uint64_t> VerifyShardFile(const ShardRouter& router, std::uint
   return static_cast<std::uint64_t>(bytes.size() / chess::kPackedSfenSize);
 }
 
+// The size of a shard file, or nothing for one that is missing or cannot be queried.
+std::optional<std::uint64_t> ShardFileSize(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  return size;
+}
+
+// Stops at the first shard without a size: verification ends there, so a huge shard count that
+// names no files costs no more here than it does in the verification itself.
+void SetProgressTotals(const ShardRouter& router, const std::filesystem::path& directory,
+                       VerificationProgress& progress) {
+  std::uint64_t bytes = 0;
+  for (std::uint64_t id = 0; id < router.shard_count(); ++id) {
+    const std::optional<std::uint64_t> size = ShardFileSize(router.ShardPath(directory, id));
+    if (!size) break;
+    bytes += *size;
+  }
+  progress.bytes_total.store(bytes, std::memory_order_relaxed);
+  progress.shards_total.store(router.shard_count(), std::memory_order_relaxed);
+}
+
+void AddVerifiedShard(const std::filesystem::path& path, std::uint64_t records,
+                      VerificationProgress& progress) {
+  progress.bytes_verified.fetch_add(ShardFileSize(path).value_or(0), std::memory_order_relaxed);
+  progress.records_verified.fetch_add(records, std::memory_order_relaxed);
+  progress.shards_verified.fetch_add(1, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 util::Result<ShardVerificationSummary> VerifyShards(const std::filesystem::path& directory,
-                                                    std::uint64_t shard_count) {
+                                                    std::uint64_t shard_count,
+                                                    VerificationProgress* progress) {
   if (shard_count == 0) return util::Fail("Output shard count must be at least 1.");
   const ShardRouter router(shard_count);
+  if (progress != nullptr) SetProgressTotals(router, directory, *progress);
   ShardVerificationSummary summary;
   for (std::uint64_t id = 0; id < shard_count; ++id) {
-    util::Result<std::uint64_t> records =
-        VerifyShardFile(router, id, router.ShardPath(directory, id));
+    const std::filesystem::path path = router.ShardPath(directory, id);
+    util::Result<std::uint64_t> records = VerifyShardFile(router, id, path);
     if (!records) return std::move(records).TakeError();
     summary.verified_records += *records;
+    if (progress != nullptr) AddVerifiedShard(path, *records, *progress);
   }
   summary.verified_files = shard_count;
   return summary;

@@ -11,6 +11,7 @@
 #include "app/convert_command.h"
 #include "app/convert_options.h"
 #include "app/sample_options.h"
+#include "app/verify_options.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_conversion.h"
 #include "pipeline/sequential/sequential_runner.h"
@@ -27,11 +28,14 @@ using testing::TempDir;
 
 constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
 
-// argv for `boardmill <command> in out <options...>`; the strings live as long as the object.
+// argv for `boardmill <command> in out <options...>` (or other positional arguments); the
+// strings live as long as the object.
 class CommandLine {
  public:
-  CommandLine(const std::string& command, const std::vector<std::string>& options) {
-    words_ = {"boardmill", command, "in", "out"};
+  CommandLine(const std::string& command, const std::vector<std::string>& options,
+              const std::vector<std::string>& positionals = {"in", "out"}) {
+    words_ = {"boardmill", command};
+    words_.insert(words_.end(), positionals.begin(), positionals.end());
     words_.insert(words_.end(), options.begin(), options.end());
     for (std::string& word : words_) pointers_.push_back(word.data());
   }
@@ -54,6 +58,13 @@ std::optional<app::SampleCommandLine> ParseSample(const std::vector<std::string>
   CommandLine line("sample-fens", options);
   app::SampleCommandLine parsed;
   if (!app::ParseSampleOptions(line.argc(), line.argv(), parsed)) return std::nullopt;
+  return parsed;
+}
+
+std::optional<app::VerifyCommandLine> ParseVerify(const std::vector<std::string>& options) {
+  CommandLine line("verify-shards", options, {"out"});
+  app::VerifyCommandLine parsed;
+  if (!app::ParseVerifyOptions(line.argc(), line.argv(), parsed)) return std::nullopt;
   return parsed;
 }
 
@@ -223,6 +234,32 @@ TEST(SampleOptionsTest, DefaultsAndTheRequiredLineCap) {
   EXPECT_FALSE(ParseSample({"--max-lines-per-file", "0"}).has_value());
   EXPECT_FALSE(ParseSample({"--max-lines-per-file", "5", "--max-lines-per-file", "0"}).has_value());
   EXPECT_FALSE(ParseSample({"--max-lines-per-file", "5", "--verify-output"}).has_value());
+}
+
+TEST(ProgressOptionsTest, EveryCommandTakesBothFlagsAmongItsOptionsAndTheLastWins) {
+  using app::ProgressChoice;
+  EXPECT_EQ(ParseConvert({})->progress, ProgressChoice::kAuto);
+  const auto convert = ParseConvert({"--no-progress", "--shards", "4", "--progress"});
+  ASSERT_TRUE(convert.has_value());
+  EXPECT_EQ(convert->progress, ProgressChoice::kLogged);
+  EXPECT_EQ(convert->settings.output_shard_count, 4U);
+
+  const auto sample = ParseSample({"--progress", "--max-lines-per-file", "5", "--no-progress"});
+  ASSERT_TRUE(sample.has_value());
+  EXPECT_EQ(sample->progress, ProgressChoice::kOff);
+  EXPECT_EQ(sample->max_lines_per_file, 5U);
+  EXPECT_FALSE(ParseSample({"--max-lines-per-file", "--progress"}).has_value());
+
+  const auto verify_default = ParseVerify({});
+  ASSERT_TRUE(verify_default.has_value());
+  EXPECT_EQ(verify_default->shard_count, 256U);
+  EXPECT_EQ(verify_default->progress, ProgressChoice::kAuto);
+  const auto verify_both = ParseVerify({"--progress", "--shards", "16", "--no-progress"});
+  ASSERT_TRUE(verify_both.has_value());
+  EXPECT_EQ(verify_both->shard_count, 16U);
+  EXPECT_EQ(verify_both->progress, ProgressChoice::kOff);
+  EXPECT_FALSE(ParseVerify({"--shards", "--progress"}).has_value());
+  EXPECT_FALSE(ParseVerify({"--progress", "16"}).has_value());
 }
 
 TEST(ExecutionModeResolutionTest, AutomaticModeFollowsMaxThreadsOrTheHardware) {

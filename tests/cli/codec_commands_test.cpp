@@ -21,6 +21,7 @@ constexpr char kUsage[] =
     "  boardmill scan <directory>\n"
     "  boardmill sample-fens <input_dir> <output_dir> --max-lines-per-file N [--max-files N]\n"
     "                       [--compression-level N] [--line-batch-size N] [--manifest PATH]\n"
+    "                       [--progress] [--no-progress]\n"
     "  boardmill convert <input_dir> <output_dir> [--shards N] [--compression-level N] "
     "[--records-per-flush N] [--max-files N] [--max-lines-per-file N]\n"
     "                     [--max-threads N] [--reader-workers N] [--decompress-workers N] "
@@ -33,10 +34,27 @@ constexpr char kUsage[] =
     "[--keep-scratch]\n"
     "                     [--no-fast-encoder] [--autotune] [--no-autotune] [--sequential] "
     "[--parallel] [--staged]\n"
-    "  boardmill verify-shards <output_dir> [--shards N]\n";
+    "                     [--progress] [--no-progress]\n"
+    "  boardmill verify-shards <output_dir> [--shards N]\n"
+    "                          [--progress] [--no-progress]\n";
 
-TEST(UsageTest, IsFifteenLines) {
-  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 15);
+TEST(UsageTest, IsEighteenLines) {
+  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 18);
+}
+
+class HelpRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(HelpRunTest, PrintsTheUsageAsAnAnswer) {
+  ExpectRun(RunBoardmill(GetParam()), 0, kUsage, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(AskedForHelp, HelpRunTest,
+                         ::testing::Values(std::vector<std::string>{"--help"},
+                                           std::vector<std::string>{"-h"},
+                                           std::vector<std::string>{"help"}));
+
+TEST(VersionTest, PrintsTheProjectVersion) {
+  ExpectRun(RunBoardmill({"--version"}), 0, "boardmill " BOARDMILL_PROJECT_VERSION "\n", "");
 }
 
 class UsageRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
@@ -45,9 +63,10 @@ TEST_P(UsageRunTest, PrintsTheUsageAndFails) { ExpectRun(RunBoardmill(GetParam()
 
 INSTANTIATE_TEST_SUITE_P(
     RefusedCommandLines, UsageRunTest,
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"help"},
-                      std::vector<std::string>{"Convert"}, std::vector<std::string>{"SCAN", "."},
-                      std::vector<std::string>{""}, std::vector<std::string>{"encode-fen"},
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"Help"},
+                      std::vector<std::string>{"--Version"}, std::vector<std::string>{"Convert"},
+                      std::vector<std::string>{"SCAN", "."}, std::vector<std::string>{""},
+                      std::vector<std::string>{"encode-fen"},
                       std::vector<std::string>{"roundtrip-fen"}, std::vector<std::string>{"scan"},
                       std::vector<std::string>{"encode-fen "}));
 

@@ -82,6 +82,17 @@ class SequentialFileConverter {
 
  private:
   util::Result<bool> HandleBatch(std::span<const compression::ZstdLineBatchEntry> batch) {
+    const std::uint64_t encoded_before = summary_.encoded_positions;
+    const std::uint64_t invalid_before = summary_.invalid_positions;
+    util::Result<bool> more = EncodeBatch(batch);
+    if (options_.progress != nullptr) {
+      options_.progress->AddLines(summary_.encoded_positions - encoded_before,
+                                  summary_.invalid_positions - invalid_before);
+    }
+    return more;
+  }
+
+  util::Result<bool> EncodeBatch(std::span<const compression::ZstdLineBatchEntry> batch) {
     util::Stopwatch clock;
     for (const compression::ZstdLineBatchEntry& entry : batch) {
       if (options_.max_lines_per_file != 0 && lines_in_file_ >= options_.max_lines_per_file) {
@@ -130,6 +141,7 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options.input_directory, options.max_input_files);
   if (!files) return std::move(files).TakeError();
+  if (options.progress != nullptr) options.progress->SetInput(*files);
   ConversionSummary summary = InitialSummary(options, files->size());
   summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options);
   util::Result<void> fits = CheckMemoryCeiling(options, summary.memory_ceiling_mib);
@@ -153,6 +165,10 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
     util::Result<compression::ZstdLineReadSummary> read = converter.Convert(file);
     if (!read) return std::move(read).TakeError();
     AddReaderTotals(*read, summary);
+    if (options.progress != nullptr) {
+      options.progress->AddInputBytesRead(read->compressed_bytes);
+      options.progress->AddFilesDone(1);
+    }
   }
 
   util::Result<ShardSetSummary> finished = shards.Finish();

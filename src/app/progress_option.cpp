@@ -1,0 +1,31 @@
+#include "app/progress_option.h"
+
+#include <unistd.h>
+
+namespace boardmill::app {
+
+bool ParseProgressFlag(std::string_view word, ProgressChoice& choice) {
+  if (word == "--progress") {
+    choice = ProgressChoice::kLogged;
+  } else if (word == "--no-progress") {
+    choice = ProgressChoice::kOff;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::optional<StatusLineStyle> ChooseStatusLineStyle(ProgressChoice choice) {
+  switch (choice) {
+    case ProgressChoice::kLogged:
+      return StatusLineStyle::kLogged;
+    case ProgressChoice::kOff:
+      return std::nullopt;
+    case ProgressChoice::kAuto:
+      break;
+  }
+  if (isatty(STDERR_FILENO) == 1) return StatusLineStyle::kRedrawn;
+  return std::nullopt;
+}
+
+}  // namespace boardmill::app
