@@ -11,6 +11,7 @@
 
 #include "io/input_discovery.h"
 #include "pipeline/bounded_queue.h"
+#include "pipeline/conversion_locks.h"
 #include "pipeline/first_failure.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
@@ -168,10 +169,11 @@ class ParallelRun {
     if (!files) return std::move(files).TakeError();
     files_ = std::move(*files);
 
+    util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kParallel);
+    if (!locks) return std::move(locks).TakeError();
+    locks_ = std::move(*locks);
     util::Result<void> created =
-        CreateDirectory(options_.output_directory, "Failed to create output directory: ");
-    if (!created) return created;
-    created = CreateDirectory(paths_.scratch, "Failed to create scratch directory: ");
+        CreateDirectory(paths_.scratch, "Failed to create scratch directory: ");
     if (!created) return created;
     util::Result<void> space = CheckFreeSpace();
     if (!space) return space;
@@ -390,6 +392,7 @@ class ParallelRun {
   const util::Stopwatch run_clock_;
   const RunPaths paths_;
   const ShardRouter router_;
+  io::RunLocks locks_;  // declared before the writers, so released only after they are closed
   RunManifest manifest_;
   RejectLogger reject_log_;
   std::vector<fs::path> files_;
