@@ -6,6 +6,7 @@
 #include "app/console_lines.h"
 #include "app/option_values.h"
 #include "app/usage.h"
+#include "io/run_locks.h"
 #include "pipeline/shard_verification.h"
 
 namespace boardmill::app {
@@ -35,6 +36,9 @@ int RunVerifyShardsCommand(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
+  // Shared, so that several checks may run at once but none while a run writes the shards.
+  const util::Result<io::FileLock> lock = io::LockDirectoryForReading(argv[2], "shard directory");
+  if (!lock) return PrintErrorLine(lock.error());
   const util::Result<pipeline::ShardVerificationSummary> summary =
       pipeline::VerifyShards(argv[2], *shard_count);
   if (!summary) return PrintErrorLine(summary.error());
