@@ -1,25 +1,21 @@
 // Interrupted conversions: SIGKILL at random moments of parallel runs followed by --resume,
 // SIGINT and SIGTERM in every mode, and what a failed or interrupted run leaves in a directory
 // that already holds the output of an earlier, finished run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "conversion_run_support.h"
 #include "test_support.h"
 
@@ -27,7 +23,6 @@ namespace boardmill::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // Sums a numeric field (visited 5, encoded 6, invalid 7) over completed-file records.
 std::uint64_t SumField(const std::vector<std::vector<std::string>>& records, std::size_t field) {
@@ -35,89 +30,6 @@ std::uint64_t SumField(const std::vector<std::vector<std::string>>& records, std
   for (const std::vector<std::string>& record : records) sum += std::stoull(record.at(field));
   return sum;
 }
-
-// boardmill running in the background, with SIGINT and SIGTERM at their default disposition and
-// unblocked, whatever the test runner inherited, so that the test sees the program's own
-// reaction. A child still running when the object goes away is killed.
-class Child {
- public:
-  Child(const fs::path& input, const fs::path& output, const std::vector<std::string>& extra) {
-    std::vector<std::string> all = {
-        BOARDMILL_BINARY, "convert", input.string(), output.string(), "--min-free-space-gib", "0"};
-    all.insert(all.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      Reap(0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  bool Running() { return started() && !status_ && !Reap(WNOHANG); }
-
-  // Polls `condition` every millisecond while the child runs; false when the child ended first
-  // or two minutes passed.
-  template <typename Condition>
-  bool WaitWhileRunning(Condition condition) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::minutes(2);
-    while (Clock::now() < deadline) {
-      if (!Running()) return false;
-      if (condition()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-  }
-
-  // Sends `signal` and waits for the child to end; the seconds from the signal to the end.
-  double SignalAndWait(int signal) {
-    const Clock::time_point sent = Clock::now();
-    kill(pid_, signal);
-    Reap(0);
-    return std::chrono::duration<double>(Clock::now() - sent).count();
-  }
-
-  bool KilledBy(int signal) const {
-    return status_ && WIFSIGNALED(*status_) && WTERMSIG(*status_) == signal;
-  }
-  bool ExitedWith(int code) const {
-    return status_ && WIFEXITED(*status_) && WEXITSTATUS(*status_) == code;
-  }
-
- private:
-  bool Reap(int options) {
-    int status = 0;
-    if (waitpid(pid_, &status, options) != pid_) return false;
-    status_ = status;
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
 
 void SleepMilliseconds(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

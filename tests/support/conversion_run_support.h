@@ -103,12 +103,20 @@ inline std::size_t CompletedFileCount(const std::filesystem::path& manifest) {
   return count;
 }
 
-inline ProgramRun Convert(const std::filesystem::path& input, const std::filesystem::path& output,
-                          const std::vector<std::string>& extra) {
+// `convert input output --min-free-space-gib 0` followed by `extra`: a run that no machine's
+// free space refuses.
+inline std::vector<std::string> ConvertArguments(const std::filesystem::path& input,
+                                                 const std::filesystem::path& output,
+                                                 const std::vector<std::string>& extra) {
   std::vector<std::string> arguments = {"convert", input.string(), output.string(),
                                         "--min-free-space-gib", "0"};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
-  return RunBoardmill(arguments);
+  return arguments;
+}
+
+inline ProgramRun Convert(const std::filesystem::path& input, const std::filesystem::path& output,
+                          const std::vector<std::string>& extra) {
+  return RunBoardmill(ConvertArguments(input, output, extra));
 }
 
 }  // namespace boardmill::testing
