@@ -34,6 +34,11 @@ bool IsNonRegularFile(const fs::path& path) {
   return !error && fs::exists(status) && !fs::is_regular_file(status);
 }
 
+bool IsInExistingDirectory(const fs::path& file) {
+  std::error_code error;
+  return fs::is_directory(file.has_parent_path() ? file.parent_path() : fs::path("."), error);
+}
+
 std::string RefusalMessage(std::string_view verb, std::string_view role, const fs::path& path) {
   return "Another run is " + std::string(verb) + " the " + std::string(role) + ": " + path.string();
 }
@@ -61,7 +66,9 @@ util::Result<void> RunLocks::LockDirectory(const fs::path& directory, std::strin
 }
 
 util::Result<void> RunLocks::LockFile(const fs::path& file, std::string_view role) {
-  if (IsNonRegularFile(file)) return {};
+  // Without its directory the file cannot be written by a command that has not created that
+  // directory already, and its write fails and says so.
+  if (IsNonRegularFile(file) || !IsInExistingDirectory(file)) return {};
   fs::path lock_file = file;
   lock_file += ".lock";
   return Hold(lock_file, file, role);
@@ -82,13 +89,11 @@ util::Result<void> RunLocks::Hold(const fs::path& lock_file, const fs::path& gua
     case LockOutcome::kBusy:
       return util::Fail(RefusalMessage("using", role, guarded));
     case LockOutcome::kMissing:
-      // Nothing can be written where there is no directory; the write itself fails and says so.
-      return {};
     case LockOutcome::kFailed:
       break;
   }
-  // Nor can anything be written on a read-only file system, so no run there needs excluding;
-  // the command goes on to fail at its first write, naming the place it could not write.
+  // Nothing can be written on a read-only file system, so no run there needs excluding; the
+  // command goes on to fail at its first write, naming the place it could not write.
   if (attempt.error == std::errc::read_only_file_system) return {};
   return util::Fail(FailureMessage(role, guarded, attempt.error));
 }

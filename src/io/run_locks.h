@@ -33,7 +33,7 @@ class RunLocks {
   // Locks a file the command writes through "<file>.lock" beside it, so that commands sharing
   // no more than a parent directory such as /tmp do not block each other. A device or any other
   // file that is not a regular one (a reject log sent to /dev/null) is nothing a command
-  // produces and gets no lock.
+  // produces and gets no lock; nor does a file whose directory does not exist.
   util::Result<void> LockFile(const std::filesystem::path& file, std::string_view role);
 
  private:
