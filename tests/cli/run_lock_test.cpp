@@ -29,12 +29,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kShards[] = "8";
+constexpr char kShards[] = "2";
 constexpr char kLockFile[] = "boardmill.lock";
 
-// A command that writes, with the options of its mode. Level 19 makes a run last long enough to
-// be caught holding its lock, on little input, and costs no more under the sanitizers, which do
-// not instrument the compression library.
+// A command that writes, with the options of its mode.
 struct Command {
   std::string name;
   std::vector<std::string> options;
@@ -52,15 +50,14 @@ struct Command {
 
 void PrintTo(const Command& command, std::ostream* out) { *out << command.name; }
 
-const Command kSequential{"sequential",
-                          {"--sequential", "--shards", kShards, "--compression-level", "19"}};
-const Command kParallel{
-    "parallel",
-    {"--parallel", "--max-threads", "2", "--shards", kShards, "--compression-level", "19"}};
-const Command kStaged{
-    "staged", {"--staged", "--max-threads", "2", "--shards", kShards, "--compression-level", "19"}};
-const Command kSampleFens{"sample_fens",
-                          {"--max-lines-per-file", "2000", "--compression-level", "19"}};
+const Command kSequential{"sequential", {"--sequential", "--shards", kShards}};
+const Command kParallel{"parallel", {"--parallel", "--max-threads", "2", "--shards", kShards}};
+const Command kStaged{"staged", {"--staged", "--max-threads", "2", "--shards", kShards}};
+const Command kSampleFens{"sample_fens", {"--max-lines-per-file", "2000"}};
+
+// Makes a run last long enough to be caught at work, on little input, and costs little more
+// under the sanitizers, which do not instrument the compression library.
+const std::vector<std::string> kSlowCompression = {"--compression-level", "19"};
 
 // What a command produced, decompressed: the shards of a conversion or the files of a sample.
 std::map<std::string, std::string> Products(const fs::path& directory) {
@@ -165,18 +162,18 @@ TEST_P(RunInProgressTest, ASecondRunAndVerificationAreRefusedWhileTheFirstFinish
   const Command& command = GetParam();
   const fs::path undisturbed = temp_ / "undisturbed";
   const auto started = std::chrono::steady_clock::now();
-  const ProgramRun alone = RunBoardmill(command.Arguments(input_, undisturbed));
+  const ProgramRun alone = RunBoardmill(command.Arguments(input_, undisturbed, kSlowCompression));
   const auto alone_took = std::chrono::steady_clock::now() - started;
   ASSERT_EQ(alone.exit_code, 0) << alone.err;
 
   // A quarter of the way in, the run is past its setup and converting; a lock let go of once
   // the setup is done would show here.
-  Child first(command.Arguments(input_, output_));
+  Child first(command.Arguments(input_, output_, kSlowCompression));
   ASSERT_TRUE(PauseUnderway(first, output_ / kLockFile, alone_took / 4))
       << "the run ended, or let go of its lock, before a quarter of the time an undisturbed run "
          "took";
   const std::map<std::string, std::string> mid_run = Snapshot(output_);
-  ExpectRun(RunBoardmill(command.Arguments(other_input_, output_)), 1, "",
+  ExpectRun(RunBoardmill(command.Arguments(other_input_, output_, kSlowCompression)), 1, "",
             InUse("output directory", output_));
   if (command.IsConversion()) {
     ExpectRun(RunBoardmill({"verify-shards", output_.string(), "--shards", kShards}), 1, "",
@@ -198,7 +195,7 @@ TEST_P(RunInProgressTest, ASecondRunAndVerificationAreRefusedWhileTheFirstFinish
 // pid file or an O_EXCL marker would, would block every run after a kill.
 TEST_P(RunInProgressTest, TheLockOfARunKilledWithSigkillDoesNotBlockTheNextRun) {
   const Command& command = GetParam();
-  Child killed(command.Arguments(input_, output_));
+  Child killed(command.Arguments(input_, output_, kSlowCompression));
   ASSERT_TRUE(PauseHoldingLock(killed, output_ / kLockFile))
       << "the run ended without being caught holding its lock";
   killed.SignalAndWait(SIGKILL);
