@@ -5,6 +5,7 @@
 #include "app/status_text.h"
 #include "app/usage.h"
 #include "app/verify_options.h"
+#include "io/run_locks.h"
 #include "pipeline/shard_verification.h"
 
 namespace boardmill::app {
@@ -34,6 +35,9 @@ int RunVerifyShardsCommand(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
+  // Shared, so that several checks may run at once but none while a run writes the shards.
+  const util::Result<io::FileLock> lock = io::LockDirectoryForReading(argv[2], "shard directory");
+  if (!lock) return PrintErrorLine(lock.error());
   pipeline::VerificationProgress progress;
   const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
   StatusLine status_line(style,

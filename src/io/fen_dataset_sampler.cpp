@@ -10,6 +10,7 @@
 #include "compression/zstd_line_reader.h"
 #include "compression/zstd_stream_writer.h"
 #include "io/input_discovery.h"
+#include "io/run_locks.h"
 #include "util/bounds.h"
 #include "util/stopwatch.h"
 
@@ -93,10 +94,6 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
       ListFenFiles(settings_.input_directory, settings_.max_input_files);
   if (!files) return std::move(files).TakeError();
 
-  std::error_code error;
-  fs::create_directories(settings_.output_directory, error);
-  if (error) return util::Fail("Failed to create output directory: " + error.message());
-
   SampleProgress* const progress = settings_.progress;
   if (progress != nullptr) progress->files_total.store(files->size(), std::memory_order_relaxed);
   FenDatasetSampleSummary summary;
@@ -104,6 +101,12 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   summary.manifest_path = settings_.manifest_path.empty()
                               ? settings_.output_directory / "sample-manifest.tsv"
                               : settings_.manifest_path;
+  RunLocks locks;
+  util::Result<void> locked = locks.LockOutputDirectory(settings_.output_directory);
+  if (locked && locks.IsOutsideOutput(summary.manifest_path)) {
+    locked = locks.LockFile(summary.manifest_path, "sample manifest");
+  }
+  if (!locked) return std::move(locked).TakeError();
   std::ofstream manifest(summary.manifest_path, std::ios::trunc);
   if (!manifest)
     return util::Fail("Failed to open sample manifest: " + summary.manifest_path.string());

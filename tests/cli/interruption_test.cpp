@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "child_conversion.h"
+#include "child_process.h"
 #include "conversion_run_support.h"
 #include "test_support.h"
 
@@ -23,7 +23,6 @@ namespace boardmill::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // Sums a numeric field (visited 5, encoded 6, invalid 7) over completed-file records.
 std::uint64_t SumField(const std::vector<std::vector<std::string>>& records, std::size_t field) {
@@ -82,7 +81,7 @@ class KilledParallelRunTest : public ::testing::TestWithParam<unsigned> {
     std::vector<std::string> options = kKilledRunOptions;
     if (resume) options.push_back("--resume");
     const std::size_t target = CompletedFileCount(manifest()) + converted;
-    ChildConversion child(input(), output(), options);
+    Child child(input(), output(), options);
     EXPECT_TRUE(child.started());
     if (phase == Phase::kEarly) {
       SleepMilliseconds(random() % 5);
@@ -266,7 +265,7 @@ TEST(SignalTest, SigintAndSigtermStopEveryModePromptlyAndLeaveNoFinishedLookingD
       const fs::path output = temp / name;
       FinishEarlierRun(temp / "in", output, mode, mode.resumes ? "2" : "1");
 
-      ChildConversion child(temp / "in", output, OptionsUnderTest(mode));
+      Child child(temp / "in", output, OptionsUnderTest(mode));
       ASSERT_TRUE(child.started());
       ASSERT_TRUE(child.WaitWhileRunning([&] { return RunUnderway(output, mode); }))
           << "the run ended before it was underway, or never removed the earlier summary";
@@ -330,7 +329,7 @@ TEST(EarlierRunTest, AResumedRunKilledBeforeItsFirstFileHasStartedItsManifest) {
   FinishEarlierRun(temp / "in", output, mode, "1");
   const std::uintmax_t earlier_rejects = fs::file_size(output / "rejects.tsv");
 
-  ChildConversion child(temp / "in", output, OptionsUnderTest(mode));
+  Child child(temp / "in", output, OptionsUnderTest(mode));
   ASSERT_TRUE(child.WaitWhileRunning(
       [&] { return fs::file_size(output / "rejects.tsv") < earlier_rejects; }));
   child.SignalAndWait(SIGKILL);

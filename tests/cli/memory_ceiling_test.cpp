@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "child_conversion.h"
+#include "child_process.h"
 #include "conversion_run_support.h"
 #include "test_support.h"
 
@@ -30,7 +30,7 @@ struct MeasuredRun {
 // Runs a conversion to its end; whether it exited 0, and its own peak resident set size.
 MeasuredRun RunMeasured(const fs::path& input, const fs::path& output,
                         const std::vector<std::string>& extra) {
-  ChildConversion child(input, output, extra);
+  Child child(input, output, extra);
   child.WaitWhileRunning([] { return false; });
   return {child.ExitedWith(0), child.PeakRssKib()};
 }

@@ -325,7 +325,7 @@ TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
   facts.compressed_output = TotalFileSize(out_, "shard-");
   ExpectReport(run, facts);
   EXPECT_EQ(FileNames(out_),
-            std::vector<std::string>({"run-summary.txt", "shard-000.psfen.zst",
+            std::vector<std::string>({"boardmill.lock", "run-summary.txt", "shard-000.psfen.zst",
                                       "shard-001.psfen.zst", "shard-002.psfen.zst",
                                       "shard-003.psfen.zst", "shard-004.psfen.zst"}));
   EXPECT_EQ(ActualShards(out_, 5), std::vector<std::string>(5));

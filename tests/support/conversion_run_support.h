@@ -103,7 +103,8 @@ inline std::size_t CompletedFileCount(const std::filesystem::path& manifest) {
   return count;
 }
 
-// The arguments of a conversion that never stops for free space, after the program name.
+// `convert input output --min-free-space-gib 0` followed by `extra`: a run that no machine's
+// free space refuses.
 inline std::vector<std::string> ConvertArguments(const std::filesystem::path& input,
                                                  const std::filesystem::path& output,
                                                  const std::vector<std::string>& extra) {

@@ -11,6 +11,7 @@
 
 #include "io/input_discovery.h"
 #include "io/mpi_job.h"
+#include "pipeline/conversion_locks.h"
 #include "pipeline/first_failure.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
@@ -417,10 +418,11 @@ class ParallelRun {
     util::Result<void> fits = CheckWorkerFits();
     if (!fits) return fits;
 
+    util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kParallel);
+    if (!locks) return std::move(locks).TakeError();
+    locks_ = std::move(*locks);
     util::Result<void> created =
-        CreateDirectory(options_.output_directory, "Failed to create output directory: ");
-    if (!created) return created;
-    created = CreateDirectory(paths_.scratch, "Failed to create scratch directory: ");
+        CreateDirectory(paths_.scratch, "Failed to create scratch directory: ");
     if (!created) return created;
     return CheckFreeSpace();
   }
@@ -786,6 +788,7 @@ class ParallelRun {
   const RunPaths paths_;
   const ShardRouter router_;
   const std::uint64_t ceiling_mib_;
+  io::RunLocks locks_;  // declared before the writers, so released only after they are closed
   RunManifest manifest_;
   RejectLogger reject_log_;
   std::vector<fs::path> files_;

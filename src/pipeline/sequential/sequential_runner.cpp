@@ -1,6 +1,5 @@
 #include "pipeline/sequential/sequential_runner.h"
 
-#include <system_error>
 #include <vector>
 
 #include "compression/compression_level.h"
@@ -8,6 +7,7 @@
 #include "compression/zstd_memory.h"
 #include "compression/zstd_stream_writer.h"
 #include "io/input_discovery.h"
+#include "pipeline/conversion_locks.h"
 #include "pipeline/line_encoder.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
@@ -147,9 +147,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   util::Result<void> fits = CheckMemoryCeiling(options, summary.memory_ceiling_mib);
   if (!fits) return std::move(fits).TakeError();
 
-  std::error_code error;
-  fs::create_directories(options.output_directory, error);
-  if (error) return util::Fail("Failed to create output directory: " + error.message());
+  util::Result<io::RunLocks> locks = AcquireRunLocks(options, ExecutionMode::kSequential);
+  if (!locks) return std::move(locks).TakeError();
   util::Result<void> removed = RemoveStaleRunSummary(options.output_directory);
   if (!removed) return std::move(removed).TakeError();
 

@@ -1,11 +1,11 @@
 #include "pipeline/staged/staged_pipeline_runner.h"
 
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "io/input_discovery.h"
+#include "pipeline/conversion_locks.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
@@ -104,9 +104,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
 
-  std::error_code error;
-  fs::create_directories(options_.output_directory, error);
-  if (error) return util::Fail("Failed to create output directory: " + error.message());
+  util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kStaged);
+  if (!locks) return std::move(locks).TakeError();
   util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
   if (!removed) return std::move(removed).TakeError();
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// A conversion run in the background, for tests that signal it, watch it or measure it.
+// boardmill started in the background, for the tests that signal a run, pause it, or start
+// another command while it goes on.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -21,15 +22,14 @@
 
 namespace boardmill::testing {
 
-// boardmill running in the background, with SIGINT and SIGTERM at their default disposition and
-// unblocked, whatever the test runner inherited, so that the test sees the program's own
-// reaction. A child still running when the object goes away is killed.
-class ChildConversion {
+// boardmill running in the background, standard output discarded, with SIGINT and SIGTERM at
+// their default disposition and unblocked, whatever the test runner inherited, so that the test
+// sees the program's own reaction. A child still running when the object goes away is killed.
+class Child {
  public:
-  ChildConversion(const std::filesystem::path& input, const std::filesystem::path& output,
-                  const std::vector<std::string>& extra) {
-    std::vector<std::string> all = ConvertArguments(input, output, extra);
-    all.insert(all.begin(), BOARDMILL_BINARY);
+  explicit Child(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {BOARDMILL_BINARY};
+    all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : all) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -52,14 +52,18 @@ class ChildConversion {
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
   }
-  ~ChildConversion() {
+  // `convert input output --min-free-space-gib 0` followed by `extra`.
+  Child(const std::filesystem::path& input, const std::filesystem::path& output,
+        const std::vector<std::string>& extra)
+      : Child(ConvertArguments(input, output, extra)) {}
+  ~Child() {
     if (Running()) {
       kill(pid_, SIGKILL);
       Reap(0);
     }
   }
-  ChildConversion(const ChildConversion&) = delete;
-  ChildConversion& operator=(const ChildConversion&) = delete;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
 
   bool started() const { return pid_ > 0; }
   bool Running() { return started() && !status_ && !Reap(WNOHANG); }
@@ -68,8 +72,7 @@ class ChildConversion {
   // or two minutes passed.
   template <typename Condition>
   bool WaitWhileRunning(Condition condition) {
-    const std::chrono::steady_clock::time_point deadline =
-        std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     while (std::chrono::steady_clock::now() < deadline) {
       if (!Running()) return false;
       if (condition()) return true;
@@ -78,9 +81,26 @@ class ChildConversion {
     return false;
   }
 
+  // Stops the child with SIGSTOP where it is; false when it had ended before.
+  bool Pause() {
+    if (!Running()) return false;
+    kill(pid_, SIGSTOP);
+    int status = 0;
+    if (waitpid(pid_, &status, WUNTRACED) != pid_) return false;
+    if (WIFSTOPPED(status)) return true;
+    status_ = status;
+    return false;
+  }
+  void Resume() { kill(pid_, SIGCONT); }
+
+  // Waits for the child to end on its own.
+  void Wait() {
+    if (Running()) Reap(0);
+  }
+
   // Sends `signal` and waits for the child to end; the seconds from the signal to the end.
   double SignalAndWait(int signal) {
-    const std::chrono::steady_clock::time_point sent = std::chrono::steady_clock::now();
+    const auto sent = std::chrono::steady_clock::now();
     kill(pid_, signal);
     Reap(0);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
