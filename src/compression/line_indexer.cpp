@@ -107,6 +107,7 @@ std::uint64_t LineIndexer::DeliverSlabLine(const std::shared_ptr<const std::stri
 
 void LineIndexer::AddReference(std::uint64_t index, bool owned, std::uint64_t offset,
                                std::uint64_t length) {
+  if (batch_.references.capacity() == 0) ProvideReferenceRoom();
   ++line_counter_;
   batch_.references.push_back(TextLineReference{index, owned, offset, length, line_counter_});
   batch_.total_bytes += length;
@@ -119,10 +120,33 @@ util::Result<bool> LineIndexer::Emit(const TextLineBatchVisitor& visitor) {
   return visitor(std::move(full_batch));
 }
 
+// Room is made when a batch receives its first line, not when it starts: the batch that starts
+// as a file ends would otherwise reserve room it never uses, and the room handed back by the
+// batch before may only arrive after the next one has started.
+void LineIndexer::ProvideReferenceRoom() {
+  if (spare_references_.capacity() != 0) {
+    batch_.references = std::move(spare_references_);
+    batch_.references.clear();
+    spare_references_ = {};
+    return;
+  }
+  batch_.references.reserve(std::min(batch_size_, kMaxReservedReferences));
+}
+
 void LineIndexer::ResetBatch() {
   batch_ = TextLineBatch{};
-  batch_.references.reserve(std::min(batch_size_, kMaxReservedReferences));
   current_slab_index_ = kNoSlab;
+}
+
+void LineIndexer::Restart() {
+  if (spare_references_.capacity() == 0) spare_references_ = std::move(batch_.references);
+  ResetBatch();
+  carry_.clear();
+  line_counter_ = 0;
+}
+
+void LineIndexer::ReuseReferences(std::vector<TextLineReference>&& references) {
+  spare_references_ = std::move(references);
 }
 
 }  // namespace boardmill::pipeline

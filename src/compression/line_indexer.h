@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "compression/text_line_batch.h"
 #include "util/result.h"
@@ -44,6 +45,14 @@ class LineIndexer {
   // Ends the file: the unterminated rest becomes the last line and the partial batch goes out.
   util::Result<FinishSummary> Finish(const TextLineBatchVisitor& visitor);
 
+  // Makes the indexer ready for another file, as if it were new, but keeps its buffers.
+  void Restart();
+
+  // Hands back the reference vector of a batch this indexer emitted, once its references have
+  // been read, so that the next batch fills it instead of allocating its own. May be called from
+  // within the visitor.
+  void ReuseReferences(std::vector<TextLineReference>&& references);
+
  private:
   // Adds the bytes collected in the carry as an owned line; returns its length (0: skipped).
   std::uint64_t DeliverCarry();
@@ -51,6 +60,7 @@ class LineIndexer {
   std::uint64_t DeliverSlabLine(const std::shared_ptr<const std::string>& slab, std::uint64_t start,
                                 std::uint64_t end);
   void AddReference(std::uint64_t index, bool owned, std::uint64_t offset, std::uint64_t length);
+  void ProvideReferenceRoom();
   util::Result<bool> Emit(const TextLineBatchVisitor& visitor);
   void ResetBatch();
 
@@ -63,6 +73,8 @@ class LineIndexer {
   // The bytes after the last line feed seen so far: a line not yet terminated.
   std::string carry_;
   std::uint64_t line_counter_ = 0;
+  // A reference vector handed back, for the next batch.
+  std::vector<TextLineReference> spare_references_;
 };
 
 }  // namespace boardmill::pipeline
