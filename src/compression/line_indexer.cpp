@@ -22,8 +22,8 @@ std::uint64_t LengthWithoutCarriageReturn(const char* begin, std::uint64_t lengt
 
 }  // namespace
 
-LineIndexer::LineIndexer(std::uint64_t batch_size)
-    : batch_size_(std::max<std::uint64_t>(batch_size, 1)) {
+LineIndexer::LineIndexer(std::uint64_t batch_size, std::uint64_t line_limit)
+    : batch_size_(std::max<std::uint64_t>(batch_size, 1)), line_limit_(line_limit) {
   ResetBatch();
   carry_.reserve(kCarryReserve);
 }
@@ -50,10 +50,10 @@ util::Result<PushSummary> LineIndexer::Push(const std::shared_ptr<const std::str
     summary.lines += length > 0 ? 1 : 0;
     summary.bytes += length;
     start = end + 1;
-    if (batch_.references.size() >= batch_size_) {
+    if (batch_.references.size() >= batch_size_ || LimitReached()) {
       util::Result<bool> emitted = Emit(visitor);
       if (!emitted) return std::move(emitted).TakeError();
-      if (!*emitted) {
+      if (!*emitted || LimitReached()) {
         summary.should_continue = false;
         summary.seconds = stopwatch.ElapsedSeconds();
         return summary;
@@ -69,7 +69,7 @@ util::Result<FinishSummary> LineIndexer::Finish(const TextLineBatchVisitor& visi
   const util::Stopwatch stopwatch;
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
   FinishSummary summary;
-  if (!carry_.empty()) {
+  if (!carry_.empty() && !LimitReached()) {
     summary.bytes = DeliverCarry();
     summary.lines = summary.bytes > 0 ? 1 : 0;
   }

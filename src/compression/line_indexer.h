@@ -35,8 +35,11 @@ struct FinishSummary {
 // number, so line numbers do not depend on where the slabs are cut.
 class LineIndexer {
  public:
-  // `batch_size` lines per batch; 0 is treated as 1.
-  explicit LineIndexer(std::uint64_t batch_size);
+  // `batch_size` lines per batch; 0 is treated as 1. With a `line_limit` (0: none) the indexer
+  // delivers no more lines than that: the batch that reaches it goes out at once, however full,
+  // and Push then asks to stop, so that a caller taking only the first lines of a file need not
+  // wait for (or decode) the rest.
+  explicit LineIndexer(std::uint64_t batch_size, std::uint64_t line_limit = 0);
 
   // Indexes one slab; batches that fill up go to `visitor` on the way.
   util::Result<PushSummary> Push(const std::shared_ptr<const std::string>& slab,
@@ -66,7 +69,10 @@ class LineIndexer {
 
   static constexpr std::uint64_t kNoSlab = std::numeric_limits<std::uint64_t>::max();
 
+  bool LimitReached() const { return line_limit_ != 0 && line_counter_ >= line_limit_; }
+
   std::uint64_t batch_size_;
+  std::uint64_t line_limit_;
   TextLineBatch batch_;
   // Position of the slab being indexed in the current batch's slabs, or kNoSlab.
   std::uint64_t current_slab_index_ = kNoSlab;

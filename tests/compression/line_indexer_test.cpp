@@ -308,6 +308,21 @@ std::vector<std::string> CutAtRandomPlaces(const std::string& text, std::mt19937
   return slabs;
 }
 
+// The batch holding the last line a limit allows goes out at once, however far from full, and
+// nothing after it is delivered, not even by Finish.
+TEST(LineIndexerTest, ALineLimitSendsTheBatchThatReachesItAtOnceAndStops) {
+  LineIndexer indexer(100, 3);
+  std::vector<TextLineBatch> batches;
+  const util::Result<PushSummary> pushed =
+      indexer.Push(MakeSlab("a\n\nb\nc\nd\ne"), CollectInto(batches));
+  ASSERT_TRUE(pushed.ok()) << pushed.error();
+  EXPECT_FALSE(pushed->should_continue);
+  ASSERT_EQ(batches.size(), 1U);
+  EXPECT_EQ(Resolve(batches[0]), (std::vector<Line>{{"a", 1}, {"b", 2}, {"c", 3}}));
+  ASSERT_TRUE(indexer.Finish(CollectInto(batches)).ok());
+  EXPECT_EQ(batches.size(), 1U);
+}
+
 // A restarted indexer serves another file as if it were new, and reference vectors handed back
 // still holding a batch's references are refilled from empty.
 TEST(LineIndexerTest, RestartedIndexerAndReusedReferencesCarryNothingOver) {

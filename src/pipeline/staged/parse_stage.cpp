@@ -10,52 +10,72 @@ namespace boardmill::pipeline {
 namespace {
 
 // One parse thread: encodes the lines of a batch, collects each shard's records of the batch in
-// one run, deposits the runs for the writers and marks the batch parsed.
+// one run, deposits the runs for the writers and marks the batch parsed. The records are encoded
+// into a buffer the thread keeps and then copied into runs of their exact size, so a batch costs
+// one allocation per shard it feeds, whatever its line count.
 class ParseWorker {
  public:
   explicit ParseWorker(StagedPipeline& pipeline)
       : pipeline_(pipeline),
         encoder_(pipeline.options.enable_fast_encoder, pipeline.router),
-        runs_(pipeline.shard_count) {
+        runs_(pipeline.shard_count),
+        records_per_shard_(pipeline.shard_count) {
     touched_.reserve(kRoutingKeyCount);
   }
 
   // False when the thread should leave.
   bool Process(const ParseItemHandle& item, StageStep& step) {
-    ShardPresenceMask shards;
-    std::uint64_t records = 0;
+    encoded_.clear();
     std::uint64_t rejects = 0;
     for (const ResolvedLine& line : item->lines) {
       const std::string_view text(line.text, line.length);
       const util::Result<EncodedLine> encoded = encoder_.Encode(text);
-      if (!encoded) {
-        ++rejects;
-        const util::Result<std::uint64_t> logged = pipeline_.rejects.Append(
-            pipeline_.files[item->file_index], line.line_number, encoded.error(), text);
-        if (!logged) {
-          pipeline_.ReportFailure(logged.error());
-          return false;
-        }
+      if (encoded) {
+        if (records_per_shard_[encoded->shard_id]++ == 0) touched_.push_back(encoded->shard_id);
+        encoded_.push_back(*encoded);
         continue;
       }
-      std::vector<std::uint8_t>& run = runs_[encoded->shard_id];
-      if (run.empty()) touched_.push_back(encoded->shard_id);
-      run.insert(run.end(), encoded->record.bytes.begin(), encoded->record.bytes.end());
-      shards.Set(encoded->shard_id);
-      ++records;
+      ++rejects;
+      const util::Result<std::uint64_t> logged = pipeline_.rejects.Append(
+          pipeline_.files[item->file_index], line.line_number, encoded.error(), text);
+      if (!logged) {
+        pipeline_.ReportFailure(logged.error());
+        return false;
+      }
     }
     const BatchKey key{item->file_index, item->batch_number};
-    for (const std::uint64_t shard : touched_) {
-      pipeline_.run_slots[shard].Put(key, std::move(runs_[shard]));
-      runs_[shard] = {};
+    const ShardPresenceMask shards = DepositRuns(key);
+    const std::uint64_t records = encoded_.size();
+    if (pipeline_.progress != nullptr) pipeline_.progress->AddLines(records, rejects);
+    if (pipeline_.ledger.MarkParsed(key, shards, records * chess::kPackedSfenSize) &&
+        pipeline_.progress != nullptr) {
+      pipeline_.progress->AddFilesDone(1);
     }
-    touched_.clear();
-    pipeline_.ledger.MarkParsed(key, shards);
     Count(*item, records, rejects, step);
     return true;
   }
 
  private:
+  // Hands each touched shard its records of the batch, in line order.
+  ShardPresenceMask DepositRuns(BatchKey key) {
+    ShardPresenceMask shards;
+    for (const std::uint64_t shard : touched_) {
+      runs_[shard].reserve(records_per_shard_[shard] * chess::kPackedSfenSize);
+      shards.Set(shard);
+    }
+    for (const EncodedLine& line : encoded_) {
+      std::vector<std::uint8_t>& run = runs_[line.shard_id];
+      run.insert(run.end(), line.record.bytes.begin(), line.record.bytes.end());
+    }
+    for (const std::uint64_t shard : touched_) {
+      pipeline_.run_slots[shard].Put(key, std::move(runs_[shard]));
+      runs_[shard] = {};
+      records_per_shard_[shard] = 0;
+    }
+    touched_.clear();
+    return shards;
+  }
+
   void Count(const ParseItem& item, std::uint64_t records, std::uint64_t rejects, StageStep& step) {
     const std::uint64_t lines = item.lines.size();
     const std::uint64_t record_bytes = records * chess::kPackedSfenSize;
@@ -81,8 +101,11 @@ class ParseWorker {
 
   StagedPipeline& pipeline_;
   const LineEncoder encoder_;
-  // This thread's records of the current batch, per shard, and the shards in first-touch order.
+  // The current batch's records in line order, and per shard their run and count; the shards
+  // in first-touch order.
+  std::vector<EncodedLine> encoded_;
   std::vector<std::vector<std::uint8_t>> runs_;
+  std::vector<std::uint64_t> records_per_shard_;
   std::vector<std::uint64_t> touched_;
 };
 

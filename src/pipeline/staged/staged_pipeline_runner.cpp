@@ -11,6 +11,7 @@
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_verification.h"
 #include "pipeline/staged/stage_statistics_files.h"
+#include "pipeline/staged/staged_memory_plan.h"
 #include "pipeline/staged/staged_pipeline.h"
 #include "pipeline/staged/staged_pipeline_threads.h"
 
@@ -93,6 +94,28 @@ ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPa
   return summary;
 }
 
+StagedMemoryInputs MemoryInputs(const ConversionOptions& options, const StagePlan& plan) {
+  StagedMemoryInputs inputs;
+  inputs.pool_sizes = plan.pool_sizes;
+  inputs.shard_count = options.output_shard_count;
+  inputs.parse_batch_lines = options.parse_batch_size;
+  inputs.compression_level = options.compression_level;
+  return inputs;
+}
+
+// What a status line needs before the first byte is read. A file that cannot be sized counts
+// as empty here; reading it reports why.
+void ReportInputTotals(const std::vector<fs::path>& files, RunProgress& progress) {
+  std::uint64_t bytes = 0;
+  for (const fs::path& file : files) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    if (!error) bytes += size;
+  }
+  progress.files_total.store(files.size(), std::memory_order_relaxed);
+  progress.input_bytes_total.store(bytes, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
@@ -103,6 +126,12 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
+  const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
+  const std::uint64_t ceiling_mib = ResolveMemoryCeilingMib(options_);
+  util::Result<StagedMemoryPlan> memory =
+      PlanStagedMemory(MemoryInputs(options_, plan), ceiling_mib);
+  if (!memory) return std::move(memory).TakeError();
+  if (options_.progress != nullptr) ReportInputTotals(*files, *options_.progress);
 
   std::error_code error;
   fs::create_directories(options_.output_directory, error);
@@ -115,8 +144,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::uint64_t> opened = rejects.Open();
   if (!opened) return std::move(opened).TakeError();
 
-  const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
-  StagedPipeline pipeline(options_, std::move(*files), plan, rejects);
+  StagedPipeline pipeline(options_, std::move(*files), plan, *memory, rejects);
   RunStagedPipelineThreads(pipeline);
   const double elapsed_seconds = pipeline.ElapsedSeconds();
 
@@ -133,7 +161,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   }
   WriteStatisticsFiles(pipeline, paths);
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
-  summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options_);
+  summary.memory_ceiling_mib = ceiling_mib;
   util::Result<void> written = WriteStagedRunSummary(options_, summary);
   if (!written) return std::move(written).TakeError();
   return summary;

@@ -71,7 +71,11 @@ class HandBuiltPipeline {
     util::Result<std::vector<fs::path>> listed =
         io::ListInputFiles(options_.input_directory, io::kInputSuffix);
     EXPECT_TRUE(listed.ok());
-    pipeline_ = std::make_unique<StagedPipeline>(options_, std::move(*listed), plan, rejects_);
+    const util::Result<StagedMemoryPlan> memory = PlanStagedMemory(
+        {options_.output_shard_count, options_.parse_batch_size, 1, plan.pool_sizes}, 1 << 20);
+    EXPECT_TRUE(memory.ok());
+    pipeline_ =
+        std::make_unique<StagedPipeline>(options_, std::move(*listed), plan, *memory, rejects_);
   }
 
   // True when the run ended within `limit`; otherwise fails the run to release the threads.
