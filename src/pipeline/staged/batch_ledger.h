@@ -40,7 +40,8 @@ struct ReadRoomWait {
 // only when `announce_bytes` of records have settled since the last wake-up, or when the whole
 // input has settled, so that a run of many small batches does not wake every writer per batch.
 //
-// Record bytes deposited in the run slots are counted until their writer takes them. A reader
+// A batch's record bytes are counted from its parse until every writer it fed has taken its
+// records and the batch's buffer is gone. A reader
 // may hand on more input while they stay within the record budget. Beyond it, only the reader of
 // the file the settled sequence waits for goes on, and only while the settled records (which the
 // writers can take without further input) stay within half the budget: readers of later files
@@ -68,13 +69,13 @@ class BatchLedger {
   // batches that fed `shard` to `fed`, in input order.
   LedgerWaitResult WaitForSettled(std::uint64_t shard, std::uint64_t cursor,
                                   std::vector<BatchKey>& fed);
-  // A writer took `bytes` of records out of its run slot.
+  // The record buffer of a batch, `bytes` long, is gone: every writer it fed has taken its part.
   void ReleaseRecords(std::uint64_t bytes);
 
   // Reader of `file_index`: waits until it may hand on more input (see above).
   ReadRoomWait WaitForReadRoom(std::uint64_t file_index);
 
-  // Deposited records no writer has taken yet.
+  // Bytes of the record buffers of parsed batches that are still alive.
   std::uint64_t WaitingRecordBytes() const {
     return waiting_record_bytes_.load(std::memory_order_acquire);
   }

@@ -15,9 +15,10 @@ namespace {
 
 // A decoder clears every slab to its full size before it fills it, so a small file whose text
 // would fill a fraction of a full slab gets a slab about its own size: the declared size of its
-// frame, or else this many times its compressed size (FEN text compresses about four to one),
-// rounded up to a power of two so that pooled slab buffers fit the next small file too.
-constexpr std::uint64_t kExpectedExpansion = 8;
+// frame, or else this many times its compressed size (FEN text compresses about four to one;
+// text that compresses better just takes more slabs), rounded up to a power of two so that
+// pooled slab buffers fit the next small file too.
+constexpr std::uint64_t kExpectedExpansion = 4;
 constexpr std::uint64_t kSmallestSlabBytes = std::uint64_t{64} << 10;
 
 std::uint64_t SlabBytesFor(const DecompressItem& first_chunk, const StagedMemoryPlan& memory) {

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -9,17 +11,17 @@ namespace boardmill::pipeline {
 
 namespace {
 
-// One parse thread: encodes the lines of a batch, collects each shard's records of the batch in
-// one run, deposits the runs for the writers and marks the batch parsed. The records are encoded
-// into a buffer the thread keeps and then copied into runs of their exact size, so a batch costs
-// one allocation per shard it feeds, whatever its line count.
+// One parse thread: encodes the lines of a batch, gathers the batch's records in one buffer,
+// grouped by shard in line order, deposits each shard's stretch for its writer and marks the
+// batch parsed. The records are encoded into a buffer the thread keeps first, so a batch costs
+// one allocation whatever its line count and however many shards it feeds.
 class ParseWorker {
  public:
   explicit ParseWorker(StagedPipeline& pipeline)
       : pipeline_(pipeline),
         encoder_(pipeline.options.enable_fast_encoder, pipeline.router),
-        runs_(pipeline.shard_count),
-        records_per_shard_(pipeline.shard_count) {
+        records_per_shard_(pipeline.shard_count),
+        next_offset_(pipeline.shard_count) {
     touched_.reserve(kRoutingKeyCount);
   }
 
@@ -56,20 +58,32 @@ class ParseWorker {
   }
 
  private:
-  // Hands each touched shard its records of the batch, in line order.
+  // Hands each touched shard its stretch of the batch's records, in line order. The buffer
+  // tells the ledger when the last writer has taken its stretch and the memory is free.
   ShardPresenceMask DepositRuns(BatchKey key) {
     ShardPresenceMask shards;
+    if (encoded_.empty()) return shards;
+    std::uint64_t offset = 0;
     for (const std::uint64_t shard : touched_) {
-      runs_[shard].reserve(records_per_shard_[shard] * chess::kPackedSfenSize);
+      next_offset_[shard] = offset;
+      offset += records_per_shard_[shard] * chess::kPackedSfenSize;
       shards.Set(shard);
     }
+    BatchLedger& ledger = pipeline_.ledger;
+    auto* buffer = new std::vector<std::uint8_t>(offset);
+    const std::shared_ptr<const std::vector<std::uint8_t>> records(
+        buffer, [&ledger](const std::vector<std::uint8_t>* released) {
+          ledger.ReleaseRecords(released->size());
+          delete released;
+        });
     for (const EncodedLine& line : encoded_) {
-      std::vector<std::uint8_t>& run = runs_[line.shard_id];
-      run.insert(run.end(), line.record.bytes.begin(), line.record.bytes.end());
+      std::uint64_t& at = next_offset_[line.shard_id];
+      std::copy(line.record.bytes.begin(), line.record.bytes.end(), buffer->begin() + at);
+      at += chess::kPackedSfenSize;
     }
     for (const std::uint64_t shard : touched_) {
-      pipeline_.run_slots[shard].Put(key, std::move(runs_[shard]));
-      runs_[shard] = {};
+      const std::uint64_t size = records_per_shard_[shard] * chess::kPackedSfenSize;
+      pipeline_.run_slots[shard].Put(key, ShardRun{records, next_offset_[shard] - size, size});
       records_per_shard_[shard] = 0;
     }
     touched_.clear();
@@ -101,11 +115,11 @@ class ParseWorker {
 
   StagedPipeline& pipeline_;
   const LineEncoder encoder_;
-  // The current batch's records in line order, and per shard their run and count; the shards
-  // in first-touch order.
+  // The current batch's records in line order; per shard their count and where the next one
+  // goes in the batch's buffer; the shards in first-touch order.
   std::vector<EncodedLine> encoded_;
-  std::vector<std::vector<std::uint8_t>> runs_;
   std::vector<std::uint64_t> records_per_shard_;
+  std::vector<std::uint64_t> next_offset_;
   std::vector<std::uint64_t> touched_;
 };
 

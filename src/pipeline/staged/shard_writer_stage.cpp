@@ -67,10 +67,11 @@ class StagedShardWriter {
   }
 
   bool AppendRun(BatchKey key) {
-    SlotTake<std::vector<std::uint8_t>> run = pipeline_.run_slots[shard_].Take(key, pipeline_.stop);
+    SlotTake<ShardRun> run = pipeline_.run_slots[shard_].Take(key, pipeline_.stop);
     stats_.AddBlockedOrder(run.waited_seconds);
     if (!run.value) return false;
-    std::span<const std::uint8_t> records(*run.value);
+    std::span<const std::uint8_t> records =
+        std::span(*run.value->records).subspan(run.value->offset, run.value->size);
     while (!records.empty()) {
       if (raw_records_ == 0) block_key_ = key;
       const std::size_t taken = std::min<std::size_t>(records.size(), block_bytes_ - raw_.size());
@@ -80,7 +81,6 @@ class StagedShardWriter {
       records = records.subspan(taken);
       if (raw_.size() == block_bytes_ && !FlushBlock()) return false;
     }
-    pipeline_.ledger.ReleaseRecords(run.value->size());
     return true;
   }
 

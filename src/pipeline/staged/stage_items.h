@@ -70,6 +70,15 @@ struct ParseItem {
   }
 };
 
+// One shard's records of one parsed batch: a stretch of the batch's record buffer, which holds
+// the records of every shard the batch fed, grouped by shard. The buffer goes away once every
+// such shard's writer has taken its stretch.
+struct ShardRun {
+  std::shared_ptr<const std::vector<std::uint8_t>> records;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
+
 // A block of one shard's raw records for the compress stage. The key is the first batch the
 // block holds; only one block of a shard is in flight, so the key names it in the shard's slot
 // even when a batch's records span two blocks. The frame goes at the end of `output`, the

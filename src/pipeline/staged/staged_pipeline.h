@@ -123,7 +123,7 @@ struct StagedPipeline {
 
   BatchLedger ledger;
   FileStopFlags file_stops;
-  ShardSlots<std::vector<std::uint8_t>> run_slots;
+  ShardSlots<ShardRun> run_slots;
   ShardSlots<CompressedBlock> block_slots;
 
   std::array<StageStats, kPipelineStageCount> stage_stats;
