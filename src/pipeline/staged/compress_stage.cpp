@@ -47,8 +47,12 @@ void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
   RunStageLoop(
       pipeline.Gate(PipelineStage::kCompress), worker_index, pipeline.stop,
       pipeline.compress_queue.queue, stats,
+      // Once parsing has ended, every stage before this one is done and the whole pool may
+      // work: the writers then flush every shard's last block at once, often much of the
+      // run's compression, which throttled threads would leave to the active few.
       [&] {
-        return pipeline.compress_queue.IsClosed() && pipeline.compress_queue.queue.Size() == 0;
+        return pipeline.live_parsers.load() == 0 ||
+               (pipeline.compress_queue.IsClosed() && pipeline.compress_queue.queue.Size() == 0);
       },
       [&](CompressJob job, StageStep& step) {
         return CompressJobBlock(pipeline, std::move(job), step);

@@ -134,6 +134,7 @@ void RunParseThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
       stats,
       [&] { return pipeline.parse_queue.IsClosed() && pipeline.parse_queue.queue.Size() == 0; },
       [&](const ParseItemHandle& item, StageStep& step) { return worker.Process(item, step); });
+  if (pipeline.live_parsers.fetch_sub(1) == 1) pipeline.Gate(PipelineStage::kCompress).WakeAll();
   stats.SetState(WorkerState::kFinished);
 }
 

@@ -133,6 +133,7 @@ struct StagedPipeline {
   std::atomic<std::uint64_t> live_readers{0};
   std::atomic<std::uint64_t> live_decompressors{0};
   std::atomic<std::uint64_t> live_line_indexers{0};
+  std::atomic<std::uint64_t> live_parsers{0};
   std::atomic<std::uint64_t> live_writers{0};
 
   StagedRunTotals totals;
