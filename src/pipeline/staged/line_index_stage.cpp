@@ -51,7 +51,8 @@ class LineIndexWorker {
     batch_lines_ = 0;
     batch_bytes_ = 0;
     // Damage after the lines the run takes from the file does not matter (see SlabItem).
-    if (!item.failure.empty() && !file.limited) {
+    if (!item.failure.empty()) {
+      if (file.limited) return true;
       pipeline_.ReportFailure(item.failure);
       return false;
     }
@@ -109,7 +110,7 @@ class LineIndexWorker {
   }
 
   util::Result<void> Index(const SlabItem& item, FileIndexing& file) {
-    if (file.limited || !item.failure.empty()) return {};
+    if (file.limited) return {};
     const TextLineBatchVisitor visitor = [this, &file](TextLineBatch&& batch) {
       return Emit(file, std::move(batch));
     };
