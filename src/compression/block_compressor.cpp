@@ -11,6 +11,9 @@ namespace {
 
 // Created on the thread's first block and freed when the thread exits; never shared.
 thread_local ZstdCompressionContext thread_context;
+// Where the thread compresses its blocks before they are copied out; it only grows, so a thread
+// that keeps compressing blocks of one size allocates it once.
+thread_local std::vector<std::uint8_t> thread_frame_buffer;
 
 ZSTD_CCtx* ThreadContext() {
   if (!thread_context) thread_context.reset(ZSTD_createCCtx());
@@ -21,16 +24,27 @@ ZSTD_CCtx* ThreadContext() {
 
 util::Result<std::vector<std::uint8_t>> CompressBlock(std::span<const std::uint8_t> raw,
                                                       int compression_level) {
-  std::vector<std::uint8_t> frame(ZSTD_compressBound(raw.size()));
+  std::vector<std::uint8_t> frame;
+  util::Result<std::uint64_t> appended = AppendCompressedBlock(raw, compression_level, frame);
+  if (!appended) return std::move(appended).TakeError();
+  return frame;
+}
+
+util::Result<std::uint64_t> AppendCompressedBlock(std::span<const std::uint8_t> raw,
+                                                  int compression_level,
+                                                  std::vector<std::uint8_t>& output) {
   ZSTD_CCtx* context = ThreadContext();
   if (context == nullptr) return util::Fail("Failed to create Zstd block compression context.");
-  const std::size_t size = ZSTD_compressCCtx(context, frame.data(), frame.size(), raw.data(),
+  const std::size_t bound = ZSTD_compressBound(raw.size());
+  if (thread_frame_buffer.size() < bound) thread_frame_buffer.resize(bound);
+  const std::size_t size = ZSTD_compressCCtx(context, thread_frame_buffer.data(), bound, raw.data(),
                                              raw.size(), compression_level);
   if (ZSTD_isError(size)) {
     return util::Fail(std::string("Zstd block compression failed: ") + ZSTD_getErrorName(size));
   }
-  frame.resize(size);
-  return frame;
+  output.insert(output.end(), thread_frame_buffer.begin(),
+                thread_frame_buffer.begin() + static_cast<std::ptrdiff_t>(size));
+  return std::uint64_t{size};
 }
 
 }  // namespace boardmill::compression

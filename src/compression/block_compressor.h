@@ -15,4 +15,11 @@ namespace boardmill::compression {
 util::Result<std::vector<std::uint8_t>> CompressBlock(std::span<const std::uint8_t> raw,
                                                       int compression_level);
 
+// The same frame, appended to `output`; returns its size. The frame is compressed into a buffer
+// the calling thread keeps, so `output` grows by the frame's size and nothing is allocated per
+// block once the thread has compressed a block of this size.
+util::Result<std::uint64_t> AppendCompressedBlock(std::span<const std::uint8_t> raw,
+                                                  int compression_level,
+                                                  std::vector<std::uint8_t>& output);
+
 }  // namespace boardmill::compression

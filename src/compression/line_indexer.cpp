@@ -22,8 +22,8 @@ std::uint64_t LengthWithoutCarriageReturn(const char* begin, std::uint64_t lengt
 
 }  // namespace
 
-LineIndexer::LineIndexer(std::uint64_t batch_size)
-    : batch_size_(std::max<std::uint64_t>(batch_size, 1)) {
+LineIndexer::LineIndexer(std::uint64_t batch_size, std::uint64_t line_limit)
+    : batch_size_(std::max<std::uint64_t>(batch_size, 1)), line_limit_(line_limit) {
   ResetBatch();
   carry_.reserve(kCarryReserve);
 }
@@ -50,10 +50,10 @@ util::Result<PushSummary> LineIndexer::Push(const std::shared_ptr<const std::str
     summary.lines += length > 0 ? 1 : 0;
     summary.bytes += length;
     start = end + 1;
-    if (batch_.references.size() >= batch_size_) {
+    if (batch_.references.size() >= batch_size_ || LimitReached()) {
       util::Result<bool> emitted = Emit(visitor);
       if (!emitted) return std::move(emitted).TakeError();
-      if (!*emitted) {
+      if (!*emitted || LimitReached()) {
         summary.should_continue = false;
         summary.seconds = stopwatch.ElapsedSeconds();
         return summary;
@@ -69,7 +69,7 @@ util::Result<FinishSummary> LineIndexer::Finish(const TextLineBatchVisitor& visi
   const util::Stopwatch stopwatch;
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
   FinishSummary summary;
-  if (!carry_.empty()) {
+  if (!carry_.empty() && !LimitReached()) {
     summary.bytes = DeliverCarry();
     summary.lines = summary.bytes > 0 ? 1 : 0;
   }
@@ -107,6 +107,7 @@ std::uint64_t LineIndexer::DeliverSlabLine(const std::shared_ptr<const std::stri
 
 void LineIndexer::AddReference(std::uint64_t index, bool owned, std::uint64_t offset,
                                std::uint64_t length) {
+  if (batch_.references.capacity() == 0) ProvideReferenceRoom();
   ++line_counter_;
   batch_.references.push_back(TextLineReference{index, owned, offset, length, line_counter_});
   batch_.total_bytes += length;
@@ -119,10 +120,33 @@ util::Result<bool> LineIndexer::Emit(const TextLineBatchVisitor& visitor) {
   return visitor(std::move(full_batch));
 }
 
+// Room is made when a batch receives its first line, not when it starts: the batch that starts
+// as a file ends would otherwise reserve room it never uses, and the room handed back by the
+// batch before may only arrive after the next one has started.
+void LineIndexer::ProvideReferenceRoom() {
+  if (spare_references_.capacity() != 0) {
+    batch_.references = std::move(spare_references_);
+    batch_.references.clear();
+    spare_references_ = {};
+    return;
+  }
+  batch_.references.reserve(std::min(batch_size_, kMaxReservedReferences));
+}
+
 void LineIndexer::ResetBatch() {
   batch_ = TextLineBatch{};
-  batch_.references.reserve(std::min(batch_size_, kMaxReservedReferences));
   current_slab_index_ = kNoSlab;
+}
+
+void LineIndexer::Restart() {
+  if (spare_references_.capacity() == 0) spare_references_ = std::move(batch_.references);
+  ResetBatch();
+  carry_.clear();
+  line_counter_ = 0;
+}
+
+void LineIndexer::ReuseReferences(std::vector<TextLineReference>&& references) {
+  spare_references_ = std::move(references);
 }
 
 }  // namespace boardmill::pipeline

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "compression/text_line_batch.h"
 #include "util/result.h"
@@ -34,8 +35,11 @@ struct FinishSummary {
 // number, so line numbers do not depend on where the slabs are cut.
 class LineIndexer {
  public:
-  // `batch_size` lines per batch; 0 is treated as 1.
-  explicit LineIndexer(std::uint64_t batch_size);
+  // `batch_size` lines per batch; 0 is treated as 1. With a `line_limit` (0: none) the indexer
+  // delivers no more lines than that: the batch that reaches it goes out at once, however full,
+  // and Push then asks to stop, so that a caller taking only the first lines of a file need not
+  // wait for (or decode) the rest.
+  explicit LineIndexer(std::uint64_t batch_size, std::uint64_t line_limit = 0);
 
   // Indexes one slab; batches that fill up go to `visitor` on the way.
   util::Result<PushSummary> Push(const std::shared_ptr<const std::string>& slab,
@@ -44,6 +48,14 @@ class LineIndexer {
   // Ends the file: the unterminated rest becomes the last line and the partial batch goes out.
   util::Result<FinishSummary> Finish(const TextLineBatchVisitor& visitor);
 
+  // Makes the indexer ready for another file, as if it were new, but keeps its buffers.
+  void Restart();
+
+  // Hands back the reference vector of a batch this indexer emitted, once its references have
+  // been read, so that the next batch fills it instead of allocating its own. May be called from
+  // within the visitor.
+  void ReuseReferences(std::vector<TextLineReference>&& references);
+
  private:
   // Adds the bytes collected in the carry as an owned line; returns its length (0: skipped).
   std::uint64_t DeliverCarry();
@@ -51,18 +63,24 @@ class LineIndexer {
   std::uint64_t DeliverSlabLine(const std::shared_ptr<const std::string>& slab, std::uint64_t start,
                                 std::uint64_t end);
   void AddReference(std::uint64_t index, bool owned, std::uint64_t offset, std::uint64_t length);
+  void ProvideReferenceRoom();
   util::Result<bool> Emit(const TextLineBatchVisitor& visitor);
   void ResetBatch();
 
   static constexpr std::uint64_t kNoSlab = std::numeric_limits<std::uint64_t>::max();
 
+  bool LimitReached() const { return line_limit_ != 0 && line_counter_ >= line_limit_; }
+
   std::uint64_t batch_size_;
+  std::uint64_t line_limit_;
   TextLineBatch batch_;
   // Position of the slab being indexed in the current batch's slabs, or kNoSlab.
   std::uint64_t current_slab_index_ = kNoSlab;
   // The bytes after the last line feed seen so far: a line not yet terminated.
   std::string carry_;
   std::uint64_t line_counter_ = 0;
+  // A reference vector handed back, for the next batch.
+  std::vector<TextLineReference> spare_references_;
 };
 
 }  // namespace boardmill::pipeline

@@ -16,4 +16,12 @@ std::uint64_t DecompressionStreamMemoryBytes(std::uint64_t window_bytes) {
   return ZSTD_estimateDStreamSize(window_bytes);
 }
 
+std::uint64_t BlockCompressionMemoryBytes(std::int32_t level, std::uint64_t block_bytes) {
+  return ZSTD_estimateCCtxSize_usingCParams(ZSTD_getCParams(level, block_bytes, 0));
+}
+
+std::uint64_t CompressedBlockBound(std::uint64_t block_bytes) {
+  return ZSTD_compressBound(block_bytes);
+}
+
 }  // namespace boardmill::compression

@@ -15,4 +15,10 @@ std::uint64_t CompressionStreamMemoryBytes(std::int32_t level, std::uint64_t sou
 // A streaming decompression context for frames whose window is at most `window_bytes`.
 std::uint64_t DecompressionStreamMemoryBytes(std::uint64_t window_bytes);
 
+// A one-shot compression context at `level` for blocks of up to `block_bytes`.
+std::uint64_t BlockCompressionMemoryBytes(std::int32_t level, std::uint64_t block_bytes);
+
+// The largest frame a block of `block_bytes` can compress into.
+std::uint64_t CompressedBlockBound(std::uint64_t block_bytes);
+
 }  // namespace boardmill::compression

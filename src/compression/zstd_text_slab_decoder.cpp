@@ -15,11 +15,24 @@ constexpr int kMaxStalledCalls = 4096;
 
 }  // namespace
 
+std::uint64_t DeclaredContentSize(std::span<const std::uint8_t> compressed) {
+  const unsigned long long size = ZSTD_getFrameContentSize(compressed.data(), compressed.size());
+  return size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR ? 0 : size;
+}
+
 ZstdTextSlabDecoder::ZstdTextSlabDecoder(std::uint64_t slab_size,
                                          TextSlabBufferFactory buffer_factory)
     : slab_size_(slab_size == 0 ? 1 : slab_size),
       buffer_factory_(std::move(buffer_factory)),
       context_(ZSTD_createDCtx()) {}
+
+void ZstdTextSlabDecoder::Reset(std::uint64_t slab_size) {
+  slab_size_ = slab_size == 0 ? 1 : slab_size;
+  if (context_) ZSTD_DCtx_reset(context_.get(), ZSTD_reset_session_only);
+  next_sequence_ = 0;
+  started_ = false;
+  frame_complete_ = false;
+}
 
 util::Result<ZstdSlabDecodeStats> ZstdTextSlabDecoder::Feed(
     std::span<const std::uint8_t> compressed_bytes, const TextSlabVisitor& visitor) {

@@ -26,6 +26,10 @@ using TextSlabBufferFactory = std::function<std::shared_ptr<std::string>(std::ui
 // Receives slabs in order: true continues, false ends the current call, an error aborts it.
 using TextSlabVisitor = std::function<util::Result<bool>(ZstdTextSlab&&)>;
 
+// The decompressed size the frame at the start of `compressed` declares in its header; 0 when it
+// declares none or the bytes do not start a frame.
+std::uint64_t DeclaredContentSize(std::span<const std::uint8_t> compressed);
+
 // Push-style decompressor for one Zstandard file (one or more frames): the caller feeds the
 // compressed bytes in order, chunk by chunk, and receives the text as slabs of at most
 // `slab_size` bytes, written by the decompressor straight into the buffer that is handed on.
@@ -33,6 +37,10 @@ class ZstdTextSlabDecoder {
  public:
   // `slab_size` 0 behaves as 1. Without a factory every slab gets a new string.
   ZstdTextSlabDecoder(std::uint64_t slab_size, TextSlabBufferFactory buffer_factory);
+
+  // Makes the decoder ready for another file, as if it had just been constructed with
+  // `slab_size`, but keeps its decompression context and the memory that context holds.
+  void Reset(std::uint64_t slab_size);
 
   // Decompresses one chunk. An empty chunk changes nothing.
   util::Result<ZstdSlabDecodeStats> Feed(std::span<const std::uint8_t> compressed_bytes,

@@ -19,14 +19,12 @@ bool SupportsReads(io_uring& ring) {
 
 }  // namespace
 
-IoUringReadEngine::IoUringReadEngine(int file_descriptor) : file_descriptor_(file_descriptor) {}
-
 IoUringReadEngine::~IoUringReadEngine() {
   if (ring_ready_) io_uring_queue_exit(&ring_);
 }
 
-IoUringSetup IoUringReadEngine::Create(int file_descriptor, std::uint32_t depth) {
-  std::unique_ptr<IoUringReadEngine> engine(new IoUringReadEngine(file_descriptor));
+IoUringSetup IoUringReadEngine::Create(std::uint32_t depth) {
+  std::unique_ptr<IoUringReadEngine> engine(new IoUringReadEngine());
   const int status = io_uring_queue_init(depth, &engine->ring_, 0);
   if (status < 0) return IoUringSetup{nullptr, -status};
   engine->ring_ready_ = true;
@@ -34,11 +32,11 @@ IoUringSetup IoUringReadEngine::Create(int file_descriptor, std::uint32_t depth)
   return IoUringSetup{std::move(engine), 0};
 }
 
-int IoUringReadEngine::StartRead(std::uint32_t slot, std::uint8_t* destination,
+int IoUringReadEngine::StartRead(int file_descriptor, std::uint32_t slot, std::uint8_t* destination,
                                  std::uint32_t length, std::uint64_t offset) {
   io_uring_sqe* entry = io_uring_get_sqe(&ring_);
   if (entry == nullptr) return EBUSY;
-  io_uring_prep_read(entry, file_descriptor_, destination, length, offset);
+  io_uring_prep_read(entry, file_descriptor, destination, length, offset);
   io_uring_sqe_set_data64(entry, slot);
   const int submitted = io_uring_submit(&ring_);
   if (submitted > 0) return 0;

@@ -25,25 +25,24 @@ class IoUringReadEngine final : public AsyncReadEngine {
  public:
   // Fails when the kernel refuses io_uring (ENOSYS or EPERM in many containers) or lacks the
   // read operation.
-  static IoUringSetup Create(int file_descriptor, std::uint32_t depth);
+  static IoUringSetup Create(std::uint32_t depth);
 
   ~IoUringReadEngine() override;
   IoUringReadEngine(const IoUringReadEngine&) = delete;
   IoUringReadEngine& operator=(const IoUringReadEngine&) = delete;
 
-  int StartRead(std::uint32_t slot, std::uint8_t* destination, std::uint32_t length,
-                std::uint64_t offset) override;
+  int StartRead(int file_descriptor, std::uint32_t slot, std::uint8_t* destination,
+                std::uint32_t length, std::uint64_t offset) override;
   int WaitForCompletion(ReadCompletion& completion) override;
   bool CancelAndDrain(std::span<const std::uint32_t> pending_slots) override;
 
  private:
-  explicit IoUringReadEngine(int file_descriptor);
+  IoUringReadEngine() = default;
 
   void QueueCancellation(std::uint32_t slot);
 
   io_uring ring_{};
   bool ring_ready_ = false;
-  int file_descriptor_;
 };
 
 }  // namespace boardmill::io

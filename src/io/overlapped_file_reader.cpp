@@ -81,10 +81,11 @@ struct ReadSlot {
 // Keeps up to `slot_count` reads going and hands their chunks over in file order.
 class OrderedChunkReader {
  public:
-  OrderedChunkReader(const fs::path& path, std::uint64_t file_size, std::uint64_t chunk_size,
-                     std::uint32_t slot_count, AsyncReadEngine& engine, AsyncFileReadStats& stats,
-                     const AsyncFileChunkVisitor& visitor)
+  OrderedChunkReader(const fs::path& path, int file_descriptor, std::uint64_t file_size,
+                     std::uint64_t chunk_size, std::uint32_t slot_count, AsyncReadEngine& engine,
+                     AsyncFileReadStats& stats, const AsyncFileChunkVisitor& visitor)
       : path_(path),
+        file_descriptor_(file_descriptor),
         file_size_(file_size),
         chunk_size_(chunk_size),
         slots_(std::make_unique<std::vector<ReadSlot>>(slot_count)),
@@ -97,6 +98,10 @@ class OrderedChunkReader {
   }
   OrderedChunkReader(const OrderedChunkReader&) = delete;
   OrderedChunkReader& operator=(const OrderedChunkReader&) = delete;
+
+  // False once reads were left running that the engine could not confirm as ended: the engine
+  // may still report them, so it must not serve another file.
+  bool EngineReusable() const { return engine_reusable_; }
 
   util::Result<bool> Run() {
     stopwatch_.Restart();
@@ -145,7 +150,7 @@ class OrderedChunkReader {
     ReadSlot& slot = Slots()[index];
     const std::uint64_t request = std::min(slot.length - slot.transferred, kMaxReadRequestBytes);
     const int error =
-        engine_.StartRead(index, slot.buffer.data() + slot.transferred,
+        engine_.StartRead(file_descriptor_, index, slot.buffer.data() + slot.transferred,
                           static_cast<std::uint32_t>(request), slot.offset + slot.transferred);
     if (error != 0) return SystemFailure(kStartFailed, path_, error);
     slot.pending = true;
@@ -207,7 +212,10 @@ class OrderedChunkReader {
     }
     reads_in_flight_ = 0;
     // The system may still write into these buffers; leaking them is the only safe choice.
-    if (!engine_.CancelAndDrain(pending)) static_cast<void>(slots_.release());
+    if (!engine_.CancelAndDrain(pending)) {
+      static_cast<void>(slots_.release());
+      engine_reusable_ = false;
+    }
   }
 
   void RecordDelivery() {
@@ -216,6 +224,7 @@ class OrderedChunkReader {
   }
 
   const fs::path& path_;
+  const int file_descriptor_;
   const std::uint64_t file_size_;
   const std::uint64_t chunk_size_;
   // Behind a pointer so that the buffers can be given up for good when the system cannot
@@ -229,21 +238,20 @@ class OrderedChunkReader {
   std::uint64_t next_sequence_ = 0;
   std::uint64_t next_delivery_offset_ = 0;
   std::uint64_t reads_in_flight_ = 0;
+  bool engine_reusable_ = true;
 };
 
 util::Result<std::unique_ptr<AsyncReadEngine>> CreateEngine(const AsyncFileReadRequest& request,
-                                                            int file_descriptor,
                                                             std::uint32_t depth) {
   if (request.backend == AsyncReadBackend::kPositionalReads) {
-    return std::unique_ptr<AsyncReadEngine>(
-        std::make_unique<PositionalReadEngine>(file_descriptor));
+    return std::unique_ptr<AsyncReadEngine>(std::make_unique<PositionalReadEngine>());
   }
-  IoUringSetup setup = IoUringReadEngine::Create(file_descriptor, depth);
+  IoUringSetup setup = IoUringReadEngine::Create(depth);
   if (setup.engine) return std::unique_ptr<AsyncReadEngine>(std::move(setup.engine));
   if (request.backend == AsyncReadBackend::kIoUring) {
     return SystemFailure(kSetupFailed, request.path, setup.error);
   }
-  return std::unique_ptr<AsyncReadEngine>(std::make_unique<PositionalReadEngine>(file_descriptor));
+  return std::unique_ptr<AsyncReadEngine>(std::make_unique<PositionalReadEngine>());
 }
 
 std::uint32_t SlotCount(std::uint64_t file_size, std::uint64_t chunk_size,
@@ -255,9 +263,25 @@ std::uint32_t SlotCount(std::uint64_t file_size, std::uint64_t chunk_size,
 
 }  // namespace
 
-util::Result<bool> VisitFileChunksAsync(const AsyncFileReadRequest& request,
-                                        AsyncFileReadStats& stats,
-                                        const AsyncFileChunkVisitor& visitor) {
+AsyncFileReader::AsyncFileReader() = default;
+AsyncFileReader::~AsyncFileReader() = default;
+
+util::Result<AsyncReadEngine*> AsyncFileReader::EngineFor(const AsyncFileReadRequest& request,
+                                                          std::uint32_t depth) {
+  if (!engine_ || engine_backend_ != request.backend || engine_depth_ < depth) {
+    engine_.reset();
+    util::Result<std::unique_ptr<AsyncReadEngine>> created = CreateEngine(request, depth);
+    if (!created) return std::move(created).TakeError();
+    engine_ = std::move(*created);
+    engine_backend_ = request.backend;
+    engine_depth_ = depth;
+  }
+  return engine_.get();
+}
+
+util::Result<bool> AsyncFileReader::Visit(const AsyncFileReadRequest& request,
+                                          AsyncFileReadStats& stats,
+                                          const AsyncFileChunkVisitor& visitor) {
   if (!visitor) return util::Fail("Async file chunk visitor must be callable.");
   const FileDescriptor file(open(request.path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.valid()) return SystemFailure(kOpenFailed, request.path, errno);
@@ -274,12 +298,28 @@ util::Result<bool> VisitFileChunksAsync(const AsyncFileReadRequest& request,
   }
   const std::uint64_t chunk_size = std::max<std::uint64_t>(request.chunk_size, 1);
   const std::uint32_t slot_count = SlotCount(file_size, chunk_size, request.max_reads_in_flight);
-  util::Result<std::unique_ptr<AsyncReadEngine>> engine =
-      CreateEngine(request, file.get(), slot_count);
+  // A ring deep enough for the most reads a request may keep going serves every later file.
+  const std::uint32_t depth = SlotCount(UINT64_MAX, 1, request.max_reads_in_flight);
+  util::Result<AsyncReadEngine*> engine = EngineFor(request, depth);
   if (!engine) return std::move(engine).TakeError();
-  OrderedChunkReader reader(request.path, file_size, chunk_size, slot_count, **engine, stats,
-                            visitor);
-  return reader.Run();
+  util::Result<bool> delivered = false;
+  bool engine_reusable = true;
+  {
+    OrderedChunkReader reader(request.path, file.get(), file_size, chunk_size, slot_count, **engine,
+                              stats, visitor);
+    delivered = reader.Run();
+    engine_reusable = reader.EngineReusable();
+  }
+  // Reads it could not confirm as ended could still complete into the next file's slots.
+  if (!engine_reusable) engine_.reset();
+  return delivered;
+}
+
+util::Result<bool> VisitFileChunksAsync(const AsyncFileReadRequest& request,
+                                        AsyncFileReadStats& stats,
+                                        const AsyncFileChunkVisitor& visitor) {
+  AsyncFileReader reader;
+  return reader.Visit(request, stats, visitor);
 }
 
 }  // namespace boardmill::io

@@ -6,14 +6,12 @@
 
 namespace boardmill::io {
 
-PositionalReadEngine::PositionalReadEngine(int file_descriptor)
-    : file_descriptor_(file_descriptor) {}
-
-int PositionalReadEngine::StartRead(std::uint32_t slot, std::uint8_t* destination,
-                                    std::uint32_t length, std::uint64_t offset) {
+int PositionalReadEngine::StartRead(int file_descriptor, std::uint32_t slot,
+                                    std::uint8_t* destination, std::uint32_t length,
+                                    std::uint64_t offset) {
   ssize_t transferred = 0;
   do {
-    transferred = pread(file_descriptor_, destination, length, static_cast<off_t>(offset));
+    transferred = pread(file_descriptor, destination, length, static_cast<off_t>(offset));
   } while (transferred < 0 && errno == EINTR);
   finished_.push_back(ReadCompletion{slot, transferred < 0 ? -errno : transferred});
   return 0;

@@ -12,15 +12,12 @@ namespace boardmill::io {
 // has ended before `StartRead` returns, so completions are only bookkeeping.
 class PositionalReadEngine final : public AsyncReadEngine {
  public:
-  explicit PositionalReadEngine(int file_descriptor);
-
-  int StartRead(std::uint32_t slot, std::uint8_t* destination, std::uint32_t length,
-                std::uint64_t offset) override;
+  int StartRead(int file_descriptor, std::uint32_t slot, std::uint8_t* destination,
+                std::uint32_t length, std::uint64_t offset) override;
   int WaitForCompletion(ReadCompletion& completion) override;
   bool CancelAndDrain(std::span<const std::uint32_t> pending_slots) override;
 
  private:
-  int file_descriptor_;
   // Handed back newest first: the chunk reader delivers by offset, so the order does not
   // matter to it, and a stack is the cheapest container.
   std::vector<ReadCompletion> finished_;

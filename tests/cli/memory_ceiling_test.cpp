@@ -1,8 +1,10 @@
-// --memory-ceiling-mib in the sequential and parallel modes: a ceiling a mode cannot keep is
-// refused before the output directory exists; one it can keep bounds the run's peak memory, and
-// the parallel mode starts only the workers that fit.
+// --memory-ceiling-mib in every mode: a ceiling a mode cannot keep is refused before the output
+// directory exists; one it can keep bounds the run's peak memory, the parallel mode starts only
+// the workers that fit and the staged mode shrinks its blocks.
 #include <gtest/gtest.h>
+#include <zstd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -44,6 +46,32 @@ bool IsRefusal(const std::string& text, const std::string& prefix) {
   return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Positions from the test data with fullmove numbers that keep every line distinct, so that the
+// files compress about as well as real ones do.
+void WritePositionFiles(const fs::path& directory, int files, int lines) {
+  std::vector<std::string> positions = Split(ReadZstdFile(TestDataPath("positions.fen.zst")), '\n');
+  positions.erase(std::remove(positions.begin(), positions.end(), ""), positions.end());
+  for (int file = 0; file < files; ++file) {
+    std::string text;
+    for (int line = 0; line < lines; ++line) {
+      const std::string& fen = positions[(file * 379 + line) % positions.size()];
+      text += fen.substr(0, fen.rfind(' ') + 1) + std::to_string(1 + line) + "\n";
+    }
+    WriteZstdFile(directory / ("input-" + std::to_string(file) + ".fen.zst"), text);
+  }
+}
+
+std::uint64_t FrameCount(const std::string& bytes) {
+  std::uint64_t frames = 0;
+  for (std::size_t offset = 0; offset < bytes.size(); ++frames) {
+    const std::size_t size =
+        ZSTD_findFrameCompressedSize(bytes.data() + offset, bytes.size() - offset);
+    if (ZSTD_isError(size)) return 0;
+    offset += size;
+  }
+  return frames;
+}
+
 class MemoryCeilingTest : public ::testing::Test {
  protected:
   void SetUp() override { MakeInputs(input(), 6, 400); }
@@ -72,6 +100,15 @@ TEST_F(MemoryCeilingTest, ACeilingAModeCannotKeepIsRefusedBeforeAnythingIsTouche
                         "Memory ceiling of 20 MiB is too small: a parallel worker at level 8 "
                         "needs about "))
       << parallel.err;
+
+  const ProgramRun staged =
+      Convert(input(), output(), {"--staged", "--max-threads", "2", "--memory-ceiling-mib", "64"});
+  EXPECT_EQ(staged.exit_code, 1);
+  EXPECT_EQ(staged.out, "");
+  EXPECT_TRUE(IsRefusal(staged.err,
+                        "Memory ceiling of 64 MiB is too small: a staged run writing 256 shards "
+                        "with 11 stage threads needs about "))
+      << staged.err;
   EXPECT_FALSE(fs::exists(output()));
 }
 
@@ -103,6 +140,33 @@ TEST_F(MemoryCeilingTest, ACeilingTheRunCanKeepBoundsItsMemoryAndItsWorkers) {
   EXPECT_EQ(summary["effective_max_workers"], "1");
   EXPECT_EQ(summary["requested_worker_cap"], "4");
   EXPECT_EQ(ShardContents(output()), expected);
+}
+
+TEST_F(MemoryCeilingTest, ATightCeilingGivesStagedRunsSmallerFramesTheSameRecordsAndItsMemory) {
+  // Enough positions that the largest shard spans several of the frames this ceiling allows.
+  const fs::path input = temp_ / "large";
+  WritePositionFiles(input, 4, 100000);
+  const MeasuredRun staged = RunMeasured(
+      input, output(), {"--staged", "--max-threads", "2", "--memory-ceiling-mib", "256"});
+  ASSERT_TRUE(staged.succeeded);
+  if (kMeasuresMemory) {
+    EXPECT_LE(staged.peak_rss_kib, 256 * 1024 + kSlackKib);
+  }
+  ASSERT_EQ(Convert(input, temp_ / "reference", {"--sequential"}).exit_code, 0);
+  EXPECT_TRUE(ShardContents(output()) == ShardContents(temp_ / "reference"));
+  EXPECT_EQ(SummaryValues(output() / "run-summary.txt")["memory_ceiling_mib"], "256");
+
+  // Full-size blocks hold 4 MiB of records each; this shard's are smaller.
+  fs::path largest;
+  for (const fs::directory_entry& entry : fs::directory_iterator(output())) {
+    const bool shard = entry.path().filename().string().starts_with("shard-");
+    if (shard && (largest.empty() || entry.file_size() > fs::file_size(largest))) {
+      largest = entry.path();
+    }
+  }
+  ASSERT_FALSE(largest.empty());
+  const std::uint64_t full_size_frames = (ReadZstdFile(largest).size() + (4 << 20) - 1) >> 22;
+  EXPECT_GT(FrameCount(ReadFile(largest)), full_size_frames);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 #include <vector>
@@ -77,6 +78,26 @@ TEST(BlockCompressorTest, ConsecutiveFramesDecodeToTheConcatenatedBlocks) {
   Bytes expected = first;
   expected.insert(expected.end(), second.begin(), second.end());
   EXPECT_TRUE(DecompressStream(stream) == expected);
+}
+
+// A smaller block after a larger one: the buffer the thread compresses into still holds the
+// larger frame, and only the new frame's bytes may reach the output, after what it held.
+TEST(BlockCompressorTest, AppendedFramesFollowWhatTheOutputHeldAndNothingElse) {
+  const Bytes large = RecordBlock(20000, 4);
+  const Bytes small = RecordBlock(300, 5);
+  const Bytes prefix = {1, 2, 3};
+  Bytes output = prefix;
+  const util::Result<std::uint64_t> large_size = AppendCompressedBlock(large, 3, output);
+  const util::Result<std::uint64_t> small_size = AppendCompressedBlock(small, 3, output);
+  ASSERT_TRUE(large_size.ok()) << large_size.error();
+  ASSERT_TRUE(small_size.ok()) << small_size.error();
+  ASSERT_EQ(output.size(), prefix.size() + *large_size + *small_size);
+  EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), output.begin()));
+  const Bytes frames(output.begin() + static_cast<std::ptrdiff_t>(prefix.size()), output.end());
+  EXPECT_EQ(ZSTD_findFrameCompressedSize(frames.data(), frames.size()), *large_size);
+  Bytes expected = large;
+  expected.insert(expected.end(), small.begin(), small.end());
+  EXPECT_TRUE(DecompressStream(frames) == expected);
 }
 
 // The level reaches the library: the frame equals a one-shot compression at the same level,

@@ -308,6 +308,47 @@ std::vector<std::string> CutAtRandomPlaces(const std::string& text, std::mt19937
   return slabs;
 }
 
+// The batch holding the last line a limit allows goes out at once, however far from full, and
+// nothing after it is delivered, not even by Finish.
+TEST(LineIndexerTest, ALineLimitSendsTheBatchThatReachesItAtOnceAndStops) {
+  LineIndexer indexer(100, 3);
+  std::vector<TextLineBatch> batches;
+  const util::Result<PushSummary> pushed =
+      indexer.Push(MakeSlab("a\n\nb\nc\nd\ne"), CollectInto(batches));
+  ASSERT_TRUE(pushed.ok()) << pushed.error();
+  EXPECT_FALSE(pushed->should_continue);
+  ASSERT_EQ(batches.size(), 1U);
+  EXPECT_EQ(Resolve(batches[0]), (std::vector<Line>{{"a", 1}, {"b", 2}, {"c", 3}}));
+  ASSERT_TRUE(indexer.Finish(CollectInto(batches)).ok());
+  EXPECT_EQ(batches.size(), 1U);
+}
+
+// A restarted indexer serves another file as if it were new, and reference vectors handed back
+// still holding a batch's references are refilled from empty.
+TEST(LineIndexerTest, RestartedIndexerAndReusedReferencesCarryNothingOver) {
+  LineIndexer indexer(2);
+  std::vector<TextLineBatch> first;
+  const TextLineBatchVisitor keep_and_return = [&](TextLineBatch&& batch) -> util::Result<bool> {
+    first.push_back(batch);
+    indexer.ReuseReferences(std::move(batch.references));
+    return true;
+  };
+  ASSERT_TRUE(indexer.Push(MakeSlab("a\nb\nc\nd\nunfinished"), keep_and_return).ok());
+  std::vector<Line> first_lines;
+  for (const TextLineBatch& batch : first) {
+    for (Line& line : Resolve(batch)) first_lines.push_back(std::move(line));
+  }
+  EXPECT_EQ(first_lines, (std::vector<Line>{{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}}));
+
+  indexer.Restart();
+  std::vector<TextLineBatch> second;
+  ASSERT_TRUE(indexer.Push(MakeSlab("x\ny"), CollectInto(second)).ok());
+  ASSERT_TRUE(indexer.Finish(CollectInto(second)).ok());
+  Indexed indexed;
+  indexed.batches = std::move(second);
+  EXPECT_EQ(indexed.Lines(), (std::vector<Line>{{"x", 1}, {"y", 2}}));
+}
+
 TEST(LineIndexerTest, LinesDoNotDependOnWhereTheSlabsAreCut) {
   std::mt19937 generator(2024);
   for (int round = 0; round < 300; ++round) {

@@ -75,6 +75,32 @@ util::Result<void> DecodeInChunks(ZstdTextSlabDecoder& decoder, const Bytes& com
   return {};
 }
 
+// A decoder left in the middle of a frame, or after an error, decodes the next file from its
+// start once reset, numbering its slabs from 0 at the new slab size.
+TEST(ZstdTextSlabDecoderTest, AResetDecoderStartsAfreshWhateverTheLastFileLeft) {
+  const std::string text = RandomText(50000, 7);
+  const Bytes frame = CompressFrame(text);
+  ZstdTextSlabDecoder decoder(1000, {});
+  Collected stopped;
+  ASSERT_TRUE(decoder.Feed(std::span(frame).first(frame.size() / 2), stopped.Visitor()).ok());
+  // Whether the library notices the garbage at once or only later does not matter here.
+  const Bytes garbage(64, 0xAB);
+  static_cast<void>(decoder.Feed(garbage, stopped.Visitor()));
+
+  for (const std::uint64_t slab_size : {std::uint64_t{4096}, std::uint64_t{1} << 20}) {
+    decoder.Reset(slab_size);
+    Collected collected;
+    const util::Result<void> decoded = DecodeInChunks(decoder, frame, 777, collected);
+    ASSERT_TRUE(decoded.ok()) << decoded.error();
+    EXPECT_TRUE(collected.Text() == text);
+    ASSERT_FALSE(collected.slabs.empty());
+    EXPECT_EQ(collected.slabs.front().sequence, 0U);
+    EXPECT_LE(collected.slabs.front().text->size(), slab_size);
+  }
+  EXPECT_EQ(DeclaredContentSize(frame), text.size());
+  EXPECT_EQ(DeclaredContentSize(garbage), 0U);
+}
+
 TEST(ZstdTextSlabDecoderTest, EmptyChunkDoesNotStartTheDecoder) {
   ZstdTextSlabDecoder decoder(64, {});
   Collected collected;

@@ -236,6 +236,41 @@ TEST_P(OverlappedFileReaderTest, ReadErrorOfTheSystemIsReported) {
   EXPECT_TRUE(chunks.empty());
 }
 
+// One reader serves file after file with the same set-up: reads cancelled when a file was
+// stopped or failed must not surface in the next file.
+TEST_P(OverlappedFileReaderTest, AReaderGoesOnCleanlyAfterAFileStoppedOrFailedMidway) {
+  const std::string first = RandomBytes(1000);
+  const std::string second = RandomBytes(777);
+  testing::WriteFile(directory_ / "first.bin", first);
+  testing::WriteFile(directory_ / "second.bin", second);
+  AsyncFileReader reader;
+  const auto read_second_whole = [&] {
+    AsyncFileReadStats stats;
+    std::vector<AsyncFileReadChunk> chunks;
+    const util::Result<bool> result =
+        reader.Visit(Request(directory_ / "second.bin", 100, 4), stats, CollectInto(chunks));
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_TRUE(*result);
+    EXPECT_TRUE(Concatenate(chunks) == second);
+    EXPECT_EQ(stats.chunks, 8U);
+  };
+
+  AsyncFileReadStats stopped;
+  const util::Result<bool> stop =
+      reader.Visit(Request(directory_ / "first.bin", 100, 4), stopped,
+                   [](AsyncFileReadChunk&&) -> util::Result<bool> { return false; });
+  ASSERT_TRUE(stop.ok()) << stop.error();
+  EXPECT_FALSE(*stop);
+  read_second_whole();
+
+  AsyncFileReadStats failed;
+  const util::Result<bool> failure = reader.Visit(
+      Request(directory_ / "first.bin", 100, 4), failed,
+      [](AsyncFileReadChunk&&) -> util::Result<bool> { return util::Fail("Rejected."); });
+  EXPECT_FALSE(failure.ok());
+  read_second_whole();
+}
+
 std::string BackendName(const ::testing::TestParamInfo<AsyncReadBackend>& info) {
   switch (info.param) {
     case AsyncReadBackend::kAutomatic:

@@ -6,20 +6,21 @@ namespace boardmill::pipeline {
 
 namespace {
 
-// Compresses one block into one frame and hands it back to its shard's writer.
+// Compresses one block into one frame at the end of the writer's output buffer and hands both
+// buffers back to its shard's writer.
 bool CompressJobBlock(StagedPipeline& pipeline, CompressJob job, StageStep& step) {
   const util::Stopwatch clock;
-  util::Result<std::vector<std::uint8_t>> frame =
-      compression::CompressBlock(job.raw, pipeline.options.compression_level);
-  if (!frame) {
-    pipeline.ReportFailure(frame.error());
+  const util::Result<std::uint64_t> frame_bytes =
+      compression::AppendCompressedBlock(job.raw, pipeline.options.compression_level, job.output);
+  if (!frame_bytes) {
+    pipeline.ReportFailure(frame_bytes.error());
     return false;
   }
   const std::uint64_t raw_bytes = job.raw.size();
-  const std::uint64_t compressed_bytes = frame->size();
+  const std::uint64_t compressed_bytes = *frame_bytes;
   pipeline.block_slots[job.shard].Put(
-      job.key, CompressedBlock{std::move(*frame), std::move(job.raw), job.record_count,
-                               clock.ElapsedSeconds()});
+      job.key, CompressedBlock{std::move(job.output), std::move(job.raw), job.record_count,
+                               compressed_bytes, clock.ElapsedSeconds()});
 
   WorkerStats& worker = step.stats().worker();
   StageStats& stage = step.stats().stage();
@@ -46,8 +47,12 @@ void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
   RunStageLoop(
       pipeline.Gate(PipelineStage::kCompress), worker_index, pipeline.stop,
       pipeline.compress_queue.queue, stats,
+      // Once parsing has ended, every stage before this one is done and the whole pool may
+      // work: the writers then flush every shard's last block at once, often much of the
+      // run's compression, which throttled threads would leave to the active few.
       [&] {
-        return pipeline.compress_queue.IsClosed() && pipeline.compress_queue.queue.Size() == 0;
+        return pipeline.live_parsers.load() == 0 ||
+               (pipeline.compress_queue.IsClosed() && pipeline.compress_queue.queue.Size() == 0);
       },
       [&](CompressJob job, StageStep& step) {
         return CompressJobBlock(pipeline, std::move(job), step);

@@ -1,4 +1,6 @@
 #include <map>
+#include <memory>
+#include <vector>
 
 #include "compression/line_indexer.h"
 #include "pipeline/staged/stage_step.h"
@@ -9,8 +11,9 @@ namespace boardmill::pipeline {
 namespace {
 
 // Fills `item` with the lines `batch` refers to, pointing into the batch's slabs and owned
-// lines, which the item takes over so that the text stays alive while the batch is parsed.
-util::Result<void> ResolveLines(TextLineBatch&& batch, ParseItem& item) {
+// lines, which the item takes over so that the text stays alive while the batch is parsed. The
+// batch keeps its references.
+util::Result<void> ResolveLines(TextLineBatch& batch, ParseItem& item) {
   item.slabs = std::move(batch.slabs);
   item.owned_lines = std::move(batch.owned_lines);
   item.lines.reserve(batch.references.size());
@@ -42,35 +45,28 @@ class LineIndexWorker {
 
   // False when the thread should leave.
   bool Process(const SlabItem& item, StageStep& step) {
-    FileIndexing& file =
-        files_.try_emplace(item.file_index, pipeline_.parse_batch_lines).first->second;
+    FileIndexing& file = FileFor(item.file_index);
     step_ = &step;
     file_index_ = item.file_index;
     batch_lines_ = 0;
     batch_bytes_ = 0;
-    const TextLineBatchVisitor visitor = [this, &file](TextLineBatch&& batch) {
-      return Emit(file, std::move(batch));
-    };
-
-    util::Result<void> indexed = {};
-    if (!file.limited && !stopped_) {
-      if (item.end_of_file) {
-        util::Result<FinishSummary> finished = file.indexer.Finish(visitor);
-        if (!finished) indexed = std::move(finished).TakeError();
-      } else {
-        util::Result<PushSummary> pushed = file.indexer.Push(item.slab.text, visitor);
-        if (!pushed) indexed = std::move(pushed).TakeError();
-      }
+    // Damage after the lines the run takes from the file does not matter (see SlabItem).
+    if (!item.failure.empty()) {
+      if (file.limited) return true;
+      pipeline_.ReportFailure(item.failure);
+      return false;
     }
+    const util::Result<void> indexed = Index(item, file);
     if (!indexed) {
       pipeline_.ReportFailure(indexed.error());
       return false;
     }
     if (stopped_) return false;
-    const std::uint64_t slab_bytes = item.end_of_file ? 0 : item.slab.text->size();
+    const std::uint64_t slab_bytes = item.slab.text ? item.slab.text->size() : 0;
     if (item.end_of_file) {
-      pipeline_.ledger.CompleteFile(item.file_index, file.next_batch);
-      files_.erase(item.file_index);
+      // A file cut by --max-lines-per-file was completed when it reached the cut.
+      if (!file.limited) CompleteFile(file);
+      EndFile(item.file_index);
     }
     Count(slab_bytes, step);
     return true;
@@ -78,31 +74,66 @@ class LineIndexWorker {
 
  private:
   struct FileIndexing {
-    explicit FileIndexing(std::uint64_t batch_lines) : indexer(batch_lines) {}
+    FileIndexing(std::uint64_t batch_lines, std::uint64_t line_limit)
+        : indexer(batch_lines, line_limit) {}
 
     LineIndexer indexer;
     std::uint64_t next_batch = 0;
     std::uint64_t emitted_lines = 0;
     bool limited = false;  // --max-lines-per-file reached: the rest of the file is dropped
   };
+  using FileIndexingHandle = std::unique_ptr<FileIndexing>;
 
-  // Cuts the batch to the file's line allowance, turns it into a parse item and queues it.
+  // The file's indexing, started on its first item. Indexings of finished files are kept for
+  // the next ones, so that a thread going through many small files reuses their buffers.
+  FileIndexing& FileFor(std::uint64_t file_index) {
+    FileIndexingHandle& file = files_[file_index];
+    if (file) return *file;
+    if (idle_.empty()) {
+      file = std::make_unique<FileIndexing>(pipeline_.parse_batch_lines,
+                                            pipeline_.options.max_lines_per_file);
+      return *file;
+    }
+    file = std::move(idle_.back());
+    idle_.pop_back();
+    file->indexer.Restart();
+    file->next_batch = 0;
+    file->emitted_lines = 0;
+    file->limited = false;
+    return *file;
+  }
+
+  void EndFile(std::uint64_t file_index) {
+    const auto found = files_.find(file_index);
+    idle_.push_back(std::move(found->second));
+    files_.erase(found);
+  }
+
+  util::Result<void> Index(const SlabItem& item, FileIndexing& file) {
+    if (file.limited) return {};
+    const TextLineBatchVisitor visitor = [this, &file](TextLineBatch&& batch) {
+      return Emit(file, std::move(batch));
+    };
+    if (item.end_of_file) {
+      util::Result<FinishSummary> finished = file.indexer.Finish(visitor);
+      if (!finished) return std::move(finished).TakeError();
+      return {};
+    }
+    util::Result<PushSummary> pushed = file.indexer.Push(item.slab.text, visitor);
+    if (!pushed) return std::move(pushed).TakeError();
+    return {};
+  }
+
+  // Turns the batch into a parse item and queues it. The indexer delivers no more than the
+  // file's --max-lines-per-file, and the batch that reaches them at once: the file is then
+  // complete, so the writers need not wait for the rest of it, and its reader and decompressor
+  // stop.
   util::Result<bool> Emit(FileIndexing& file, TextLineBatch&& batch) {
     const std::uint64_t limit = pipeline_.options.max_lines_per_file;
-    if (limit != 0) {
-      const std::uint64_t allowance = limit - file.emitted_lines;
-      if (allowance == 0) {
-        file.limited = true;
-        return false;
-      }
-      if (batch.references.size() > allowance) {
-        batch.references.resize(allowance);
-        file.limited = true;
-      }
-    }
     ParseItemHandle item = pipeline_.item_pool.Acquire();
-    util::Result<void> resolved = ResolveLines(std::move(batch), *item);
+    util::Result<void> resolved = ResolveLines(batch, *item);
     if (!resolved) return std::move(resolved).TakeError();
+    file.indexer.ReuseReferences(std::move(batch.references));
     item->file_index = file_index_;
     item->batch_number = file.next_batch;
     const std::uint64_t lines = item->lines.size();
@@ -120,8 +151,16 @@ class LineIndexWorker {
     stage.AddBytesOut(bytes);
     stage.AddBatches(1);
     step_->stats().worker().RecordBatchSize(lines, bytes);
-    // A file that has reached its allowance needs no further indexing.
-    return !file.limited;
+    if (limit == 0 || file.emitted_lines < limit) return true;
+    file.limited = true;
+    pipeline_.file_stops.Stop(file_index_);
+    CompleteFile(file);
+    return false;
+  }
+
+  void CompleteFile(const FileIndexing& file) {
+    const bool parsed = pipeline_.ledger.CompleteFile(file_index_, file.next_batch);
+    if (parsed && pipeline_.progress != nullptr) pipeline_.progress->AddFilesDone(1);
   }
 
   void Count(std::uint64_t slab_bytes, StageStep& step) {
@@ -138,7 +177,8 @@ class LineIndexWorker {
   }
 
   StagedPipeline& pipeline_;
-  std::map<std::uint64_t, FileIndexing> files_;
+  std::map<std::uint64_t, FileIndexingHandle> files_;
+  std::vector<FileIndexingHandle> idle_;
   // The item being processed: its step, file and what its batches carried.
   StageStep* step_ = nullptr;
   std::uint64_t file_index_ = 0;

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -9,53 +11,85 @@ namespace boardmill::pipeline {
 
 namespace {
 
-// One parse thread: encodes the lines of a batch, collects each shard's records of the batch in
-// one run, deposits the runs for the writers and marks the batch parsed.
+// One parse thread: encodes the lines of a batch, gathers the batch's records in one buffer,
+// grouped by shard in line order, deposits each shard's stretch for its writer and marks the
+// batch parsed. The records are encoded into a buffer the thread keeps first, so a batch costs
+// one allocation whatever its line count and however many shards it feeds.
 class ParseWorker {
  public:
   explicit ParseWorker(StagedPipeline& pipeline)
       : pipeline_(pipeline),
         encoder_(pipeline.options.enable_fast_encoder, pipeline.router),
-        runs_(pipeline.shard_count) {
+        records_per_shard_(pipeline.shard_count),
+        next_offset_(pipeline.shard_count) {
     touched_.reserve(kRoutingKeyCount);
   }
 
   // False when the thread should leave.
   bool Process(const ParseItemHandle& item, StageStep& step) {
-    ShardPresenceMask shards;
-    std::uint64_t records = 0;
+    encoded_.clear();
     std::uint64_t rejects = 0;
     for (const ResolvedLine& line : item->lines) {
       const std::string_view text(line.text, line.length);
       const util::Result<EncodedLine> encoded = encoder_.Encode(text);
-      if (!encoded) {
-        ++rejects;
-        const util::Result<std::uint64_t> logged = pipeline_.rejects.Append(
-            pipeline_.files[item->file_index], line.line_number, encoded.error(), text);
-        if (!logged) {
-          pipeline_.ReportFailure(logged.error());
-          return false;
-        }
+      if (encoded) {
+        if (records_per_shard_[encoded->shard_id]++ == 0) touched_.push_back(encoded->shard_id);
+        encoded_.push_back(*encoded);
         continue;
       }
-      std::vector<std::uint8_t>& run = runs_[encoded->shard_id];
-      if (run.empty()) touched_.push_back(encoded->shard_id);
-      run.insert(run.end(), encoded->record.bytes.begin(), encoded->record.bytes.end());
-      shards.Set(encoded->shard_id);
-      ++records;
+      ++rejects;
+      const util::Result<std::uint64_t> logged = pipeline_.rejects.Append(
+          pipeline_.files[item->file_index], line.line_number, encoded.error(), text);
+      if (!logged) {
+        pipeline_.ReportFailure(logged.error());
+        return false;
+      }
     }
     const BatchKey key{item->file_index, item->batch_number};
-    for (const std::uint64_t shard : touched_) {
-      pipeline_.run_slots[shard].Put(key, std::move(runs_[shard]));
-      runs_[shard] = {};
+    const ShardPresenceMask shards = DepositRuns(key);
+    const std::uint64_t records = encoded_.size();
+    if (pipeline_.progress != nullptr) pipeline_.progress->AddLines(records, rejects);
+    if (pipeline_.ledger.MarkParsed(key, shards, records * chess::kPackedSfenSize) &&
+        pipeline_.progress != nullptr) {
+      pipeline_.progress->AddFilesDone(1);
     }
-    touched_.clear();
-    pipeline_.ledger.MarkParsed(key, shards);
     Count(*item, records, rejects, step);
     return true;
   }
 
  private:
+  // Hands each touched shard its stretch of the batch's records, in line order. The buffer
+  // tells the ledger when the last writer has taken its stretch and the memory is free.
+  ShardPresenceMask DepositRuns(BatchKey key) {
+    ShardPresenceMask shards;
+    if (encoded_.empty()) return shards;
+    std::uint64_t offset = 0;
+    for (const std::uint64_t shard : touched_) {
+      next_offset_[shard] = offset;
+      offset += records_per_shard_[shard] * chess::kPackedSfenSize;
+      shards.Set(shard);
+    }
+    BatchLedger& ledger = pipeline_.ledger;
+    auto* buffer = new std::vector<std::uint8_t>(offset);
+    const std::shared_ptr<const std::vector<std::uint8_t>> records(
+        buffer, [&ledger](const std::vector<std::uint8_t>* released) {
+          ledger.ReleaseRecords(released->size());
+          delete released;
+        });
+    for (const EncodedLine& line : encoded_) {
+      std::uint64_t& at = next_offset_[line.shard_id];
+      std::copy(line.record.bytes.begin(), line.record.bytes.end(), buffer->begin() + at);
+      at += chess::kPackedSfenSize;
+    }
+    for (const std::uint64_t shard : touched_) {
+      const std::uint64_t size = records_per_shard_[shard] * chess::kPackedSfenSize;
+      pipeline_.run_slots[shard].Put(key, ShardRun{records, next_offset_[shard] - size, size});
+      records_per_shard_[shard] = 0;
+    }
+    touched_.clear();
+    return shards;
+  }
+
   void Count(const ParseItem& item, std::uint64_t records, std::uint64_t rejects, StageStep& step) {
     const std::uint64_t lines = item.lines.size();
     const std::uint64_t record_bytes = records * chess::kPackedSfenSize;
@@ -81,8 +115,11 @@ class ParseWorker {
 
   StagedPipeline& pipeline_;
   const LineEncoder encoder_;
-  // This thread's records of the current batch, per shard, and the shards in first-touch order.
-  std::vector<std::vector<std::uint8_t>> runs_;
+  // The current batch's records in line order; per shard their count and where the next one
+  // goes in the batch's buffer; the shards in first-touch order.
+  std::vector<EncodedLine> encoded_;
+  std::vector<std::uint64_t> records_per_shard_;
+  std::vector<std::uint64_t> next_offset_;
   std::vector<std::uint64_t> touched_;
 };
 
@@ -97,6 +134,7 @@ void RunParseThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
       stats,
       [&] { return pipeline.parse_queue.IsClosed() && pipeline.parse_queue.queue.Size() == 0; },
       [&](const ParseItemHandle& item, StageStep& step) { return worker.Process(item, step); });
+  if (pipeline.live_parsers.fetch_sub(1) == 1) pipeline.Gate(PipelineStage::kCompress).WakeAll();
   stats.SetState(WorkerState::kFinished);
 }
 

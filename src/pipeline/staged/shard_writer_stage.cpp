@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <fstream>
+#include <span>
+#include <vector>
 
 #include "chess/packed_sfen.h"
+#include "compression/zstd_memory.h"
 #include "pipeline/staged/stage_step.h"
 #include "pipeline/staged/stage_workers.h"
 
@@ -8,21 +12,20 @@ namespace boardmill::pipeline {
 
 namespace {
 
-constexpr std::uint64_t kBlockBytes = std::uint64_t{4} << 20;
-constexpr std::uint64_t kRawReserveBytes = std::uint64_t{6} << 20;
-constexpr std::uint64_t kOutputReserveBytes = 1310720;
-constexpr std::uint64_t kWriteThresholdBytes = std::uint64_t{1} << 20;
-
 // The writer of one shard: takes the shard's records batch by batch in input order, sends full
 // blocks through the compress stage (one block in flight at a time) and appends the frames to
-// the shard file, so the file receives its records exactly in input order.
+// the shard file, so the file receives its records exactly in input order. A block holds
+// exactly the plan's block bytes of records (the last one less), so a batch's records may span
+// two blocks; its buffers never grow past what the plan counted.
 class StagedShardWriter {
  public:
   StagedShardWriter(StagedPipeline& pipeline, std::uint64_t shard, StageThreadStats& stats)
       : pipeline_(pipeline),
         shard_(shard),
         stats_(stats),
-        path_(pipeline.router.ShardPath(pipeline.options.output_directory, shard)) {}
+        path_(pipeline.router.ShardPath(pipeline.options.output_directory, shard)),
+        block_bytes_(pipeline.memory.block_bytes),
+        write_threshold_bytes_(pipeline.memory.write_threshold_bytes) {}
 
   void Run() {
     file_.open(path_, std::ios::binary | std::ios::trunc);
@@ -30,11 +33,13 @@ class StagedShardWriter {
       pipeline_.ReportFailure("Failed to open staged shard output: " + path_.string());
       return;
     }
-    raw_.reserve(kRawReserveBytes);
-    output_.reserve(kOutputReserveBytes);
     // The routing key has 256 values, so a shard above them never receives a record: its file
-    // stays empty and it need not follow the batches.
-    if (shard_ < kRoutingKeyCount && !CollectAllBatches()) return;
+    // stays empty, and it needs neither buffers nor to follow the batches.
+    if (shard_ < kRoutingKeyCount) {
+      raw_.reserve(block_bytes_);
+      output_.reserve(write_threshold_bytes_ + compression::CompressedBlockBound(block_bytes_));
+      if (!CollectAllBatches()) return;
+    }
     if (raw_records_ != 0 && !FlushBlock()) return;
     if (!WriteOutput()) return;
     file_.flush();
@@ -43,37 +48,49 @@ class StagedShardWriter {
   }
 
  private:
-  // Walks every batch of every file in order; false when the run stopped.
+  // Follows the settled batches in input order to the end; false when the run stopped.
   bool CollectAllBatches() {
-    for (std::uint64_t file = 0; file < pipeline_.files.size(); ++file) {
-      for (std::uint64_t batch = 0;; ++batch) {
-        const BatchKey key{file, batch};
-        stats_.SetState(WorkerState::kBlockedOrderedWrite);
-        const LedgerWaitResult waited = pipeline_.ledger.WaitFor(key);
-        stats_.AddBlockedOrder(waited.waited_seconds);
-        if (waited.outcome == LedgerWaitResult::Outcome::kAborted) return false;
-        if (waited.outcome == LedgerWaitResult::Outcome::kPastFileEnd) break;
-        if (waited.shards.Contains(shard_) && !AppendRun(key)) return false;
+    std::uint64_t cursor = 0;
+    std::vector<BatchKey> fed;
+    for (;;) {
+      stats_.SetState(WorkerState::kBlockedOrderedWrite);
+      fed.clear();
+      const LedgerWaitResult waited = pipeline_.ledger.WaitForSettled(shard_, cursor, fed);
+      stats_.AddBlockedOrder(waited.waited_seconds);
+      if (waited.outcome == LedgerWaitResult::Outcome::kAborted) return false;
+      for (const BatchKey key : fed) {
+        if (!AppendRun(key)) return false;
       }
+      if (waited.outcome == LedgerWaitResult::Outcome::kFinished) return true;
+      cursor = waited.next_cursor;
+    }
+  }
+
+  bool AppendRun(BatchKey key) {
+    SlotTake<ShardRun> run = pipeline_.run_slots[shard_].Take(key, pipeline_.stop);
+    stats_.AddBlockedOrder(run.waited_seconds);
+    if (!run.value) return false;
+    std::span<const std::uint8_t> records =
+        std::span(*run.value->records).subspan(run.value->offset, run.value->size);
+    while (!records.empty()) {
+      if (raw_records_ == 0) block_key_ = key;
+      const std::size_t taken = std::min<std::size_t>(records.size(), block_bytes_ - raw_.size());
+      raw_.insert(raw_.end(), records.begin(),
+                  records.begin() + static_cast<std::ptrdiff_t>(taken));
+      raw_records_ += taken / chess::kPackedSfenSize;
+      records = records.subspan(taken);
+      if (raw_.size() == block_bytes_ && !FlushBlock()) return false;
     }
     return true;
   }
 
-  bool AppendRun(BatchKey key) {
-    SlotTake<std::vector<std::uint8_t>> run = pipeline_.run_slots[shard_].Take(key, pipeline_.stop);
-    stats_.AddBlockedOrder(run.waited_seconds);
-    if (!run.value) return false;
-    if (raw_records_ == 0) block_key_ = key;
-    raw_.insert(raw_.end(), run.value->begin(), run.value->end());
-    raw_records_ += run.value->size() / chess::kPackedSfenSize;
-    return raw_.size() < kBlockBytes || FlushBlock();
-  }
-
-  // Sends the raw records through the compress stage and appends the frame that comes back.
+  // Sends the raw records through the compress stage and takes the output buffer back with the
+  // frame appended.
   bool FlushBlock() {
     StageStep step(stats_);
-    if (!step.PushTo(pipeline_.compress_queue.queue,
-                     CompressJob{shard_, block_key_, std::move(raw_), raw_records_})) {
+    if (!step.PushTo(
+            pipeline_.compress_queue.queue,
+            CompressJob{shard_, block_key_, std::move(raw_), std::move(output_), raw_records_})) {
       return false;
     }
     stats_.SetState(WorkerState::kBlockedOrderedWrite);
@@ -81,12 +98,12 @@ class StagedShardWriter {
         pipeline_.block_slots[shard_].Take(block_key_, pipeline_.stop);
     stats_.AddBlockedOrder(block.waited_seconds);
     if (!block.value) return false;
-    output_.insert(output_.end(), block.value->frame.begin(), block.value->frame.end());
+    output_ = std::move(block.value->output);
     ++blocks_in_output_;
     raw_ = std::move(block.value->raw);
     raw_.clear();
     raw_records_ = 0;
-    return output_.size() < kWriteThresholdBytes || WriteOutput();
+    return output_.size() < write_threshold_bytes_ || WriteOutput();
   }
 
   bool WriteOutput() {
@@ -125,6 +142,8 @@ class StagedShardWriter {
   const std::uint64_t shard_;
   StageThreadStats& stats_;
   const std::filesystem::path path_;
+  const std::uint64_t block_bytes_;
+  const std::uint64_t write_threshold_bytes_;
   std::ofstream file_;
   std::vector<std::uint8_t> raw_;
   std::uint64_t raw_records_ = 0;

@@ -31,12 +31,16 @@ struct DecompressItem {
   bool end_of_file = false;
 };
 
-// A slab of decompressed text on its way to the line-index thread of its file, or the marker
-// that ends the file (no slab).
+// A slab of decompressed text on its way to the line-index thread of its file, the marker that
+// ends the file (no slab), or the decompression failure of the file (no slab). A failure travels
+// behind the file's slabs because it only fails the run if the file's lines are still needed
+// when the line-index thread reaches it: a file cut by --max-lines-per-file before its damage
+// converts like in the other modes.
 struct SlabItem {
   std::uint64_t file_index = 0;
   compression::ZstdTextSlab slab;
   bool end_of_file = false;
+  std::string failure;
 };
 
 // One line of a parse batch, pointing into a slab or into an owned line the batch keeps alive.
@@ -66,21 +70,35 @@ struct ParseItem {
   }
 };
 
+// One shard's records of one parsed batch: a stretch of the batch's record buffer, which holds
+// the records of every shard the batch fed, grouped by shard. The buffer goes away once every
+// such shard's writer has taken its stretch.
+struct ShardRun {
+  std::shared_ptr<const std::vector<std::uint8_t>> records;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
+
 // A block of one shard's raw records for the compress stage. The key is the first batch the
-// block holds.
+// block holds; only one block of a shard is in flight, so the key names it in the shard's slot
+// even when a batch's records span two blocks. The frame goes at the end of `output`, the
+// writer's buffer of frames not yet written.
 struct CompressJob {
   std::uint64_t shard = 0;
   BatchKey key;
   std::vector<std::uint8_t> raw;
+  std::vector<std::uint8_t> output;
   std::uint64_t record_count = 0;
 };
 
-// A compressed block handed back to its shard's writer, together with the raw buffer, which the
-// writer reuses for its next block.
+// A compressed block handed back to its shard's writer: the writer's output buffer with the
+// frame appended, and the raw buffer, which the writer reuses for its next block. The writer's
+// buffers travel with the block, so no block allocates memory of its own.
 struct CompressedBlock {
-  std::vector<std::uint8_t> frame;
+  std::vector<std::uint8_t> output;
   std::vector<std::uint8_t> raw;
   std::uint64_t record_count = 0;
+  std::uint64_t frame_bytes = 0;
   double compress_seconds = 0.0;
 };
 

@@ -37,26 +37,29 @@ std::uint64_t TotalEntries(const ShardSlots<Value>& slots) {
 
 StagedPipeline::StagedPipeline(const ConversionOptions& run_options,
                                std::vector<std::filesystem::path> input_files,
-                               const StagePlan& stage_plan, RejectLogger& reject_logger)
+                               const StagePlan& stage_plan, const StagedMemoryPlan& memory_plan,
+                               RejectLogger& reject_logger)
     : options(run_options),
       files(std::move(input_files)),
       router(run_options.output_shard_count),
       plan(stage_plan),
+      memory(memory_plan),
       shard_count(router.shard_count()),
-      parse_batch_lines(std::max<std::uint64_t>(run_options.parse_batch_size, 1)),
+      parse_batch_lines(std::max<std::uint64_t>(memory_plan.parse_batch_lines, 1)),
       rejects(reject_logger),
-      slab_pool(std::max<std::uint64_t>(16 * stage_plan.pool_sizes[kDecompress], 256)),
-      item_pool(std::max<std::uint64_t>(128 * stage_plan.pool_sizes[kLineIndex], 512)),
+      progress(run_options.progress),
+      slab_pool(memory_plan.free_slabs_kept),
+      item_pool(memory_plan.free_parse_items_kept),
       file_queue(std::max<std::uint64_t>(files.size(), 1)),
-      decompress_queues(MakeQueues<DecompressItem>(
-          stage_plan.pool_sizes[kDecompress],
-          std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kReader], 8))),
-      line_index_queues(
-          MakeQueues<SlabItem>(stage_plan.pool_sizes[kLineIndex],
-                               std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kDecompress], 8))),
-      parse_queue(std::max<std::uint64_t>(4 * stage_plan.pool_sizes[kLineIndex], 16)),
-      compress_queue(std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kCompress], 16)),
-      ledger(files.size()),
+      decompress_queues(MakeQueues<DecompressItem>(stage_plan.pool_sizes[kDecompress],
+                                                   memory_plan.decompress_queue_capacity)),
+      line_index_queues(MakeQueues<SlabItem>(stage_plan.pool_sizes[kLineIndex],
+                                             memory_plan.line_index_queue_capacity)),
+      parse_queue(memory_plan.parse_queue_capacity),
+      compress_queue(memory_plan.compress_queue_capacity),
+      ledger(files.size(), std::min(shard_count, kRoutingKeyCount), memory_plan.record_budget_bytes,
+             memory_plan.announce_bytes),
+      file_stops(files.size()),
       run_slots(shard_count),
       block_slots(shard_count) {
   for (std::size_t stage = 0; stage < kElasticStageCount; ++stage) {

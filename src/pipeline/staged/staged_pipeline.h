@@ -17,6 +17,7 @@
 #include "pipeline/stage_stats.h"
 #include "pipeline/staged/batch_ledger.h"
 #include "pipeline/staged/controller_row.h"
+#include "pipeline/staged/file_stop_flags.h"
 #include "pipeline/staged/pipeline_depths.h"
 #include "pipeline/staged/pipeline_stage.h"
 #include "pipeline/staged/recycling_pool.h"
@@ -26,6 +27,7 @@
 #include "pipeline/staged/stage_items.h"
 #include "pipeline/staged/stage_plan.h"
 #include "pipeline/staged/stage_step.h"
+#include "pipeline/staged/staged_memory_plan.h"
 #include "pipeline/staged/staged_run_totals.h"
 #include "pipeline/staged/wake_signal.h"
 #include "pipeline/staged/worker_stats.h"
@@ -57,7 +59,7 @@ struct StageQueue {
 // item that may still hold one of their objects.
 struct StagedPipeline {
   StagedPipeline(const ConversionOptions& options, std::vector<std::filesystem::path> files,
-                 const StagePlan& plan, RejectLogger& rejects);
+                 const StagePlan& plan, const StagedMemoryPlan& memory, RejectLogger& rejects);
   StagedPipeline(const StagedPipeline&) = delete;
   StagedPipeline& operator=(const StagedPipeline&) = delete;
 
@@ -98,9 +100,12 @@ struct StagedPipeline {
   const std::vector<std::filesystem::path> files;
   const ShardRouter router;
   const StagePlan plan;
+  const StagedMemoryPlan memory;
   const std::uint64_t shard_count;
   const std::uint64_t parse_batch_lines;
   RejectLogger& rejects;
+  // The caller's progress counters; null when nobody watches.
+  RunProgress* const progress;
 
   std::atomic<bool> stop{false};
   std::atomic<bool> pipeline_finished{false};
@@ -117,7 +122,8 @@ struct StagedPipeline {
   StageQueue<CompressJob> compress_queue;
 
   BatchLedger ledger;
-  ShardSlots<std::vector<std::uint8_t>> run_slots;
+  FileStopFlags file_stops;
+  ShardSlots<ShardRun> run_slots;
   ShardSlots<CompressedBlock> block_slots;
 
   std::array<StageStats, kPipelineStageCount> stage_stats;
@@ -127,6 +133,7 @@ struct StagedPipeline {
   std::atomic<std::uint64_t> live_readers{0};
   std::atomic<std::uint64_t> live_decompressors{0};
   std::atomic<std::uint64_t> live_line_indexers{0};
+  std::atomic<std::uint64_t> live_parsers{0};
   std::atomic<std::uint64_t> live_writers{0};
 
   StagedRunTotals totals;

@@ -11,6 +11,7 @@
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_verification.h"
 #include "pipeline/staged/stage_statistics_files.h"
+#include "pipeline/staged/staged_memory_plan.h"
 #include "pipeline/staged/staged_pipeline.h"
 #include "pipeline/staged/staged_pipeline_threads.h"
 
@@ -93,6 +94,15 @@ ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPa
   return summary;
 }
 
+StagedMemoryInputs MemoryInputs(const ConversionOptions& options, const StagePlan& plan) {
+  StagedMemoryInputs inputs;
+  inputs.pool_sizes = plan.pool_sizes;
+  inputs.shard_count = options.output_shard_count;
+  inputs.parse_batch_lines = options.parse_batch_size;
+  inputs.compression_level = options.compression_level;
+  return inputs;
+}
+
 }  // namespace
 
 util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
@@ -103,6 +113,12 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
+  const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
+  const std::uint64_t ceiling_mib = ResolveMemoryCeilingMib(options_);
+  util::Result<StagedMemoryPlan> memory =
+      PlanStagedMemory(MemoryInputs(options_, plan), ceiling_mib);
+  if (!memory) return std::move(memory).TakeError();
+  if (options_.progress != nullptr) options_.progress->SetInput(*files);
 
   util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kStaged);
   if (!locks) return std::move(locks).TakeError();
@@ -114,8 +130,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::uint64_t> opened = rejects.Open();
   if (!opened) return std::move(opened).TakeError();
 
-  const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
-  StagedPipeline pipeline(options_, std::move(*files), plan, rejects);
+  StagedPipeline pipeline(options_, std::move(*files), plan, *memory, rejects);
   RunStagedPipelineThreads(pipeline);
   const double elapsed_seconds = pipeline.ElapsedSeconds();
 
@@ -132,7 +147,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   }
   WriteStatisticsFiles(pipeline, paths);
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
-  summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options_);
+  summary.memory_ceiling_mib = ceiling_mib;
   util::Result<void> written = WriteStagedRunSummary(options_, summary);
   if (!written) return std::move(written).TakeError();
   return summary;

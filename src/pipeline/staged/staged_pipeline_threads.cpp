@@ -70,6 +70,7 @@ void RunStagedPipelineThreads(StagedPipeline& pipeline) {
   pipeline.live_readers = pools[StageIndex(PipelineStage::kReader)];
   pipeline.live_decompressors = pools[StageIndex(PipelineStage::kDecompress)];
   pipeline.live_line_indexers = pools[StageIndex(PipelineStage::kLineIndex)];
+  pipeline.live_parsers = pools[StageIndex(PipelineStage::kParse)];
   pipeline.live_writers = pipeline.shard_count;
 
   RunThreads threads(pipeline);

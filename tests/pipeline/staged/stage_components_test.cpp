@@ -3,8 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <initializer_list>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "pipeline/shard_presence_mask.h"
 #include "pipeline/staged/batch_ledger.h"
@@ -35,50 +37,107 @@ TEST(ShardPresenceMaskTest, RemembersRoutedShardsAndNeverAnswersYesAboveTheKeyRa
   EXPECT_FALSE(mask.Contains(4095));
 }
 
-TEST(BatchLedgerTest, AnswersParsedBatchesPastEndAndAbortInThatPrecedence) {
-  BatchLedger ledger(2);
-  ShardPresenceMask shards;
-  shards.Set(3);
-  ledger.MarkParsed({0, 1}, shards);  // batch 1 may be parsed before batch 0
-  ledger.MarkParsed({0, 0}, ShardPresenceMask{});
-  ledger.CompleteFile(0, 2);
-  ledger.CompleteFile(1, 0);
-
-  const LedgerWaitResult first = ledger.WaitFor({0, 0});
-  EXPECT_EQ(first.outcome, LedgerWaitResult::Outcome::kParsed);
-  EXPECT_TRUE(first.shards.Empty());
-  const LedgerWaitResult second = ledger.WaitFor({0, 1});
-  EXPECT_EQ(second.outcome, LedgerWaitResult::Outcome::kParsed);
-  EXPECT_TRUE(second.shards.Contains(3));
-  EXPECT_EQ(ledger.WaitFor({0, 2}).outcome, LedgerWaitResult::Outcome::kPastFileEnd);
-  EXPECT_EQ(ledger.WaitFor({1, 0}).outcome, LedgerWaitResult::Outcome::kPastFileEnd);
-  ledger.Abort();
-  EXPECT_EQ(ledger.WaitFor({0, 0}).outcome, LedgerWaitResult::Outcome::kAborted);
+ShardPresenceMask Shards(std::initializer_list<std::uint64_t> shards) {
+  ShardPresenceMask mask;
+  for (const std::uint64_t shard : shards) mask.Set(shard);
+  return mask;
 }
 
-TEST(BatchLedgerTest, AWaitingWriterWakesOnMarkCompleteAndAbort) {
-  BatchLedger ledger(1);
-  std::future<LedgerWaitResult> parsed = std::async(std::launch::async, [&] {
-    return ledger.WaitFor({0, 0});
-  });
-  std::future<LedgerWaitResult> past_end = std::async(std::launch::async, [&] {
-    return ledger.WaitFor({0, 1});
-  });
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(parsed.wait_for(0ms), std::future_status::timeout);
-  ledger.MarkParsed({0, 0}, ShardPresenceMask{});
-  EXPECT_EQ(parsed.get().outcome, LedgerWaitResult::Outcome::kParsed);
-  EXPECT_EQ(past_end.wait_for(20ms), std::future_status::timeout);
-  ledger.CompleteFile(0, 1);
-  EXPECT_EQ(past_end.get().outcome, LedgerWaitResult::Outcome::kPastFileEnd);
+constexpr std::uint64_t kNoBudget = ~std::uint64_t{0};
 
-  BatchLedger stuck(1);
-  std::future<LedgerWaitResult> aborted = std::async(std::launch::async, [&] {
-    return stuck.WaitFor({0, 0});
-  });
+TEST(BatchLedgerTest, BatchesSettleInInputOrderAndEachWriterLearnsOnlyItsOwn) {
+  BatchLedger ledger(3, 4, kNoBudget, 0);
+  // Batch 1 may be parsed before batch 0; file 1 is empty; file 2 completes before it is parsed.
+  EXPECT_FALSE(ledger.MarkParsed({0, 1}, Shards({3}), 32));
+  EXPECT_FALSE(ledger.MarkParsed({2, 0}, Shards({1, 3}), 64));
+  EXPECT_FALSE(ledger.MarkParsed({0, 0}, Shards({}), 0));
+  EXPECT_TRUE(ledger.CompleteFile(0, 2));
+  EXPECT_TRUE(ledger.CompleteFile(1, 0));
+  EXPECT_FALSE(ledger.CompleteFile(2, 2));
+  std::vector<BatchKey> fed;
+  const LedgerWaitResult partial = ledger.WaitForSettled(3, 0, fed);
+  EXPECT_EQ(partial.outcome, LedgerWaitResult::Outcome::kSettled);
+  EXPECT_EQ(fed, (std::vector<BatchKey>{{0, 1}, {2, 0}}));
+
+  EXPECT_TRUE(ledger.MarkParsed({2, 1}, Shards({0}), 32));
+  fed.clear();
+  const LedgerWaitResult rest = ledger.WaitForSettled(3, partial.next_cursor, fed);
+  EXPECT_EQ(rest.outcome, LedgerWaitResult::Outcome::kFinished);
+  EXPECT_TRUE(fed.empty());
+  fed.clear();
+  EXPECT_EQ(ledger.WaitForSettled(0, 0, fed).outcome, LedgerWaitResult::Outcome::kFinished);
+  EXPECT_EQ(fed, (std::vector<BatchKey>{{2, 1}}));
+  EXPECT_EQ(ledger.WaitingRecordBytes(), 128U);
+}
+
+TEST(BatchLedgerTest, WritersWakeOnceEnoughRecordsSettledOrTheInputEnds) {
+  BatchLedger ledger(1, 1, kNoBudget, 100);
+  std::vector<BatchKey> fed;
+  std::future<LedgerWaitResult> first =
+      std::async(std::launch::async, [&] { return ledger.WaitForSettled(0, 0, fed); });
+  ledger.MarkParsed({0, 0}, Shards({0}), 64);
+  EXPECT_EQ(first.wait_for(30ms), std::future_status::timeout) << "woken for 64 bytes";
+  ledger.MarkParsed({0, 1}, Shards({0}), 64);
+  const LedgerWaitResult woken = first.get();
+  EXPECT_EQ(woken.outcome, LedgerWaitResult::Outcome::kSettled);
+  EXPECT_EQ(fed, (std::vector<BatchKey>{{0, 0}, {0, 1}}));
+
+  std::vector<BatchKey> last;
+  std::future<LedgerWaitResult> second = std::async(
+      std::launch::async, [&] { return ledger.WaitForSettled(0, woken.next_cursor, last); });
+  ledger.MarkParsed({0, 2}, Shards({0}), 32);
+  EXPECT_EQ(second.wait_for(30ms), std::future_status::timeout);
+  ledger.CompleteFile(0, 3);
+  EXPECT_EQ(second.get().outcome, LedgerWaitResult::Outcome::kFinished);
+  EXPECT_EQ(last, (std::vector<BatchKey>{{0, 2}}));
+}
+
+TEST(BatchLedgerTest, ASlowWriterStillGetsEveryBatchTheOthersHavePassed) {
+  BatchLedger ledger(1, 2, kNoBudget, 0);
+  std::vector<BatchKey> fast;
+  std::uint64_t cursor = 0;
+  for (std::uint64_t batch = 0; batch < 5; ++batch) {
+    ledger.MarkParsed({0, batch}, Shards({0, 1}), 64);
+    cursor = ledger.WaitForSettled(0, cursor, fast).next_cursor;
+  }
+  ledger.CompleteFile(0, 5);
+  std::vector<BatchKey> slow;
+  EXPECT_EQ(ledger.WaitForSettled(1, 0, slow).outcome, LedgerWaitResult::Outcome::kFinished);
+  EXPECT_EQ(slow, fast);
+  EXPECT_EQ(slow.size(), 5U);
+}
+
+TEST(BatchLedgerTest, OverBudgetOnlyTheFileEverythingWaitsForReadsUntilWritersMakeRoom) {
+  BatchLedger ledger(2, 1, 100, 10);
+  // File 1 is parsed ahead of file 0: its records cannot settle, so file 1 must wait and file 0
+  // must not, or nothing would ever settle.
+  ledger.MarkParsed({1, 0}, Shards({0}), 150);
+  EXPECT_FALSE(ledger.WaitForReadRoom(0).aborted);
+  std::future<ReadRoomWait> later_file =
+      std::async(std::launch::async, [&] { return ledger.WaitForReadRoom(1); });
+  EXPECT_EQ(later_file.wait_for(30ms), std::future_status::timeout);
+  // File 1 is now the one everything waits for, but its settled records exceed half the budget:
+  // it waits for the writers, who release them.
+  ledger.MarkParsed({0, 0}, Shards({0}), 0);
+  ledger.CompleteFile(0, 1);
+  EXPECT_EQ(later_file.wait_for(30ms), std::future_status::timeout);
+  ledger.ReleaseRecords(100);
+  EXPECT_FALSE(later_file.get().aborted);
+  EXPECT_EQ(ledger.WaitingRecordBytes(), 50U);
+}
+
+TEST(BatchLedgerTest, AbortReleasesWaitingWritersAndReaders) {
+  BatchLedger ledger(2, 1, 10, 0);
+  ledger.MarkParsed({1, 0}, Shards({0}), 64);
+  std::vector<BatchKey> fed;
+  std::future<LedgerWaitResult> writer =
+      std::async(std::launch::async, [&] { return ledger.WaitForSettled(0, 0, fed); });
+  std::future<ReadRoomWait> reader =
+      std::async(std::launch::async, [&] { return ledger.WaitForReadRoom(1); });
   std::this_thread::sleep_for(20ms);
-  stuck.Abort();
-  EXPECT_EQ(aborted.get().outcome, LedgerWaitResult::Outcome::kAborted);
+  ledger.Abort();
+  EXPECT_EQ(writer.get().outcome, LedgerWaitResult::Outcome::kAborted);
+  EXPECT_TRUE(reader.get().aborted);
 }
 
 TEST(ShardSlotTest, HandsOutEntriesByKeyWhateverTheOrderTheyCameIn) {

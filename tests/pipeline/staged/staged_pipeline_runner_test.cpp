@@ -275,8 +275,8 @@ std::uint64_t FrameCount(const fs::path& path) {
 }
 
 TEST(StagedRunnerBlocks, AShardIsOneFramePerFourMebibyteBlockInInputOrder) {
-  // 200000 records of 32 bytes into one shard: blocks close after the batch that reaches 4 MiB
-  // (131072 records), so the shard holds two frames; a small shard holds one.
+  // 200000 records of 32 bytes into one shard: a block holds 4 MiB (131072 records), so the
+  // shard holds two frames; a small shard holds one.
   TempDir dir;
   std::string first;
   std::string second;
@@ -323,6 +323,32 @@ TEST(StagedRunnerEmptyInput, NoInputFilesStillCreatesEveryShardAndTheReports) {
   }
   EXPECT_EQ(ReadLines(options.output_directory / "rejects.tsv"),
             std::vector<std::string>{"input_path\tline_number\terror\tfen"});
+}
+
+// The counters a status line reads end where the summary does, with or without a line cap,
+// which stops files early.
+TEST_F(StagedRunnerTest, ProgressCountersEndAtTheSummaryTotals) {
+  std::uint64_t input_bytes = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(InputDirectory())) {
+    if (entry.path().string().ends_with(".fen.zst")) input_bytes += entry.file_size();
+  }
+  for (const std::uint64_t cap : {std::uint64_t{0}, std::uint64_t{333}}) {
+    SCOPED_TRACE(cap);
+    RunProgress progress;
+    ConversionOptions options =
+        StagedOptions(InputDirectory(), Output(NumberedName("out-", cap, "")), 16);
+    options.max_lines_per_file = cap;
+    options.parse_batch_size = 97;
+    options.progress = &progress;
+    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    ASSERT_TRUE(summary.ok()) << summary.error();
+    EXPECT_EQ(progress.files_total.load(), kFileLines.size());
+    EXPECT_EQ(progress.input_bytes_total.load(), input_bytes);
+    EXPECT_EQ(progress.files_done.load(), kFileLines.size());
+    EXPECT_EQ(progress.input_bytes_read.load(), summary->compressed_input_bytes);
+    EXPECT_EQ(progress.positions_encoded.load(), summary->encoded_positions);
+    EXPECT_EQ(progress.invalid_lines.load(), summary->invalid_positions);
+  }
 }
 
 TEST_F(StagedRunnerTest, RejectedLinesAreLoggedWithFileLineNumberAndSanitizedText) {
