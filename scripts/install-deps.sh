@@ -2,7 +2,8 @@
 # Installs the Debian packages boardmill builds and tests with; does nothing when all are there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libzstd-dev liburing-dev libgtest-dev libbenchmark-dev zstd)
+packages=(cmake ninja-build g++ pkg-config libzstd-dev liburing-dev libxxhash-dev libgtest-dev
+          libbenchmark-dev zstd python3 python3-zstandard python3-numpy python3-xxhash)
 if [[ "${1:-}" == "--with-clang" ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi

@@ -47,7 +47,7 @@ inline std::map<std::string, std::string> ShardContents(const std::filesystem::p
   for (const std::filesystem::directory_entry& entry :
        std::filesystem::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
-    if (name.starts_with("shard-")) {
+    if (name.ends_with(".psfen.zst")) {
       contents[name] =
           std::filesystem::file_size(entry.path()) == 0 ? "" : ReadZstdFile(entry.path());
     }

@@ -26,6 +26,7 @@
 #include "pipeline/reject_logger.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/sanitize_field.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_verification.h"
 #include "pipeline/stage_stats.h"
 #include "util/stopwatch.h"
@@ -252,6 +253,8 @@ class ParallelRun {
     // Removed only now, after the checks that leave an earlier run's output untouched when they
     // fail, and before the manifest and the reject log are rewritten.
     util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
+    if (!removed) return removed;
+    removed = RemoveStaleShardIndex(options_.output_directory);
     if (!removed) return removed;
     util::Result<void> opened = manifest_.Open(ManifestOptions(), options_.resume);
     if (opened && !recovered_.empty()) opened = RecordRecoveredFiles();
@@ -491,6 +494,8 @@ class ParallelRun {
                              options_.progress);
     util::Result<ShardMergeSummary> merged = merger.Merge(*fragments);
     if (!merged) return CloseRejectLogAndFail(merged.error());
+    util::Result<void> indexed = WriteShardIndex(options_.output_directory, merged->shards);
+    if (!indexed) return CloseRejectLogAndFail(indexed.error());
     if (options_.verify_output) {
       util::Result<ShardVerificationSummary> verified =
           VerifyShards(options_.output_directory, options_.output_shard_count);

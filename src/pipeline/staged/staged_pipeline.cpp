@@ -58,7 +58,8 @@ StagedPipeline::StagedPipeline(const ConversionOptions& run_options,
       compress_queue(std::max<std::uint64_t>(2 * stage_plan.pool_sizes[kCompress], 16)),
       ledger(files.size()),
       run_slots(shard_count),
-      block_slots(shard_count) {
+      block_slots(shard_count),
+      written_shards(shard_count) {
   for (std::size_t stage = 0; stage < kElasticStageCount; ++stage) {
     worker_stats[stage] = std::vector<WorkerStats>(plan.pool_sizes[stage]);
     gates[stage] = std::make_unique<StageGate>(plan.initial_active[stage]);
