@@ -12,34 +12,40 @@ namespace boardmill::app {
 
 namespace {
 
-constexpr std::uint64_t kDefaultShardCount = 256;
-
-// The shard count the arguments after the directory ask for; empty when they are malformed.
-std::optional<std::uint64_t> ParseVerifyShardCount(int argc, char** argv) {
-  std::uint64_t shard_count = kDefaultShardCount;
-  for (int i = 3; i < argc; i += 2) {
-    if (std::string_view(argv[i]) != "--shards" || i + 1 >= argc) return std::nullopt;
-    const std::optional<std::uint64_t> value = ParseCountValue(argv[i + 1]);
-    if (!value) return std::nullopt;
-    shard_count = *value;
+// The request the arguments after the directory make; empty when they are malformed.
+std::optional<pipeline::ShardVerificationRequest> ParseVerifyRequest(int argc, char** argv) {
+  pipeline::ShardVerificationRequest request;
+  for (int i = 3; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--quick") {
+      request.quick = true;
+      continue;
+    }
+    if (word != "--shards" || i + 1 >= argc) return std::nullopt;
+    request.shard_count = ParseCountValue(argv[++i]);
+    if (!request.shard_count) return std::nullopt;
   }
-  return shard_count;
+  return request;
 }
 
 }  // namespace
 
 int RunVerifyShardsCommand(int argc, char** argv) {
-  const std::optional<std::uint64_t> shard_count =
-      argc >= 3 ? ParseVerifyShardCount(argc, argv) : std::nullopt;
-  if (!shard_count) {
+  const std::optional<pipeline::ShardVerificationRequest> request =
+      argc >= 3 ? ParseVerifyRequest(argc, argv) : std::nullopt;
+  if (!request) {
     PrintUsage();
     return 1;
   }
   const util::Result<pipeline::ShardVerificationSummary> summary =
-      pipeline::VerifyShards(argv[2], *shard_count);
+      pipeline::VerifyShards(argv[2], *request);
   if (!summary) return PrintErrorLine(summary.error());
   PrintLine("Verified shard files: ", summary->verified_files);
-  PrintLine("Verified records: ", summary->verified_records);
+  if (request->quick) {
+    PrintLine("Indexed records: ", summary->indexed_records);
+  } else {
+    PrintLine("Verified records: ", summary->verified_records);
+  }
   return 0;
 }
 
