@@ -5,6 +5,7 @@
 
 #include "app/codec_commands.h"
 #include "app/convert_command.h"
+#include "app/decode_shards_command.h"
 #include "app/sample_command.h"
 #include "app/scan_command.h"
 #include "app/usage.h"
@@ -49,6 +50,7 @@ constexpr std::array kCommands = {
     Command{"roundtrip-fen", RunRoundtripFen}, Command{"encode-fen", RunEncodeFen},
     Command{"scan", RunScanCommand},           Command{"sample-fens", RunSampleFensCommand},
     Command{"convert", RunConvertCommandLine}, Command{"verify-shards", RunVerifyShardsCommand},
+    Command{"decode-shards", RunDecodeShards},
 };
 
 }  // namespace

@@ -26,7 +26,9 @@ constexpr char kUsage[] =
     "[--keep-scratch]\n"
     "                     [--no-fast-encoder] [--autotune] [--no-autotune] [--sequential] "
     "[--parallel] [--staged]\n"
-    "  boardmill verify-shards <output_dir> [--shards N]\n";
+    "  boardmill verify-shards <output_dir> [--shards N]\n"
+    "  boardmill verify-shards <output_dir> --quick [--shards N]\n"
+    "  boardmill decode-shards <output_dir | shard_file> [--limit N] [--hex]\n";
 
 }  // namespace
 

@@ -33,10 +33,12 @@ constexpr char kUsage[] =
     "[--keep-scratch]\n"
     "                     [--no-fast-encoder] [--autotune] [--no-autotune] [--sequential] "
     "[--parallel] [--staged]\n"
-    "  boardmill verify-shards <output_dir> [--shards N]\n";
+    "  boardmill verify-shards <output_dir> [--shards N]\n"
+    "  boardmill verify-shards <output_dir> --quick [--shards N]\n"
+    "  boardmill decode-shards <output_dir | shard_file> [--limit N] [--hex]\n";
 
-TEST(UsageTest, IsFifteenLines) {
-  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 15);
+TEST(UsageTest, IsSeventeenLines) {
+  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 17);
 }
 
 class UsageRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
