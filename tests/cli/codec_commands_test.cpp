@@ -51,7 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"Convert"}, std::vector<std::string>{"SCAN", "."},
                       std::vector<std::string>{""}, std::vector<std::string>{"encode-fen"},
                       std::vector<std::string>{"roundtrip-fen"}, std::vector<std::string>{"scan"},
-                      std::vector<std::string>{"encode-fen "}));
+                      std::vector<std::string>{"encode-fen "},
+                      std::vector<std::string>{"verify-shards", ".", "--quick", "--shards"},
+                      std::vector<std::string>{"decode-shards"},
+                      std::vector<std::string>{"decode-shards", ".", "--limit"},
+                      std::vector<std::string>{"decode-shards", ".", "--limit", "3x"},
+                      std::vector<std::string>{"decode-shards", ".", "--fen"}));
 
 struct CommandCase {
   std::vector<std::string> arguments;
