@@ -37,19 +37,9 @@ struct DecodeRequest {
 // The request the arguments make; empty when they are malformed.
 std::optional<DecodeRequest> ParseDecodeRequest(int argc, char** argv) {
   if (argc < 3) return std::nullopt;
-  DecodeRequest request;
-  request.target = argv[2];
-  for (int i = 3; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--hex") {
-      request.hex = true;
-      continue;
-    }
-    if (word != "--limit" || i + 1 >= argc) return std::nullopt;
-    request.limit = ParseCountValue(argv[++i]);
-    if (!request.limit) return std::nullopt;
-  }
-  return request;
+  const std::optional<FlagAndCount> options = ParseFlagAndCount(argc, argv, 3, "--hex", "--limit");
+  if (!options) return std::nullopt;
+  return DecodeRequest{.target = argv[2], .limit = options->count, .hex = options->flag};
 }
 
 util::Result<std::vector<fs::path>> ShardFilesOf(const fs::path& target) {

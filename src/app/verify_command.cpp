@@ -14,18 +14,10 @@ namespace {
 
 // The request the arguments after the directory make; empty when they are malformed.
 std::optional<pipeline::ShardVerificationRequest> ParseVerifyRequest(int argc, char** argv) {
-  pipeline::ShardVerificationRequest request;
-  for (int i = 3; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--quick") {
-      request.quick = true;
-      continue;
-    }
-    if (word != "--shards" || i + 1 >= argc) return std::nullopt;
-    request.shard_count = ParseCountValue(argv[++i]);
-    if (!request.shard_count) return std::nullopt;
-  }
-  return request;
+  const std::optional<FlagAndCount> options =
+      ParseFlagAndCount(argc, argv, 3, "--quick", "--shards");
+  if (!options) return std::nullopt;
+  return pipeline::ShardVerificationRequest{.shard_count = options->count, .quick = options->flag};
 }
 
 }  // namespace

@@ -18,7 +18,11 @@ void AppendMember(std::string& text, std::string_view name, std::string_view jso
   text.append("\"").append(name).append("\": ").append(json_value);
 }
 
-std::string Quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
+std::string Quoted(std::string_view value) {
+  std::string quoted(1, '"');
+  quoted.append(value).push_back('"');
+  return quoted;
+}
 
 std::string ShardLine(const ShardRouter& router, std::uint64_t id, const IndexedShard& shard) {
   std::string line = "    {";

@@ -19,6 +19,12 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kMostRecords =
     std::numeric_limits<std::uint64_t>::max() / chess::kPackedSfenSize;
 
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted.append(text).push_back('"');
+  return quoted;
+}
+
 // Walks the index text token by token. The first problem is kept and every later call does
 // nothing, so that the parse reads as the shape it expects and checks for failure at the end.
 class IndexTextReader {
@@ -49,7 +55,7 @@ class IndexTextReader {
     const std::size_t start = position_;
     if (ReadString() != name || !Consume(':')) {
       position_ = start;
-      FailHere("expected \"" + std::string(name) + "\"");
+      FailHere("expected " + Quoted(name));
     }
   }
 
@@ -122,7 +128,7 @@ class IndexTextReader {
 void ExpectText(IndexTextReader& reader, std::string_view name, std::string_view value) {
   reader.ExpectName(name);
   if (reader.ReadString() != value && !reader.failed()) {
-    reader.Fail("\"" + std::string(name) + "\" is not \"" + std::string(value) + "\"");
+    reader.Fail(Quoted(name) + " is not " + Quoted(value));
   }
   reader.Expect(',');
 }
@@ -134,7 +140,7 @@ std::uint64_t ReadCountMember(IndexTextReader& reader, std::string_view name) {
 
 void ExpectCount(IndexTextReader& reader, std::string_view name, std::uint64_t value) {
   if (ReadCountMember(reader, name) != value && !reader.failed()) {
-    reader.Fail("\"" + std::string(name) + "\" is not " + std::to_string(value));
+    reader.Fail(Quoted(name) + " is not " + std::to_string(value));
   }
   reader.Expect(',');
 }
@@ -158,7 +164,7 @@ IndexedShard ReadShard(IndexTextReader& reader, std::uint64_t id, const ShardRou
   reader.ExpectName("file");
   const std::string expected_file = router.ShardPath({}, id).string();
   if (reader.ReadString() != expected_file && !reader.failed()) {
-    reader.Fail("\"file\"" + where + " is not \"" + expected_file + "\"");
+    reader.Fail("\"file\"" + where + " is not " + Quoted(expected_file));
   }
   reader.Expect(',');
   shard.records = ReadCountMember(reader, "records");
