@@ -39,8 +39,10 @@ std::optional<std::uint64_t> ShardIdOf(std::string_view name) {
 std::vector<fs::path> IndexedShardFiles(const fs::path& directory, std::uint64_t shard_count) {
   const ShardRouter router(shard_count);
   std::vector<fs::path> files;
-  for (std::uint64_t id = 0; id < shard_count; ++id)
+  files.reserve(shard_count);
+  for (std::uint64_t id = 0; id < shard_count; ++id) {
     files.push_back(router.ShardPath(directory, id));
+  }
   return files;
 }
 
@@ -57,6 +59,7 @@ util::Result<std::vector<fs::path>> ShardNamedFiles(const fs::path& directory) {
   if (found.empty()) return util::Fail("No shard files in directory: " + directory.string());
   std::sort(found.begin(), found.end());
   std::vector<fs::path> files;
+  files.reserve(found.size());
   for (auto& [id, path] : found) files.push_back(std::move(path));
   return files;
 }

@@ -324,11 +324,10 @@ TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
   facts.output_files = 5;
   facts.compressed_output = TotalShardFileSize(out_);
   ExpectReport(run, facts);
-  EXPECT_EQ(FileNames(out_),
-            std::vector<std::string>({"run-summary.txt", "shard-000.psfen.zst",
-                                      "shard-001.psfen.zst", "shard-002.psfen.zst",
-                                      "shard-003.psfen.zst", "shard-004.psfen.zst",
-                                      "shard-index.json"}));
+  EXPECT_EQ(FileNames(out_), std::vector<std::string>({"run-summary.txt", "shard-000.psfen.zst",
+                                                       "shard-001.psfen.zst", "shard-002.psfen.zst",
+                                                       "shard-003.psfen.zst", "shard-004.psfen.zst",
+                                                       "shard-index.json"}));
   EXPECT_EQ(ActualShards(out_, 5), std::vector<std::string>(5));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ninput_file_count=0\n"), std::string::npos);
 }
