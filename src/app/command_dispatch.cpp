@@ -5,6 +5,7 @@
 
 #include "app/codec_commands.h"
 #include "app/convert_command.h"
+#include "app/decode_shards_command.h"
 #include "app/sample_command.h"
 #include "app/scan_command.h"
 #include "app/usage.h"
@@ -47,15 +48,11 @@ struct Command {
 };
 
 constexpr std::array kCommands = {
-    Command{"roundtrip-fen", RunRoundtripFen},
-    Command{"encode-fen", RunEncodeFen},
-    Command{"scan", RunScanCommand},
-    Command{"sample-fens", RunSampleFensCommand},
-    Command{"convert", RunConvertCommandLine},
-    Command{"verify-shards", RunVerifyShardsCommand},
-    Command{"help", RunHelpCommand},
-    Command{"--help", RunHelpCommand},
-    Command{"-h", RunHelpCommand},
+    Command{"roundtrip-fen", RunRoundtripFen}, Command{"encode-fen", RunEncodeFen},
+    Command{"scan", RunScanCommand},           Command{"sample-fens", RunSampleFensCommand},
+    Command{"convert", RunConvertCommandLine}, Command{"verify-shards", RunVerifyShardsCommand},
+    Command{"decode-shards", RunDecodeShards}, Command{"help", RunHelpCommand},
+    Command{"--help", RunHelpCommand},         Command{"-h", RunHelpCommand},
     Command{"--version", RunVersionCommand},
 };
 

@@ -31,4 +31,21 @@ std::uint64_t GibibytesToBytes(std::uint64_t gibibytes) {
   return gibibytes << kShift;
 }
 
+std::optional<FlagAndCount> ParseFlagAndCount(int argc, char** argv, int first,
+                                              std::string_view flag,
+                                              std::string_view count_option) {
+  FlagAndCount options;
+  for (int i = first; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == flag) {
+      options.flag = true;
+      continue;
+    }
+    if (word != count_option || i + 1 >= argc) return std::nullopt;
+    options.count = ParseCountValue(argv[++i]);
+    if (!options.count) return std::nullopt;
+  }
+  return options;
+}
+
 }  // namespace boardmill::app

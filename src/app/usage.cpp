@@ -29,7 +29,9 @@ constexpr char kUsage[] =
     "[--parallel] [--staged]\n"
     "                     [--progress] [--no-progress]\n"
     "  boardmill verify-shards <output_dir> [--shards N]\n"
-    "                          [--progress] [--no-progress]\n";
+    "                          [--progress] [--no-progress]\n"
+    "  boardmill verify-shards <output_dir> --quick [--shards N]\n"
+    "  boardmill decode-shards <output_dir | shard_file> [--limit N] [--hex]\n";
 
 }  // namespace
 

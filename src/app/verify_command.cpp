@@ -44,12 +44,17 @@ int RunVerifyShardsCommand(int argc, char** argv) {
                          [&progress, time_left = TimeLeftEstimate()](double elapsed) mutable {
                            return VerificationStatus(progress, elapsed, time_left);
                          });
-  const util::Result<pipeline::ShardVerificationSummary> summary =
-      pipeline::VerifyShards(argv[2], command_line.shard_count, style ? &progress : nullptr);
+  const util::Result<pipeline::ShardVerificationSummary> summary = pipeline::VerifyShards(
+      argv[2], {.shard_count = command_line.shard_count, .quick = command_line.quick},
+      style ? &progress : nullptr);
   status_line.Stop();
   if (!summary) return PrintErrorLine(summary.error());
   PrintLine("Verified shard files: ", summary->verified_files);
-  PrintLine("Verified records: ", summary->verified_records);
+  if (command_line.quick) {
+    PrintLine("Indexed records: ", summary->indexed_records);
+  } else {
+    PrintLine("Verified records: ", summary->verified_records);
+  }
   return 0;
 }
 

@@ -45,6 +45,7 @@ util::Result<std::uint64_t> ZstdStreamWriter::Open() {
     return ZstdError("Failed to configure Zstd compression level: ", status);
   }
   compressed_bytes_ = 0;
+  written_.Reset();
   compress_seconds_ = 0.0;
   write_seconds_ = 0.0;
   opened_ = true;
@@ -100,6 +101,7 @@ util::Result<void> ZstdStreamWriter::HandToFile(std::size_t size) {
   write_seconds_ += clock.ElapsedSeconds();
   if (written != size) return util::Fail("Failed to write compressed output: " + path_.string());
   compressed_bytes_ += size;
+  written_.Add({output_.get(), size});
   return {};
 }
 

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "compression/zstd_context.h"
+#include "util/byte_digest.h"
 #include "util/result.h"
 #include "util/unique_file.h"
 
@@ -34,6 +35,8 @@ class ZstdStreamWriter {
   std::uint64_t compressed_bytes() const { return compressed_bytes_; }
   double compress_seconds() const { return compress_seconds_; }
   double write_seconds() const { return write_seconds_; }
+  // The length and hash of the bytes handed to the file since it was opened.
+  const util::ByteDigest& written() const { return written_; }
 
  private:
   util::Result<void> HandToFile(std::size_t size);
@@ -50,6 +53,7 @@ class ZstdStreamWriter {
   std::uint64_t compressed_bytes_ = 0;
   double compress_seconds_ = 0.0;
   double write_seconds_ = 0.0;
+  util::ByteDigest written_;
 };
 
 }  // namespace boardmill::compression

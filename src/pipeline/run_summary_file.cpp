@@ -1,36 +1,17 @@
 #include "pipeline/run_summary_file.h"
 
-#include <cstdio>
-#include <memory>
-#include <system_error>
-
 #include "util/number_format.h"
-#include "util/unique_file.h"
+#include "util/whole_file.h"
 
 namespace boardmill::pipeline {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-constexpr char kPartialSuffix[] = ".partial";
-
-// Writes all of `text` and closes the file; false when any byte did not reach the file.
-bool WriteAndClose(util::UniqueFile file, const std::string& text) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  const bool flushed = std::fflush(file.get()) == 0;
-  return std::fclose(file.release()) == 0 && written && flushed;
-}
-
-}  // namespace
 
 util::Result<void> RemoveStaleRunSummary(const fs::path& directory) {
   const fs::path path = directory / kRunSummaryFileName;
-  std::error_code error;
-  // Only a summary that is there is removed: a read-only file system refuses even the removal of
-  // a missing file, and such a run should fail later with the write that names the real problem.
-  if (fs::symlink_status(path, error).type() == fs::file_type::not_found) return {};
-  if (error || !fs::remove(path, error)) {
+  // A missing summary is left alone: a run on a read-only file system should fail later, with the
+  // write that names the real problem.
+  if (!util::RemoveFileIfPresent(path)) {
     return util::Fail("Failed to remove the run summary of an earlier run: " + path.string());
   }
   return {};
@@ -108,17 +89,10 @@ void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
 
 util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {
   const fs::path path = directory / kRunSummaryFileName;
-  fs::path partial = path;
-  partial += kPartialSuffix;
-  util::UniqueFile file(std::fopen(partial.c_str(), "w"));
-  if (!file) return {};
-  std::error_code error;
-  if (WriteAndClose(std::move(file), text_)) {
-    fs::rename(partial, path, error);
-    if (!error) return {};
+  if (util::WriteWholeFile(path, text_) == util::WholeFileWrite::kFailed) {
+    return util::Fail("Failed to write run summary: " + path.string());
   }
-  fs::remove(partial, error);
-  return util::Fail("Failed to write run summary: " + path.string());
+  return {};
 }
 
 }  // namespace boardmill::pipeline

@@ -69,8 +69,12 @@ util::Result<std::uint64_t> ShardSet::Write(std::uint64_t shard_id,
 util::Result<ShardSetSummary> ShardSet::Finish() {
   if (!is_open_) return ShardSetSummary{};
   ShardSetSummary summary;
+  summary.shards.reserve(writers_.size());
   for (const std::unique_ptr<ShardWriter>& writer : writers_) {
-    if (!writer) continue;
+    if (!writer) {
+      summary.shards.emplace_back();  // a shard never fed has no file
+      continue;
+    }
     util::Result<void> flushed = writer->FlushPending();
     if (!flushed) return std::move(flushed).TakeError();
     if (writer->opened()) {
@@ -83,6 +87,7 @@ util::Result<ShardSetSummary> ShardSet::Finish() {
     summary.compressed_bytes += writer->stream().compressed_bytes();
     summary.compress_seconds += writer->stream().compress_seconds();
     summary.write_seconds += writer->stream().write_seconds();
+    summary.shards.push_back(DescribeShard(writer->records(), writer->stream().written()));
   }
   is_open_ = false;
   summary.shard_count = router_.shard_count();

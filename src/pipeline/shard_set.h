@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chess/packed_sfen.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_router.h"
 #include "pipeline/shard_writer.h"
 #include "util/result.h"
@@ -21,6 +22,7 @@ struct ShardSetSummary {
   std::uint64_t compressed_bytes = 0;
   double compress_seconds = 0.0;
   double write_seconds = 0.0;
+  std::vector<IndexedShard> shards;  // per shard id, what its file received
 };
 
 // One compressed output stream per shard in one directory. Records are buffered per shard and

@@ -9,7 +9,10 @@
 
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
+#include "pipeline/shard_index.h"
+#include "pipeline/shard_index_reader.h"
 #include "pipeline/shard_router.h"
+#include "util/byte_digest.h"
 
 namespace boardmill::pipeline {
 
@@ -42,14 +45,18 @@ util::Result<void> VerifyRecord(const ShardRouter& router, std::uint64_t shard_i
   return {};
 }
 
-util::Result<std::uint64_t> VerifyShardFile(const ShardRouter& router, std::uint64_t shard_id,
-                                            const std::filesystem::path& path) {
+util::Result<void> CheckShardExists(const std::filesystem::path& path) {
   std::error_code error;
   const bool exists = std::filesystem::exists(path, error);
   if (error)
     return util::Fail("Failed to check shard file " + path.string() + ": " + error.message());
   if (!exists) return util::Fail("Missing shard file: " + path.string());
+  return {};
+}
 
+// The records of one shard file, each checked.
+util::Result<std::uint64_t> VerifyShardRecords(const ShardRouter& router, std::uint64_t shard_id,
+                                               const std::filesystem::path& path) {
   util::Result<std::vector<std::uint8_t>> payload = compression::DecompressZstdFile(path);
   if (!payload) return std::move(payload).TakeError();
   if (payload->size() % chess::kPackedSfenSize != 0) {
@@ -94,23 +101,92 @@ void AddVerifiedShard(const std::filesystem::path& path, std::uint64_t records,
   progress.shards_verified.fetch_add(1, std::memory_order_relaxed);
 }
 
+// The file's bytes are the ones the run wrote: the same length and hash.
+util::Result<void> CheckStoredBytes(const std::filesystem::path& path, const IndexedShard& listed) {
+  util::Result<util::ByteDigest> stored = util::DigestFile(path);
+  if (!stored) return std::move(stored).TakeError();
+  if (stored->bytes() != listed.bytes) {
+    return util::Fail("Shard file size differs from the shard index: " + path.string() + " has " +
+                      std::to_string(stored->bytes()) + " bytes, the index lists " +
+                      std::to_string(listed.bytes) + ".");
+  }
+  if (stored->Hash() != listed.xxh64) {
+    return util::Fail("Shard file hash differs from the shard index: " + path.string() +
+                      " has xxh64 " + FormatXxh64(stored->Hash()) + ", the index lists " +
+                      FormatXxh64(listed.xxh64) + ".");
+  }
+  return {};
+}
+
+util::Result<void> CheckRecordCount(const std::filesystem::path& path, std::uint64_t records,
+                                    const IndexedShard& listed) {
+  if (records == listed.records) return {};
+  return util::Fail("Shard record count differs from the shard index: " + path.string() +
+                    " holds " + std::to_string(records) + " records, the index lists " +
+                    std::to_string(listed.records) + ".");
+}
+
+using OptionalIndex = std::optional<std::vector<IndexedShard>>;
+
+util::Result<std::uint64_t> ResolveShardCount(const std::filesystem::path& directory,
+                                              const ShardVerificationRequest& request,
+                                              const OptionalIndex& index) {
+  if (!index) return request.shard_count.value_or(kDefaultVerifiedShardCount);
+  const std::uint64_t listed = index->size();
+  if (request.shard_count && *request.shard_count != listed) {
+    return util::Fail("Shard count " + std::to_string(*request.shard_count) + " differs from the " +
+                      std::to_string(listed) +
+                      " shards of the shard index: " + (directory / kShardIndexFileName).string());
+  }
+  return listed;
+}
+
+// One shard: present, as written (with an index), and, unless quick, every record sound. Its
+// records: those decoded, or in a quick check those the index lists.
+util::Result<std::uint64_t> VerifyShard(const ShardRouter& router, std::uint64_t id,
+                                        const std::filesystem::path& path,
+                                        const IndexedShard* listed, bool quick,
+                                        ShardVerificationSummary& summary) {
+  util::Result<void> checked = CheckShardExists(path);
+  if (checked && listed != nullptr) checked = CheckStoredBytes(path, *listed);
+  if (!checked) return std::move(checked).TakeError();
+  if (listed != nullptr) summary.indexed_records += listed->records;
+  if (quick) return listed->records;  // a quick check has an index
+  util::Result<std::uint64_t> records = VerifyShardRecords(router, id, path);
+  if (!records) return records;
+  if (listed != nullptr) checked = CheckRecordCount(path, *records, *listed);
+  if (!checked) return std::move(checked).TakeError();
+  summary.verified_records += *records;
+  return records;
+}
+
 }  // namespace
 
 util::Result<ShardVerificationSummary> VerifyShards(const std::filesystem::path& directory,
-                                                    std::uint64_t shard_count,
+                                                    const ShardVerificationRequest& request,
                                                     VerificationProgress* progress) {
-  if (shard_count == 0) return util::Fail("Output shard count must be at least 1.");
-  const ShardRouter router(shard_count);
+  if (request.shard_count == 0) return util::Fail("Output shard count must be at least 1.");
+  util::Result<OptionalIndex> index = LoadShardIndex(directory);
+  if (!index) return std::move(index).TakeError();
+  if (request.quick && !*index) {
+    return util::Fail("Quick verification needs a shard index, and there is none: " +
+                      (directory / kShardIndexFileName).string());
+  }
+  const util::Result<std::uint64_t> shard_count = ResolveShardCount(directory, request, *index);
+  if (!shard_count) return util::Fail(shard_count.error());
+
+  const ShardRouter router(*shard_count);
   if (progress != nullptr) SetProgressTotals(router, directory, *progress);
   ShardVerificationSummary summary;
-  for (std::uint64_t id = 0; id < shard_count; ++id) {
+  for (std::uint64_t id = 0; id < *shard_count; ++id) {
     const std::filesystem::path path = router.ShardPath(directory, id);
-    util::Result<std::uint64_t> records = VerifyShardFile(router, id, path);
+    const IndexedShard* listed = *index ? &(**index)[id] : nullptr;
+    util::Result<std::uint64_t> records =
+        VerifyShard(router, id, path, listed, request.quick, summary);
     if (!records) return std::move(records).TakeError();
-    summary.verified_records += *records;
     if (progress != nullptr) AddVerifiedShard(path, *records, *progress);
   }
-  summary.verified_files = shard_count;
+  summary.verified_files = *shard_count;
   return summary;
 }
 

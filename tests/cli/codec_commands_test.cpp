@@ -36,10 +36,12 @@ constexpr char kUsage[] =
     "[--parallel] [--staged]\n"
     "                     [--progress] [--no-progress]\n"
     "  boardmill verify-shards <output_dir> [--shards N]\n"
-    "                          [--progress] [--no-progress]\n";
+    "                          [--progress] [--no-progress]\n"
+    "  boardmill verify-shards <output_dir> --quick [--shards N]\n"
+    "  boardmill decode-shards <output_dir | shard_file> [--limit N] [--hex]\n";
 
-TEST(UsageTest, IsEighteenLines) {
-  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 18);
+TEST(UsageTest, IsTwentyLines) {
+  EXPECT_EQ(std::count(std::begin(kUsage), std::end(kUsage), '\n'), 20);
 }
 
 class HelpRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
@@ -68,7 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"SCAN", "."}, std::vector<std::string>{""},
                       std::vector<std::string>{"encode-fen"},
                       std::vector<std::string>{"roundtrip-fen"}, std::vector<std::string>{"scan"},
-                      std::vector<std::string>{"encode-fen "}));
+                      std::vector<std::string>{"encode-fen "},
+                      std::vector<std::string>{"verify-shards", ".", "--quick", "--shards"},
+                      std::vector<std::string>{"decode-shards"},
+                      std::vector<std::string>{"decode-shards", ".", "--limit"},
+                      std::vector<std::string>{"decode-shards", ".", "--limit", "3x"},
+                      std::vector<std::string>{"decode-shards", ".", "--fen"}));
 
 struct CommandCase {
   std::vector<std::string> arguments;

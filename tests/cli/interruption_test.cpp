@@ -154,6 +154,8 @@ TEST_P(KilledParallelRunTest, ResumingAfterKillsInEveryPhaseGivesTheUninterrupte
   }
   ExpectConsistentDirectory("after the final resume");
   EXPECT_EQ(ShardContents(output()), expected_shards_);
+  // The merge also takes the fragments of the killed runs: the index counts their records too.
+  ExpectIndexDescribesShards(output(), 32);
 
   // Every file was converted exactly once over all the runs, and the last run's summary counts
   // just what that run converted and skipped.

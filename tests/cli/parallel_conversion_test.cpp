@@ -52,7 +52,7 @@ std::map<std::string, std::string> ShardContents(const fs::path& directory) {
   std::map<std::string, std::string> contents;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind("shard-", 0) == 0) {
+    if (name.ends_with(".psfen.zst")) {
       contents[name] = fs::file_size(entry.path()) == 0 ? "" : ReadZstdFile(entry.path());
     }
   }

@@ -83,10 +83,10 @@ std::vector<std::string> ActualShards(const fs::path& out, std::uint64_t shard_c
   return shards;
 }
 
-std::uint64_t TotalFileSize(const fs::path& directory, const std::string& prefix) {
+std::uint64_t TotalShardFileSize(const fs::path& directory) {
   std::uint64_t total = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) total += entry.file_size();
+    if (entry.path().filename().string().ends_with(".psfen.zst")) total += entry.file_size();
   }
   return total;
 }
@@ -307,7 +307,7 @@ TEST_F(SequentialConvertTest, ReportAndRunSummaryDescribeTheRun) {
   facts.decompressed_input = a.size() + b.size();
 
   const ProgramRun run = Convert({"--shards", "16"});
-  facts.compressed_output = TotalFileSize(out_, "shard-");
+  facts.compressed_output = TotalShardFileSize(out_);
   ExpectReport(run, facts);
   SummaryOptions options;
   options.input_directory = in_.string();
@@ -322,12 +322,12 @@ TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
   const ProgramRun run = Convert({"--shards", "5"});
   RunFacts facts;
   facts.output_files = 5;
-  facts.compressed_output = TotalFileSize(out_, "shard-");
+  facts.compressed_output = TotalShardFileSize(out_);
   ExpectReport(run, facts);
-  EXPECT_EQ(FileNames(out_),
-            std::vector<std::string>({"boardmill.lock", "run-summary.txt", "shard-000.psfen.zst",
-                                      "shard-001.psfen.zst", "shard-002.psfen.zst",
-                                      "shard-003.psfen.zst", "shard-004.psfen.zst"}));
+  EXPECT_EQ(FileNames(out_), std::vector<std::string>({"boardmill.lock", "run-summary.txt",
+                                                       "shard-000.psfen.zst", "shard-001.psfen.zst",
+                                                       "shard-002.psfen.zst", "shard-003.psfen.zst",
+                                                       "shard-004.psfen.zst", "shard-index.json"}));
   EXPECT_EQ(ActualShards(out_, 5), std::vector<std::string>(5));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ninput_file_count=0\n"), std::string::npos);
 }
@@ -345,7 +345,7 @@ TEST_F(SequentialConvertTest, MaxFilesKeepsTheFirstFilesInNameOrder) {
   facts.visited = facts.encoded = 3;
 
   const ProgramRun run = Convert({"--shards", "4", "--max-files", "2"});
-  facts.compressed_output = TotalFileSize(out_, "shard-");
+  facts.compressed_output = TotalShardFileSize(out_);
   ExpectReport(run, facts);
   EXPECT_EQ(ActualShards(out_, 4), ExpectedShards({kFens[6], kFens[4], kFens[5]}, 4));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\nmax_input_files=2\n"), std::string::npos);
@@ -405,7 +405,7 @@ TEST_F(SequentialConvertTest, NegativeCompressionLevelIsAccepted) {
   facts.visited = facts.encoded = kFens.size();
   facts.level = -5;
   const ProgramRun run = Convert({"--shards", "3", "--compression-level", "-5"});
-  facts.compressed_output = TotalFileSize(out_, "shard-");
+  facts.compressed_output = TotalShardFileSize(out_);
   ExpectReport(run, facts);
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ncompression_level=-5\n"), std::string::npos);
   EXPECT_EQ(ActualShards(out_, 3), ExpectedShards(kFens, 3));

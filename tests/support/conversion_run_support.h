@@ -3,13 +3,19 @@
 // Helpers of the tests that run whole conversions and inspect the output directory they leave:
 // input files, shard contents, run-summary.txt and run-manifest.tsv read back.
 
+#include <gtest/gtest.h>
+#include <xxhash.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "pipeline/shard_index_reader.h"
+#include "pipeline/shard_router.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
@@ -47,12 +53,32 @@ inline std::map<std::string, std::string> ShardContents(const std::filesystem::p
   for (const std::filesystem::directory_entry& entry :
        std::filesystem::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
-    if (name.starts_with("shard-")) {
+    if (name.ends_with(".psfen.zst")) {
       contents[name] =
           std::filesystem::file_size(entry.path()) == 0 ? "" : ReadZstdFile(entry.path());
     }
   }
   return contents;
+}
+
+// Expects shard-index.json to list `shard_count` shards exactly as their files are: each one's
+// records counted from its decompressed content, its size, and the XXH64 of its bytes.
+inline void ExpectIndexDescribesShards(const std::filesystem::path& directory,
+                                       std::uint64_t shard_count) {
+  const util::Result<std::optional<std::vector<pipeline::IndexedShard>>> index =
+      pipeline::LoadShardIndex(directory);
+  ASSERT_TRUE(index.ok()) << index.error();
+  ASSERT_TRUE(index->has_value()) << "no shard index in " << directory;
+  ASSERT_EQ((*index)->size(), shard_count);
+  const pipeline::ShardRouter router(shard_count);
+  for (std::uint64_t id = 0; id < shard_count; ++id) {
+    const std::filesystem::path path = router.ShardPath(directory, id);
+    const std::string stored = ReadFile(path);
+    const std::uint64_t records = stored.empty() ? 0 : ReadZstdFile(path).size() / 32;
+    const pipeline::IndexedShard actual{records, stored.size(),
+                                        XXH64(stored.data(), stored.size(), 0)};
+    EXPECT_EQ((**index)[id], actual) << path;
+  }
 }
 
 inline std::map<std::string, std::string> SummaryValues(const std::filesystem::path& file) {

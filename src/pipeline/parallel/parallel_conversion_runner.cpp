@@ -31,6 +31,7 @@
 #include "pipeline/parallel/worker_memory.h"
 #include "pipeline/reject_logger.h"
 #include "pipeline/run_summary_file.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_verification.h"
 #include "pipeline/stage_stats.h"
 #include "util/stopwatch.h"
@@ -343,6 +344,11 @@ class ParallelRun {
       merged->output_files += output_files;
       merged->merged_bytes += merged_bytes;
       merged->write_seconds += write_seconds;
+      const ShardSubset theirs{static_cast<std::uint64_t>(source),
+                               static_cast<std::uint64_t>(job_->size())};
+      for (std::uint64_t id = theirs.first; id < merged->shards.size(); id += theirs.step) {
+        merged->shards[id] = {reader.Number(), reader.Number(), reader.Number()};
+      }
     }
     return merged;
   }
@@ -388,6 +394,13 @@ class ParallelRun {
     const ShardMergeSummary tally = merged ? *merged : ShardMergeSummary{};
     RankMessageWriter report = OutcomeWriter(RankMessageKind::kMerged, outcome);
     report.Number(tally.output_files).Number(tally.merged_bytes).Real(tally.write_seconds);
+    // Rank 0 writes the shard index, so it needs what this rank's shards hold and hash to.
+    const ShardSubset own = OwnShards();
+    for (std::uint64_t id = own.first; id < tally.shards.size(); id += own.step) {
+      report.Number(tally.shards[id].records)
+          .Number(tally.shards[id].bytes)
+          .Number(tally.shards[id].xxh64);
+    }
     job_->Send(0, kToCoordinatorTag, report.Take());
     if (!merged) return std::move(merged).TakeError();
     // Rank 0 reports the run; this rank's summary goes nowhere.
@@ -434,6 +447,8 @@ class ParallelRun {
     // Removed only now, after the checks that leave an earlier run's output untouched when they
     // fail, and before the manifest and the reject log are rewritten.
     util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
+    if (!removed) return removed;
+    removed = RemoveStaleShardIndex(options_.output_directory);
     if (!removed) return removed;
     util::Result<void> opened = manifest_.Open(ManifestOptions(), options_.resume);
     if (opened && !recovered_.empty()) opened = RecordRecoveredFiles();
@@ -726,6 +741,8 @@ class ParallelRun {
     if (!merged) return CloseRejectLogAndFail(merged.error());
     util::Result<void> collected = CollectRejects(fragments);
     if (!collected) return CloseRejectLogAndFail(collected.error());
+    util::Result<void> indexed = WriteShardIndex(options_.output_directory, merged->shards);
+    if (!indexed) return CloseRejectLogAndFail(indexed.error());
     if (options_.verify_output) {
       util::Result<ShardVerificationSummary> verified =
           VerifyShards(options_.output_directory, options_.output_shard_count);

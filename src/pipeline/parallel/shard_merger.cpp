@@ -27,6 +27,7 @@ struct FramePlace {
   std::size_t fragment = 0;
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
+  std::uint64_t records = 0;
 };
 
 // What one merge thread did; the threads' tallies are added up after they are joined.
@@ -46,7 +47,7 @@ util::Result<std::vector<std::vector<FramePlace>>> PlaceFrames(
       if (frame.shard >= shard_count) {
         return util::Fail("Damaged fragment file: " + fragments[fragment].path.string());
       }
-      places[frame.shard].push_back({fragment, frame.offset, frame.size});
+      places[frame.shard].push_back({fragment, frame.offset, frame.size, frame.records});
     }
   }
   return places;
@@ -59,7 +60,7 @@ class MergeWorker {
               const std::vector<FragmentSource>& fragments,
               const std::vector<std::vector<FramePlace>>& places, ShardSubset subset,
               RunProgress* progress, std::atomic<std::uint64_t>& next, FirstFailure& failure,
-              MergeTally& tally)
+              MergeTally& tally, std::vector<IndexedShard>& shards)
       : output_directory_(output_directory),
         precreate_shards_(precreate_shards),
         router_(router),
@@ -69,10 +70,11 @@ class MergeWorker {
         progress_(progress),
         next_shard_(next),
         failure_(failure),
-        tally_(tally) {}
+        tally_(tally),
+        shards_(shards) {}
 
   void Run() {
-    std::vector<char> buffer(kCopyBufferSize);
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
     buffer_ = buffer.data();
     while (!failure_.failed()) {
       const std::uint64_t shard = subset_.first + next_shard_.fetch_add(1) * subset_.step;
@@ -89,6 +91,8 @@ class MergeWorker {
     if (!output) return Fail("Failed to open merged shard output: " + output_path.string());
     File input;
     std::size_t open_fragment = fragments_.size();
+    written_.Reset();
+    std::uint64_t records = 0;
     for (const FramePlace& place : places_[shard]) {
       if (place.fragment != open_fragment) {
         open_fragment = place.fragment;
@@ -96,6 +100,7 @@ class MergeWorker {
         if (!input) return Fail("Failed to open shard fragment: " + FragmentPath(open_fragment));
       }
       if (!CopyFrame(input.get(), place, output.get(), output_path)) return false;
+      records += place.records;
     }
     // Flushing and closing catch a write that fails only when the last buffered bytes reach
     // the disk; a shard that silently lost its tail would otherwise pass as merged.
@@ -103,6 +108,7 @@ class MergeWorker {
       return Fail("Failed while writing merged shard: " + output_path.string());
     }
     if (!places_[shard].empty() || precreate_shards_) ++tally_.output_files;
+    shards_[shard] = DescribeShard(records, written_);
     return true;
   }
 
@@ -123,6 +129,7 @@ class MergeWorker {
       if (written != wanted)
         return Fail("Failed while writing merged shard: " + output_path.string());
       tally_.merged_bytes += wanted;
+      written_.Add({buffer_, wanted});
       left -= wanted;
     }
     return true;
@@ -147,7 +154,9 @@ class MergeWorker {
   std::atomic<std::uint64_t>& next_shard_;
   FirstFailure& failure_;
   MergeTally& tally_;
-  char* buffer_ = nullptr;
+  std::vector<IndexedShard>& shards_;  // this thread writes only the slots of its shards
+  util::ByteDigest written_;
+  std::uint8_t* buffer_ = nullptr;
 };
 
 }  // namespace
@@ -170,12 +179,13 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSou
   std::atomic<std::uint64_t> next_shard{0};
   FirstFailure failure;
   std::vector<MergeTally> tallies(merge_threads_);
+  std::vector<IndexedShard> shards(router_.shard_count());
   std::vector<std::thread> threads;
   threads.reserve(merge_threads_);
   for (MergeTally& tally : tallies) {
     threads.emplace_back([&, &tally = tally] {
       MergeWorker(output_directory_, precreate_shards_, router_, fragments, *places, subset,
-                  progress_, next_shard, failure, tally)
+                  progress_, next_shard, failure, tally, shards)
           .Run();
     });
   }
@@ -189,6 +199,7 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSou
     summary.write_seconds += tally.write_seconds;
   }
   summary.merge_seconds = clock.ElapsedSeconds();
+  summary.shards = std::move(shards);
   return summary;
 }
 

@@ -6,6 +6,7 @@
 
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/run_progress.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_router.h"
 #include "util/result.h"
 
@@ -16,6 +17,7 @@ struct ShardMergeSummary {
   std::uint64_t merged_bytes = 0;
   double write_seconds = 0.0;
   double merge_seconds = 0.0;
+  std::vector<IndexedShard> shards;  // per shard id, what its file received
 };
 
 // A fragment file to merge, with its index.

@@ -12,6 +12,7 @@
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_set.h"
 #include "pipeline/shard_verification.h"
 #include "util/stopwatch.h"
@@ -151,6 +152,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   if (!locks) return std::move(locks).TakeError();
   util::Result<void> removed = RemoveStaleRunSummary(options.output_directory);
   if (!removed) return std::move(removed).TakeError();
+  util::Result<void> unindexed = RemoveStaleShardIndex(options.output_directory);
+  if (!unindexed) return std::move(unindexed).TakeError();
 
   const ShardRouter router(options.output_shard_count);
   ShardSet shards(options.output_directory, options.compression_level, options.records_per_flush,
@@ -176,6 +179,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   summary.compressed_output_bytes = finished->compressed_bytes;
   summary.compress_seconds = finished->compress_seconds;
   summary.write_seconds = finished->write_seconds;
+  util::Result<void> indexed = WriteShardIndex(options.output_directory, finished->shards);
+  if (!indexed) return std::move(indexed).TakeError();
 
   if (options.verify_output) {
     util::Result<ShardVerificationSummary> verified =

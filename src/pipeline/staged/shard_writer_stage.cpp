@@ -5,8 +5,10 @@
 
 #include "chess/packed_sfen.h"
 #include "compression/zstd_memory.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/staged/stage_step.h"
 #include "pipeline/staged/stage_workers.h"
+#include "util/byte_digest.h"
 
 namespace boardmill::pipeline {
 
@@ -44,7 +46,11 @@ class StagedShardWriter {
     if (!WriteOutput()) return;
     file_.flush();
     if (file_) file_.close();  // a file system may report a lost write only at the close
-    if (!file_) pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
+    if (!file_) {
+      pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
+      return;
+    }
+    pipeline_.written_shards[shard_] = DescribeShard(records_, written_);
   }
 
  private:
@@ -100,6 +106,7 @@ class StagedShardWriter {
     if (!block.value) return false;
     output_ = std::move(block.value->output);
     ++blocks_in_output_;
+    records_ += raw_records_;
     raw_ = std::move(block.value->raw);
     raw_.clear();
     raw_records_ = 0;
@@ -117,6 +124,7 @@ class StagedShardWriter {
       return false;
     }
     const double seconds = clock.ElapsedSeconds();
+    written_.Add(output_);
     const std::uint64_t bytes = output_.size();
     WorkerStats& worker = stats_.worker();
     worker.AddBatches(1);
@@ -150,6 +158,8 @@ class StagedShardWriter {
   BatchKey block_key_;
   std::vector<std::uint8_t> output_;
   std::uint64_t blocks_in_output_ = 0;
+  std::uint64_t records_ = 0;  // records of the blocks that reached output_
+  util::ByteDigest written_;
 };
 
 }  // namespace

@@ -61,7 +61,8 @@ StagedPipeline::StagedPipeline(const ConversionOptions& run_options,
              memory_plan.announce_bytes),
       file_stops(files.size()),
       run_slots(shard_count),
-      block_slots(shard_count) {
+      block_slots(shard_count),
+      written_shards(shard_count) {
   for (std::size_t stage = 0; stage < kElasticStageCount; ++stage) {
     worker_stats[stage] = std::vector<WorkerStats>(plan.pool_sizes[stage]);
     gates[stage] = std::make_unique<StageGate>(plan.initial_active[stage]);

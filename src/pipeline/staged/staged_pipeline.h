@@ -13,6 +13,7 @@
 #include "pipeline/conversion_options.h"
 #include "pipeline/first_failure.h"
 #include "pipeline/reject_logger.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_router.h"
 #include "pipeline/stage_stats.h"
 #include "pipeline/staged/batch_ledger.h"
@@ -125,6 +126,9 @@ struct StagedPipeline {
   FileStopFlags file_stops;
   ShardSlots<ShardRun> run_slots;
   ShardSlots<CompressedBlock> block_slots;
+  // Per shard id, what its writer put in the file: each writer fills its own slot, which the
+  // runner reads once the writers are joined.
+  std::vector<IndexedShard> written_shards;
 
   std::array<StageStats, kPipelineStageCount> stage_stats;
   std::array<std::vector<WorkerStats>, kPipelineStageCount> worker_stats;

@@ -9,6 +9,7 @@
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
+#include "pipeline/shard_index.h"
 #include "pipeline/shard_verification.h"
 #include "pipeline/staged/stage_statistics_files.h"
 #include "pipeline/staged/staged_memory_plan.h"
@@ -124,6 +125,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   if (!locks) return std::move(locks).TakeError();
   util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
   if (!removed) return std::move(removed).TakeError();
+  removed = RemoveStaleShardIndex(options_.output_directory);
+  if (!removed) return std::move(removed).TakeError();
 
   const StagedPaths paths = PathsFor(options_);
   RejectLogger rejects(paths.reject_log);
@@ -140,6 +143,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   }
   if (!closed) return std::move(closed).TakeError();
 
+  util::Result<void> indexed = WriteShardIndex(options_.output_directory, pipeline.written_shards);
+  if (!indexed) return std::move(indexed).TakeError();
   if (options_.verify_output) {
     util::Result<ShardVerificationSummary> verified =
         VerifyShards(options_.output_directory, options_.output_shard_count);

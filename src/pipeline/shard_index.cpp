@@ -1,0 +1,94 @@
+#include "pipeline/shard_index.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <string_view>
+
+#include "chess/packed_sfen.h"
+#include "pipeline/shard_router.h"
+#include "util/whole_file.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void AppendMember(std::string& text, std::string_view name, std::string_view json_value) {
+  text.append("\"").append(name).append("\": ").append(json_value);
+}
+
+std::string Quoted(std::string_view value) {
+  std::string quoted(1, '"');
+  quoted.append(value).push_back('"');
+  return quoted;
+}
+
+std::string ShardLine(const ShardRouter& router, std::uint64_t id, const IndexedShard& shard) {
+  std::string line = "    {";
+  AppendMember(line, "file", Quoted(router.ShardPath({}, id).string()));
+  line += ", ";
+  AppendMember(line, "records", std::to_string(shard.records));
+  line += ", ";
+  AppendMember(line, "raw_bytes", std::to_string(shard.records * chess::kPackedSfenSize));
+  line += ", ";
+  AppendMember(line, "bytes", std::to_string(shard.bytes));
+  line += ", ";
+  AppendMember(line, "xxh64", Quoted(FormatXxh64(shard.xxh64)));
+  return line + "}";
+}
+
+}  // namespace
+
+std::string FormatXxh64(std::uint64_t hash) {
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016" PRIx64, hash);
+  return digits;
+}
+
+std::string FormatShardIndex(std::span<const IndexedShard> shards) {
+  const ShardRouter router(shards.size());
+  std::uint64_t total_records = 0;
+  for (const IndexedShard& shard : shards) total_records += shard.records;
+
+  std::string text = "{\n";
+  const auto member = [&text](std::string_view name, const std::string& json_value) {
+    text += "  ";
+    AppendMember(text, name, json_value);
+    text += ",\n";
+  };
+  member("format", Quoted("boardmill-shards"));
+  member("version", "1");
+  member("record_bytes", std::to_string(chess::kPackedSfenSize));
+  member("record_format", Quoted("PackedSfen"));
+  member("routing", Quoted("eighth-rank occupancy byte mod shard_count"));
+  member("shard_count", std::to_string(shards.size()));
+  member("total_records", std::to_string(total_records));
+  member("compression", Quoted("zstd"));
+  text += "  \"shards\": [\n";
+  for (std::uint64_t id = 0; id < shards.size(); ++id) {
+    text += ShardLine(router, id, shards[id]);
+    text += id + 1 < shards.size() ? ",\n" : "\n";
+  }
+  text += "  ]\n}\n";
+  return text;
+}
+
+util::Result<void> RemoveStaleShardIndex(const fs::path& directory) {
+  const fs::path path = directory / kShardIndexFileName;
+  if (!util::RemoveFileIfPresent(path)) {
+    return util::Fail("Failed to remove the shard index of an earlier run: " + path.string());
+  }
+  return {};
+}
+
+util::Result<void> WriteShardIndex(const fs::path& directory,
+                                   std::span<const IndexedShard> shards) {
+  const fs::path path = directory / kShardIndexFileName;
+  if (util::WriteWholeFile(path, FormatShardIndex(shards)) != util::WholeFileWrite::kWritten) {
+    return util::Fail("Failed to write shard index: " + path.string());
+  }
+  return {};
+}
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "util/byte_digest.h"
+#include "util/result.h"
+
+namespace boardmill::pipeline {
+
+inline constexpr char kShardIndexFileName[] = "shard-index.json";
+
+// One shard file as the run wrote it: its records and its bytes as stored, with their XXH64.
+struct IndexedShard {
+  std::uint64_t records = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t xxh64 = 0;
+
+  friend bool operator==(const IndexedShard&, const IndexedShard&) = default;
+};
+
+inline IndexedShard DescribeShard(std::uint64_t records, const util::ByteDigest& written) {
+  return {records, written.bytes(), written.Hash()};
+}
+
+// The hash as the index spells it: 16 lowercase hexadecimal digits.
+std::string FormatXxh64(std::uint64_t hash);
+
+// shard-index.json: one JSON object naming the record format and routing, the shard count and
+// total, and per shard, in id order, its file name, records, raw and stored bytes and hash.
+std::string FormatShardIndex(std::span<const IndexedShard> shards);
+
+// A run removes the index an earlier run left before it writes a shard, so that shards being
+// rewritten are never described by a stale index.
+util::Result<void> RemoveStaleShardIndex(const std::filesystem::path& directory);
+
+// Writes shard-index.json into `directory` once every shard is complete, under a temporary name
+// renamed into place, so the index is whole or absent.
+util::Result<void> WriteShardIndex(const std::filesystem::path& directory,
+                                   std::span<const IndexedShard> shards);
+
+}  // namespace boardmill::pipeline

@@ -1,0 +1,109 @@
+#include "pipeline/shard_index.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pipeline/shard_index_reader.h"
+
+namespace boardmill::pipeline {
+namespace {
+
+// `text` with the white space between its tokens removed, as `jq -c` would write it.
+std::string Compacted(std::string_view text) {
+  std::string compact;
+  bool in_string = false;
+  for (const char c : text) {
+    if (c == '"') in_string = !in_string;
+    if (in_string || (c != ' ' && c != '\n')) compact += c;
+  }
+  return compact;
+}
+
+const std::vector<IndexedShard> kShards = {{3, 100, 0x0123456789abcdef},
+                                           {0, 9, 0xef46db3751d8e999}};
+
+// The file readers outside this program (the Python module, users' own tools) rely on.
+constexpr char kIndexText[] =
+    "{\n"
+    "  \"format\": \"boardmill-shards\",\n"
+    "  \"version\": 1,\n"
+    "  \"record_bytes\": 32,\n"
+    "  \"record_format\": \"PackedSfen\",\n"
+    "  \"routing\": \"eighth-rank occupancy byte mod shard_count\",\n"
+    "  \"shard_count\": 2,\n"
+    "  \"total_records\": 3,\n"
+    "  \"compression\": \"zstd\",\n"
+    "  \"shards\": [\n"
+    "    {\"file\": \"shard-000.psfen.zst\", \"records\": 3, \"raw_bytes\": 96, \"bytes\": 100, "
+    "\"xxh64\": \"0123456789abcdef\"},\n"
+    "    {\"file\": \"shard-001.psfen.zst\", \"records\": 0, \"raw_bytes\": 0, \"bytes\": 9, "
+    "\"xxh64\": \"ef46db3751d8e999\"}\n"
+    "  ]\n"
+    "}\n";
+
+TEST(ShardIndexTest, WritesTheDocumentedFileAndReadsItBack) {
+  EXPECT_EQ(FormatShardIndex(kShards), kIndexText);
+  const util::Result<std::vector<IndexedShard>> read = ParseShardIndex(kIndexText, "index");
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(*read, kShards);
+
+  const util::Result<std::vector<IndexedShard>> compact_read =
+      ParseShardIndex(Compacted(kIndexText), "index");
+  ASSERT_TRUE(compact_read.ok()) << compact_read.error();
+  EXPECT_EQ(*compact_read, kShards);
+}
+
+struct Mutation {
+  const char* name;
+  std::string from;
+  std::string to;
+  std::string detail;  // what the message says, before " at byte N" where there is a place
+};
+
+TEST(ShardIndexTest, RefusesAnythingButTheShapeItWritesWithOneLine) {
+  const std::vector<Mutation> mutations = {
+      {"other version", "\"version\": 1", "\"version\": 2", "\"version\" is not 1."},
+      {"other format", "boardmill-shards", "webdataset", "\"format\" is not \"boardmill-shards\"."},
+      {"name outside the directory", "shard-001.psfen.zst", "../shard-001.psfen.zst",
+       "\"file\" of shard 1 is not \"shard-001.psfen.zst\"."},
+      {"raw bytes", "\"raw_bytes\": 96", "\"raw_bytes\": 97",
+       "\"raw_bytes\" of shard 0 is not 32 times its records."},
+      {"total", "\"total_records\": 3", "\"total_records\": 4",
+       "\"total_records\" is not the sum of the shards' records."},
+      {"fewer shards listed", "\"shard_count\": 2", "\"shard_count\": 3",
+       "\"shards\" lists 2 shards, not 3."},
+      {"more shards listed", "\"shard_count\": 2", "\"shard_count\": 1",
+       "\"shards\" lists more than 1 shards."},
+      {"no shards", "\"shard_count\": 2", "\"shard_count\": 0", "\"shard_count\" is 0."},
+      {"upper-case hash", "0123456789abcdef", "0123456789ABCDEF",
+       "\"xxh64\" of shard 0 is not 16 lowercase hexadecimal digits."},
+      {"short hash", "0123456789abcdef", "123456789abcdef",
+       "\"xxh64\" of shard 0 is not 16 lowercase hexadecimal digits."},
+      {"leading zero", "\"records\": 3,", "\"records\": 03,", "expected a whole number"},
+      {"fraction", "\"records\": 3,", "\"records\": 3.0,", "expected ','"},
+      {"too large", "\"bytes\": 100", "\"bytes\": 18446744073709551616", "number out of range"},
+      {"escape", "\"zstd\"", "\"zs\\u0074d\"", "unexpected character in a string"},
+      {"members reordered", "\"version\": 1,\n  \"record_bytes\": 32",
+       "\"record_bytes\": 32,\n  \"version\": 1", "expected \"version\""},
+      {"text after the object", "}\n", "}\n{}", "unexpected text after the index"},
+  };
+  for (const Mutation& mutation : mutations) {
+    SCOPED_TRACE(mutation.name);
+    std::string text = kIndexText;
+    const std::size_t at = text.rfind(mutation.from);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, mutation.from.size(), mutation.to);
+    const util::Result<std::vector<IndexedShard>> read = ParseShardIndex(text, "/out/index");
+    ASSERT_FALSE(read.ok());
+    const std::string prefix = "Invalid shard index /out/index: " + mutation.detail;
+    EXPECT_EQ(read.error().substr(0, prefix.size()), prefix);
+    EXPECT_EQ(read.error().back(), '.');
+    EXPECT_EQ(read.error().find('\n'), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace boardmill::pipeline
