@@ -64,7 +64,7 @@ std::map<std::string, std::string> Products(const fs::path& directory) {
   std::map<std::string, std::string> products;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
-    if (!name.starts_with("shard-") && !name.ends_with(".fen.zst")) continue;
+    if (!name.ends_with(".psfen.zst") && !name.ends_with(".fen.zst")) continue;
     products[name] = entry.file_size() == 0 ? "" : ReadZstdFile(entry.path());
   }
   return products;
