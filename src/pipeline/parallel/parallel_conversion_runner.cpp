@@ -30,9 +30,8 @@
 #include "pipeline/parallel/worker_caps.h"
 #include "pipeline/parallel/worker_memory.h"
 #include "pipeline/reject_logger.h"
+#include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_verification.h"
 #include "pipeline/stage_stats.h"
 #include "util/stopwatch.h"
 
@@ -446,9 +445,7 @@ class ParallelRun {
     if (!completed) return completed;
     // Removed only now, after the checks that leave an earlier run's output untouched when they
     // fail, and before the manifest and the reject log are rewritten.
-    util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
-    if (!removed) return removed;
-    removed = RemoveStaleShardIndex(options_.output_directory);
+    util::Result<void> removed = RemoveEarlierRunOutcome(options_.output_directory);
     if (!removed) return removed;
     util::Result<void> opened = manifest_.Open(ManifestOptions(), options_.resume);
     if (opened && !recovered_.empty()) opened = RecordRecoveredFiles();
@@ -741,13 +738,8 @@ class ParallelRun {
     if (!merged) return CloseRejectLogAndFail(merged.error());
     util::Result<void> collected = CollectRejects(fragments);
     if (!collected) return CloseRejectLogAndFail(collected.error());
-    util::Result<void> indexed = WriteShardIndex(options_.output_directory, merged->shards);
+    util::Result<void> indexed = IndexAndVerifyShards(options_, merged->shards);
     if (!indexed) return CloseRejectLogAndFail(indexed.error());
-    if (options_.verify_output) {
-      util::Result<ShardVerificationSummary> verified =
-          VerifyShards(options_.output_directory, options_.output_shard_count);
-      if (!verified) return CloseRejectLogAndFail(verified.error());
-    }
     ConversionSummary summary = AssembleSummary(*merged);
 
     util::Result<std::uint64_t> closed = reject_log_.Close();

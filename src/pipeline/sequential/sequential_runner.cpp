@@ -11,10 +11,9 @@
 #include "pipeline/line_encoder.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
+#include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
-#include "pipeline/shard_index.h"
 #include "pipeline/shard_set.h"
-#include "pipeline/shard_verification.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -150,10 +149,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
 
   util::Result<io::RunLocks> locks = AcquireRunLocks(options, ExecutionMode::kSequential);
   if (!locks) return std::move(locks).TakeError();
-  util::Result<void> removed = RemoveStaleRunSummary(options.output_directory);
+  util::Result<void> removed = RemoveEarlierRunOutcome(options.output_directory);
   if (!removed) return std::move(removed).TakeError();
-  util::Result<void> unindexed = RemoveStaleShardIndex(options.output_directory);
-  if (!unindexed) return std::move(unindexed).TakeError();
 
   const ShardRouter router(options.output_shard_count);
   ShardSet shards(options.output_directory, options.compression_level, options.records_per_flush,
@@ -179,14 +176,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   summary.compressed_output_bytes = finished->compressed_bytes;
   summary.compress_seconds = finished->compress_seconds;
   summary.write_seconds = finished->write_seconds;
-  util::Result<void> indexed = WriteShardIndex(options.output_directory, finished->shards);
+  util::Result<void> indexed = IndexAndVerifyShards(options, finished->shards);
   if (!indexed) return std::move(indexed).TakeError();
-
-  if (options.verify_output) {
-    util::Result<ShardVerificationSummary> verified =
-        VerifyShards(options.output_directory, options.output_shard_count);
-    if (!verified) return std::move(verified).TakeError();
-  }
   summary.elapsed_seconds = run_clock.ElapsedSeconds();
   util::Result<void> written = WriteSequentialRunSummary(options, summary);
   if (!written) return std::move(written).TakeError();

@@ -8,9 +8,8 @@
 #include "pipeline/conversion_locks.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
+#include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_verification.h"
 #include "pipeline/staged/stage_statistics_files.h"
 #include "pipeline/staged/staged_memory_plan.h"
 #include "pipeline/staged/staged_pipeline.h"
@@ -123,9 +122,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
 
   util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kStaged);
   if (!locks) return std::move(locks).TakeError();
-  util::Result<void> removed = RemoveStaleRunSummary(options_.output_directory);
-  if (!removed) return std::move(removed).TakeError();
-  removed = RemoveStaleShardIndex(options_.output_directory);
+  util::Result<void> removed = RemoveEarlierRunOutcome(options_.output_directory);
   if (!removed) return std::move(removed).TakeError();
 
   const StagedPaths paths = PathsFor(options_);
@@ -143,13 +140,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   }
   if (!closed) return std::move(closed).TakeError();
 
-  util::Result<void> indexed = WriteShardIndex(options_.output_directory, pipeline.written_shards);
+  util::Result<void> indexed = IndexAndVerifyShards(options_, pipeline.written_shards);
   if (!indexed) return std::move(indexed).TakeError();
-  if (options_.verify_output) {
-    util::Result<ShardVerificationSummary> verified =
-        VerifyShards(options_.output_directory, options_.output_shard_count);
-    if (!verified) return std::move(verified).TakeError();
-  }
   WriteStatisticsFiles(pipeline, paths);
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
   summary.memory_ceiling_mib = ceiling_mib;
