@@ -25,9 +25,7 @@ using File = util::UniqueFile;
 // Where one of a shard's frames lies.
 struct FramePlace {
   std::size_t fragment = 0;
-  std::uint64_t offset = 0;
-  std::uint64_t size = 0;
-  std::uint64_t records = 0;
+  const FragmentFrame* frame = nullptr;  // its entry in that fragment's index
 };
 
 // What one merge thread did; the threads' tallies are added up after they are joined.
@@ -47,7 +45,7 @@ util::Result<std::vector<std::vector<FramePlace>>> PlaceFrames(
       if (frame.shard >= shard_count) {
         return util::Fail("Damaged fragment file: " + fragments[fragment].path.string());
       }
-      places[frame.shard].push_back({fragment, frame.offset, frame.size, frame.records});
+      places[frame.shard].push_back({fragment, &frame});
     }
   }
   return places;
@@ -100,7 +98,7 @@ class MergeWorker {
         if (!input) return Fail("Failed to open shard fragment: " + FragmentPath(open_fragment));
       }
       if (!CopyFrame(input.get(), place, output.get(), output_path)) return false;
-      records += place.records;
+      records += place.frame->records;
     }
     // Flushing and closing catch a write that fails only when the last buffered bytes reach
     // the disk; a shard that silently lost its tail would otherwise pass as merged.
@@ -114,10 +112,10 @@ class MergeWorker {
 
   bool CopyFrame(std::FILE* input, const FramePlace& place, std::FILE* output,
                  const fs::path& output_path) {
-    if (fseeko(input, static_cast<off_t>(place.offset), SEEK_SET) != 0) {
+    if (fseeko(input, static_cast<off_t>(place.frame->offset), SEEK_SET) != 0) {
       return Fail("Failed while reading shard fragment: " + FragmentPath(place.fragment));
     }
-    for (std::uint64_t left = place.size; left > 0;) {
+    for (std::uint64_t left = place.frame->size; left > 0;) {
       const std::size_t wanted =
           static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBufferSize));
       if (std::fread(buffer_, 1, wanted, input) != wanted) {

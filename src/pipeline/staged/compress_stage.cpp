@@ -42,11 +42,8 @@ bool CompressJobBlock(StagedPipeline& pipeline, CompressJob job, StageStep& step
 }  // namespace
 
 void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
-  StageThreadStats stats(pipeline.Worker(PipelineStage::kCompress, worker_index),
-                         pipeline.Stats(PipelineStage::kCompress));
-  RunStageLoop(
-      pipeline.Gate(PipelineStage::kCompress), worker_index, pipeline.stop,
-      pipeline.compress_queue.queue, stats,
+  RunStageThread(
+      pipeline, PipelineStage::kCompress, worker_index, pipeline.compress_queue.queue,
       // Once parsing has ended, every stage before this one is done and the whole pool may
       // work: the writers then flush every shard's last block at once, often much of the
       // run's compression, which throttled threads would leave to the active few.
@@ -56,8 +53,8 @@ void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
       },
       [&](CompressJob job, StageStep& step) {
         return CompressJobBlock(pipeline, std::move(job), step);
-      });
-  stats.SetState(WorkerState::kFinished);
+      },
+      [] {});
 }
 
 }  // namespace boardmill::pipeline

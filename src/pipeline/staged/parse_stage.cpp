@@ -126,16 +126,16 @@ class ParseWorker {
 }  // namespace
 
 void RunParseThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
-  StageThreadStats stats(pipeline.Worker(PipelineStage::kParse, worker_index),
-                         pipeline.Stats(PipelineStage::kParse));
   ParseWorker worker(pipeline);
-  RunStageLoop(
-      pipeline.Gate(PipelineStage::kParse), worker_index, pipeline.stop, pipeline.parse_queue.queue,
-      stats,
+  RunStageThread(
+      pipeline, PipelineStage::kParse, worker_index, pipeline.parse_queue.queue,
       [&] { return pipeline.parse_queue.IsClosed() && pipeline.parse_queue.queue.Size() == 0; },
-      [&](const ParseItemHandle& item, StageStep& step) { return worker.Process(item, step); });
-  if (pipeline.live_parsers.fetch_sub(1) == 1) pipeline.Gate(PipelineStage::kCompress).WakeAll();
-  stats.SetState(WorkerState::kFinished);
+      [&](const ParseItemHandle& item, StageStep& step) { return worker.Process(item, step); },
+      [&] {
+        if (pipeline.live_parsers.fetch_sub(1) == 1) {
+          pipeline.Gate(PipelineStage::kCompress).WakeAll();
+        }
+      });
 }
 
 }  // namespace boardmill::pipeline

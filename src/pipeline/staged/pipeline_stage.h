@@ -43,21 +43,9 @@ inline constexpr std::size_t kWrite = StageIndex(PipelineStage::kWrite);
 
 // "reader", "decompress", "line_index", "parse", "compress", "write"; "unknown" otherwise.
 constexpr std::string_view StageName(PipelineStage stage) {
-  switch (stage) {
-    case PipelineStage::kReader:
-      return "reader";
-    case PipelineStage::kDecompress:
-      return "decompress";
-    case PipelineStage::kLineIndex:
-      return "line_index";
-    case PipelineStage::kParse:
-      return "parse";
-    case PipelineStage::kCompress:
-      return "compress";
-    case PipelineStage::kWrite:
-      return "write";
-  }
-  return "unknown";
+  constexpr std::array<std::string_view, kPipelineStageCount> kNames = {
+      "reader", "decompress", "line_index", "parse", "compress", "write"};
+  return StageIndex(stage) < kNames.size() ? kNames[StageIndex(stage)] : "unknown";
 }
 
 // Per elastic stage values (pool sizes, active counts), indexed by StageIndex.

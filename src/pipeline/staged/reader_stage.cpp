@@ -98,16 +98,15 @@ class FileReader {
 }  // namespace
 
 void RunReaderThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
-  StageThreadStats stats(pipeline.Worker(PipelineStage::kReader, worker_index),
-                         pipeline.Stats(PipelineStage::kReader));
   FileReader reader(pipeline);
   // The file queue is closed from the start, so an empty queue means there is nothing left.
-  RunStageLoop(
-      pipeline.Gate(PipelineStage::kReader), worker_index, pipeline.stop, pipeline.file_queue,
-      stats, [&] { return pipeline.file_queue.Size() == 0; },
-      [&](std::uint64_t file_index, StageStep& step) { return reader.Read(file_index, step); });
-  if (pipeline.live_readers.fetch_sub(1) == 1) pipeline.CloseDecompressInputs();
-  stats.SetState(WorkerState::kFinished);
+  RunStageThread(
+      pipeline, PipelineStage::kReader, worker_index, pipeline.file_queue,
+      [&] { return pipeline.file_queue.Size() == 0; },
+      [&](std::uint64_t file_index, StageStep& step) { return reader.Read(file_index, step); },
+      [&] {
+        if (pipeline.live_readers.fetch_sub(1) == 1) pipeline.CloseDecompressInputs();
+      });
 }
 
 }  // namespace boardmill::pipeline

@@ -22,21 +22,29 @@ void RunCompressThread(StagedPipeline& pipeline, std::uint64_t worker_index);
 // Ledger and run slot of `shard` -> compress queue -> block slot -> the shard file.
 void RunShardWriterThread(StagedPipeline& pipeline, std::uint64_t shard);
 
-// The loop of a thread whose input queue is its own (decompress, line index): `process(item,
-// step)` does the stage's work, `on_exit()` runs when the loop ends, before the thread reports
-// itself finished.
+// An elastic stage thread of `stage`: `RunStageLoop` over `input` with the thread's statistics,
+// passing the gate while throttled when `may_pass()` says so; `process(item, step)` does the
+// stage's work, `on_exit()` runs when the loop ends, before the thread reports itself finished.
+template <typename T, typename MayPass, typename Process, typename OnExit>
+void RunStageThread(StagedPipeline& pipeline, PipelineStage stage, std::uint64_t worker_index,
+                    BoundedQueue<T>& input, MayPass&& may_pass, Process&& process,
+                    OnExit&& on_exit) {
+  StageThreadStats stats(pipeline.Worker(stage, worker_index), pipeline.Stats(stage));
+  RunStageLoop(pipeline.Gate(stage), worker_index, pipeline.stop, input, stats, may_pass, process);
+  on_exit();
+  stats.SetState(WorkerState::kFinished);
+}
+
+// The thread of a stage whose input queue is its own (decompress, line index). Files are bound
+// to it by index, so nobody else can drain its queue: a throttled thread still takes its own
+// pending input (and sees the end once the queue is closed).
 template <typename T, typename Process, typename OnExit>
 void RunOwnQueueStageThread(StagedPipeline& pipeline, PipelineStage stage,
                             std::uint64_t worker_index, StageQueue<T>& input, Process&& process,
                             OnExit&& on_exit) {
-  StageThreadStats stats(pipeline.Worker(stage, worker_index), pipeline.Stats(stage));
-  // Files are bound to this thread by index, so nobody else can drain its queue: a throttled
-  // thread still takes its own pending input (and sees the end once the queue is closed).
-  RunStageLoop(
-      pipeline.Gate(stage), worker_index, pipeline.stop, input.queue, stats,
-      [&] { return input.IsClosed() || input.queue.Size() > 0; }, process);
-  on_exit();
-  stats.SetState(WorkerState::kFinished);
+  RunStageThread(
+      pipeline, stage, worker_index, input.queue,
+      [&] { return input.IsClosed() || input.queue.Size() > 0; }, process, on_exit);
 }
 
 }  // namespace boardmill::pipeline

@@ -1,27 +1,15 @@
 #include "pipeline/staged/worker_stats.h"
 
+#include <array>
+
 namespace boardmill::pipeline {
 
 std::string_view WorkerStateName(std::uint32_t state) {
-  switch (static_cast<WorkerState>(state)) {
-    case WorkerState::kStarting:
-      return "starting";
-    case WorkerState::kIdle:
-      return "idle";
-    case WorkerState::kBusy:
-      return "busy";
-    case WorkerState::kBlockedEmpty:
-      return "blocked-empty";
-    case WorkerState::kBlockedFull:
-      return "blocked-full";
-    case WorkerState::kBlockedOrderedWrite:
-      return "blocked-ordered-write";
-    case WorkerState::kThrottled:
-      return "throttled";
-    case WorkerState::kFinished:
-      return "finished";
-  }
-  return "unknown";
+  // Indexed by the enumerator's value.
+  constexpr std::array<std::string_view, 8> kNames = {
+      "starting",  "idle",    "busy", "blocked-empty", "blocked-full", "blocked-ordered-write",
+      "throttled", "finished"};
+  return state < kNames.size() ? kNames[state] : "unknown";
 }
 
 }  // namespace boardmill::pipeline
