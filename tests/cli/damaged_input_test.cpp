@@ -28,27 +28,10 @@ namespace boardmill {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::kThreadSanitizerBuild;
-using testing::ProgramRun;
-using testing::QuoteForShell;
-using testing::ReadFile;
-using testing::ReadZstdFile;
-using testing::RunShell;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace boardmill::testing;
 
 constexpr std::uint64_t kShards = 8;
 const std::string kShardsText = std::to_string(kShards);
-
-const std::vector<std::string> kFens = {
-    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-    "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3",
-    "8/8/8/8/8/8/8/K6k w - - 0 1",
-    "r6r/8/8/8/8/8/8/K6k b - - 5 40",
-    "1n4n1/8/3k4/8/8/3K4/8/8 w - - 0 70",
-    "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2",
-    "4k3/8/8/8/8/8/8/4K2R w K - 0 1",
-};
 
 // Runs the program under a time limit, so that a hang fails the test (exit code 124 or 137)
 // instead of stalling the suite. `prefix` runs before the program, e.g. to drop privileges.
@@ -58,22 +41,6 @@ ProgramRun RunBounded(const std::vector<std::string>& arguments, const std::stri
                         QuoteForShell(BOARDMILL_BINARY);
   for (const std::string& argument : arguments) command += " " + QuoteForShell(argument);
   return RunShell(command);
-}
-
-// The lines a reader delivers from `text`: split at line feeds, one carriage return before the
-// line feed dropped, empty lines skipped, an unterminated last line kept.
-std::vector<std::string> DeliveredLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines.push_back(std::move(line));
-    start = end + 1;
-  }
-  return lines;
 }
 
 struct ReferenceRecord {

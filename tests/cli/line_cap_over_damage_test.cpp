@@ -19,10 +19,7 @@ namespace boardmill {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Convert;
-using testing::ProgramRun;
-using testing::ShardContents;
-using testing::TempDir;
+using namespace boardmill::testing;
 
 const std::vector<std::string> kModes = {"--sequential", "--parallel", "--staged"};
 

@@ -46,6 +46,13 @@ bool IsRefusal(const std::string& text, const std::string& prefix) {
   return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A run refused with that one line on standard error, nothing on standard output, exit 1.
+void ExpectRefusal(const ProgramRun& run, const std::string& prefix) {
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(IsRefusal(run.err, prefix)) << run.err;
+}
+
 // Positions from the test data with fullmove numbers that keep every line distinct, so that the
 // files compress about as well as real ones do.
 void WritePositionFiles(const fs::path& directory, int files, int lines) {
@@ -83,32 +90,18 @@ class MemoryCeilingTest : public ::testing::Test {
 };
 
 TEST_F(MemoryCeilingTest, ACeilingAModeCannotKeepIsRefusedBeforeAnythingIsTouched) {
-  const ProgramRun sequential =
-      Convert(input(), output(), {"--sequential", "--memory-ceiling-mib", "100"});
-  EXPECT_EQ(sequential.exit_code, 1);
-  EXPECT_EQ(sequential.out, "");
-  EXPECT_TRUE(IsRefusal(sequential.err,
-                        "Memory ceiling of 100 MiB is too small: a sequential run with 256 "
-                        "level-8 shard streams needs about "))
-      << sequential.err;
+  ExpectRefusal(Convert(input(), output(), {"--sequential", "--memory-ceiling-mib", "100"}),
+                "Memory ceiling of 100 MiB is too small: a sequential run with 256 "
+                "level-8 shard streams needs about ");
 
-  const ProgramRun parallel =
-      Convert(input(), output(), {"--parallel", "--memory-ceiling-mib", "20"});
-  EXPECT_EQ(parallel.exit_code, 1);
-  EXPECT_EQ(parallel.out, "");
-  EXPECT_TRUE(IsRefusal(parallel.err,
-                        "Memory ceiling of 20 MiB is too small: a parallel worker at level 8 "
-                        "needs about "))
-      << parallel.err;
+  ExpectRefusal(Convert(input(), output(), {"--parallel", "--memory-ceiling-mib", "20"}),
+                "Memory ceiling of 20 MiB is too small: a parallel worker at level 8 "
+                "needs about ");
 
-  const ProgramRun staged =
-      Convert(input(), output(), {"--staged", "--max-threads", "2", "--memory-ceiling-mib", "64"});
-  EXPECT_EQ(staged.exit_code, 1);
-  EXPECT_EQ(staged.out, "");
-  EXPECT_TRUE(IsRefusal(staged.err,
-                        "Memory ceiling of 64 MiB is too small: a staged run writing 256 shards "
-                        "with 11 stage threads needs about "))
-      << staged.err;
+  ExpectRefusal(
+      Convert(input(), output(), {"--staged", "--max-threads", "2", "--memory-ceiling-mib", "64"}),
+      "Memory ceiling of 64 MiB is too small: a staged run writing 256 shards "
+      "with 11 stage threads needs about ");
   EXPECT_FALSE(fs::exists(output()));
 }
 

@@ -74,16 +74,6 @@ std::vector<std::string> LinesStartingWith(const fs::path& file, const std::stri
   return found;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
-    fields.push_back(text.substr(start, end - start));
-  }
-  fields.push_back(text.substr(start));
-  return fields;
-}
-
 class ParallelConversionTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -12,14 +12,7 @@ namespace boardmill::io {
 namespace {
 
 namespace fs = std::filesystem;
-using boardmill::testing::ProgramRun;
-using boardmill::testing::ReadFile;
-using boardmill::testing::ReadZstdFile;
-using boardmill::testing::RunBoardmill;
-using boardmill::testing::RunShell;
-using boardmill::testing::TempDir;
-using boardmill::testing::WriteFile;
-using boardmill::testing::WriteZstdFile;
+using namespace boardmill::testing;
 
 std::string Numbered(const std::string& stem, std::size_t count) {
   std::string text;

@@ -9,12 +9,7 @@ namespace boardmill {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ExpectRun;
-using testing::ProgramRun;
-using testing::RunBoardmill;
-using testing::RunShell;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace boardmill::testing;
 
 TEST(ScanTest, EmptyDirectoryListsNothing) {
   TempDir dir;

@@ -22,25 +22,7 @@ namespace boardmill {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ProgramRun;
-using testing::ReadFile;
-using testing::ReadZstdFile;
-using testing::RunBoardmill;
-using testing::RunShell;
-using testing::TempDir;
-using testing::TestDataPath;
-using testing::WriteFile;
-using testing::WriteZstdFile;
-
-const std::vector<std::string> kFens = {
-    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-    "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3",
-    "8/8/8/8/8/8/8/K6k w - - 0 1",
-    "r6r/8/8/8/8/8/8/K6k b - - 5 40",
-    "1n4n1/8/3k4/8/8/3K4/8/8 w - - 0 70",
-    "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2",
-    "4k3/8/8/8/8/8/8/4K2R w K - 0 1",
-};
+using namespace boardmill::testing;
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;

@@ -18,14 +18,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using boardmill::testing::ProgramRun;
-using boardmill::testing::ReadFile;
-using boardmill::testing::ReadZstdFile;
-using boardmill::testing::RunBoardmill;
-using boardmill::testing::TempDir;
-using boardmill::testing::TestDataPath;
-using boardmill::testing::WriteFile;
-using boardmill::testing::WriteZstdFile;
+using namespace boardmill::testing;
 
 constexpr std::uint64_t kPositionCount = 3054;  // lines of sequential_positions.fen.zst
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace boardmill::pipeline {
 namespace {
 
@@ -102,14 +104,8 @@ Indexed IndexTexts(const std::vector<std::string>& texts, std::uint64_t batch_si
 // skip what is then empty, number the rest from 1.
 std::vector<Line> ReferenceLines(const std::string& text) {
   std::vector<Line> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines.push_back(Line{line, lines.size() + 1});
-    start = end + 1;
+  for (std::string& line : testing::DeliveredLines(text)) {
+    lines.push_back(Line{std::move(line), lines.size() + 1});
   }
   return lines;
 }

@@ -12,10 +12,7 @@
 namespace boardmill::compression {
 namespace {
 
-using boardmill::testing::ReadFile;
-using boardmill::testing::TempDir;
-using boardmill::testing::WriteFile;
-using boardmill::testing::WriteZstdFile;
+using namespace boardmill::testing;
 
 constexpr char kTruncated[] = "Zstd decompression ended before the frame was fully decoded.";
 constexpr std::size_t kMiB = 1 << 20;

@@ -13,10 +13,7 @@ namespace boardmill::compression {
 namespace {
 
 namespace fs = std::filesystem;
-using boardmill::testing::ReadFile;
-using boardmill::testing::ReadZstdFile;
-using boardmill::testing::TempDir;
-using boardmill::testing::WriteFile;
+using namespace boardmill::testing;
 
 std::span<const std::uint8_t> AsBytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

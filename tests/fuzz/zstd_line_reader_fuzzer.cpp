@@ -30,9 +30,7 @@ using boardmill::compression::kTruncatedFrameMessage;
 using boardmill::compression::VisitZstdLineBatches;
 using boardmill::compression::ZstdLineBatchEntry;
 using boardmill::compression::ZstdLineReadSummary;
-using boardmill::testing::AbortUnless;
-using boardmill::testing::FuzzInput;
-using boardmill::testing::IsOneLineMessage;
+using namespace boardmill::testing;
 namespace util = boardmill::util;
 
 constexpr char kVisitorError[] = "Visitor gave up.";

@@ -37,10 +37,7 @@ using boardmill::pipeline::LineIndexer;
 using boardmill::pipeline::PushSummary;
 using boardmill::pipeline::TextLineBatch;
 using boardmill::pipeline::TextLineReference;
-using boardmill::testing::AbortUnless;
-using boardmill::testing::DecodeFrames;
-using boardmill::testing::FuzzInput;
-using boardmill::testing::ReferenceDecode;
+using namespace boardmill::testing;
 namespace util = boardmill::util;
 
 enum class Mode { kPlainSlabs, kValid, kTruncated, kDamaged, kRawStream, kCount };

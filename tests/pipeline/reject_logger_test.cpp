@@ -14,9 +14,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::ReadLines;
-using testing::TempDir;
+using namespace boardmill::testing;
 
 constexpr char kHeader[] = "input_path\tline_number\terror\tfen\n";
 

@@ -16,9 +16,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using boardmill::testing::ReadZstdFile;
-using boardmill::testing::TempDir;
-using boardmill::testing::WriteFile;
+using namespace boardmill::testing;
 
 chess::Position Parse(const std::string& fen) {
   util::Result<chess::Position> position = chess::ParseFen(fen);

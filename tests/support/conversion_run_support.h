@@ -20,16 +20,6 @@
 
 namespace boardmill::testing {
 
-inline std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
-    fields.push_back(text.substr(start, end - start));
-  }
-  fields.push_back(text.substr(start));
-  return fields;
-}
-
 // Input files cut from the sample positions, each from a different offset so that no two files
 // are alike and a merge that mixed up the file order would show; each also holds one line that
 // is not a position, so that the reject counts take part.

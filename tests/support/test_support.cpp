@@ -78,6 +78,37 @@ std::string ReadZstdFile(const fs::path& path) {
   return content;
 }
 
+std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix) {
+  std::string name(prefix);
+  name += std::to_string(number);
+  name += suffix;
+  return name;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
+    fields.push_back(text.substr(start, end - start));
+  }
+  fields.push_back(text.substr(start));
+  return fields;
+}
+
+std::vector<std::string> DeliveredLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
 fs::path TestDataPath(const std::string& name) { return fs::path(BOARDMILL_TEST_DATA_DIR) / name; }
 
 std::string QuoteForShell(const std::string& argument) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace boardmill::testing {
@@ -56,6 +57,28 @@ std::string ReadZstdFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
+
+// prefix + number + suffix, built by appending (GCC 12 misreads `"literal" + std::to_string(n)`
+// at -O3 as an overlapping copy).
+std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix);
+
+// Seven valid positions of different kinds: start, castling rights, en passant, bare kings.
+inline const std::vector<std::string> kFens = {
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+    "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3",
+    "8/8/8/8/8/8/8/K6k w - - 0 1",
+    "r6r/8/8/8/8/8/8/K6k b - - 5 40",
+    "1n4n1/8/3k4/8/8/3K4/8/8 w - - 0 70",
+    "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2",
+    "4k3/8/8/8/8/8/8/4K2R w K - 0 1",
+};
+
+// `text` cut at every `separator`; n separators give n + 1 fields.
+std::vector<std::string> Split(const std::string& text, char separator);
+
+// The lines a reader delivers from `text`: split at line feeds, one carriage return before the
+// line feed dropped, empty lines skipped, an unterminated last line kept.
+std::vector<std::string> DeliveredLines(const std::string& text);
 
 // Repository test data (tests/data).
 std::filesystem::path TestDataPath(const std::string& name);

@@ -15,12 +15,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::ReadLines;
-using testing::ReadZstdFile;
-using testing::TempDir;
-using testing::TestDataPath;
-using testing::WriteZstdFile;
+using namespace boardmill::testing;
 
 // The bytes of a shard's frames in a fragment, decompressed and joined in the fragment's order.
 std::string ShardRecords(const fs::path& path, const FragmentIndex& index, std::uint64_t shard,
@@ -65,7 +60,8 @@ TEST(FileGroupTaskTest, ARecordBudgetSmallerThanTheTaskSplitsShardsIntoFramesInI
     for (std::size_t end; (end = source.find('\n', start)) != std::string::npos; start = end + 1) {
       const util::Result<EncodedLine> encoded = encoder.Encode(source.substr(start, end - start));
       ASSERT_TRUE(encoded);
-      expected[encoded->shard_id].append(encoded->record.bytes.begin(), encoded->record.bytes.end());
+      expected[encoded->shard_id].append(encoded->record.bytes.begin(),
+                                         encoded->record.bytes.end());
     }
   }
   const fs::path fragment = temp / "fragments" / "files-000000-000001.fragment";

@@ -14,9 +14,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace boardmill::testing;
 
 FileProcessingSummary FileSummary(const std::string& name, std::uint64_t lines, double seconds) {
   FileProcessingSummary file;

@@ -16,10 +16,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::ReadLines;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace boardmill::testing;
 
 constexpr char kHeader[] = "record_type\tphase\ttimestamp\tpayload";
 // Matches 2021-03-01T17:05:09Z: digits wherever the pattern has a 'd'.

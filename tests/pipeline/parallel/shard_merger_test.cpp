@@ -16,9 +16,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::ReadZstdFile;
-using testing::TempDir;
+using namespace boardmill::testing;
 
 // A fragment of one task: each (shard, text) pair becomes one frame, in the order given.
 FragmentSource WriteFragment(const fs::path& path, std::uint64_t first_file,

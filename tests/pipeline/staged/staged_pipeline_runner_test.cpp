@@ -19,21 +19,7 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::ReadLines;
-using testing::ReadZstdFile;
-using testing::TempDir;
-using testing::WriteFile;
-using testing::WriteZstdFile;
-
-// prefix + number + suffix, built by appending (GCC 12 misreads `"literal" + std::to_string(n)`
-// at -O3 as an overlapping copy).
-std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix) {
-  std::string name(prefix);
-  name += std::to_string(number);
-  name += suffix;
-  return name;
-}
+using namespace boardmill::testing;
 
 // A valid FEN whose eighth rank is occupied by the bits of `rank8` (a8 = 0x80), so it routes by
 // that byte, and whose move counters depend on `serial`, so every line encodes differently.

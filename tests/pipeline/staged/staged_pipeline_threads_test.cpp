@@ -17,24 +17,13 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadZstdFile;
-using testing::TempDir;
-using testing::WriteZstdFile;
+using namespace boardmill::testing;
 
 constexpr std::size_t kReader = StageIndex(PipelineStage::kReader);
 constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
 constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
 constexpr std::size_t kParse = StageIndex(PipelineStage::kParse);
 constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
-
-// prefix + number + suffix, built by appending (GCC 12 misreads `"literal" + std::to_string(n)`
-// at -O3 as an overlapping copy).
-std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix) {
-  std::string name(prefix);
-  name += std::to_string(number);
-  name += suffix;
-  return name;
-}
 
 std::string FileText(int file, int lines) {
   static const char* kFens[] = {
