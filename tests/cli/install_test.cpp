@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quoted(const fs::path& path) { return QuoteForShell(path.string()); }
 
 // The man page as built (the version filled in), its escaped hyphens read as hyphens.
 std::string ManPageText() {

@@ -25,18 +25,18 @@ namespace fs = std::filesystem;
 // containers often forbid; root allowed, more ranks than cores allowed. LeakSanitizer would
 // count the MPI library's own allocations at exit as leaks of the program.
 std::string MpiRun(int ranks) {
-  return "env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 "
-         "ASAN_OPTIONS=detect_leaks=0 "
-         "mpirun --oversubscribe --mca btl self,vader --mca btl_vader_single_copy_mechanism none "
-         "-n " +
-         std::to_string(ranks) + " ";
+  return NumberedName(
+      "env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 ASAN_OPTIONS=detect_leaks=0 "
+      "mpirun --oversubscribe --mca btl self,vader --mca btl_vader_single_copy_mechanism none -n ",
+      ranks, " ");
 }
 
 std::string ConvertCommand(const fs::path& input, const fs::path& output,
                            const std::vector<std::string>& extra) {
   std::string command = QuoteForShell(BOARDMILL_BINARY);
   for (const std::string& argument : ConvertArguments(input, output, extra)) {
-    command += " " + QuoteForShell(argument);
+    command += ' ';
+    command += QuoteForShell(argument);
   }
   return command;
 }
@@ -86,12 +86,12 @@ class MpiTest : public ::testing::Test {
 TEST_F(MpiTest, TwoAndThreeRanksWriteWhatOneProcessWrites) {
   for (const int ranks : {2, 3}) {
     SCOPED_TRACE(std::to_string(ranks) + " ranks");
-    const fs::path output = temp_ / ("ranks-" + std::to_string(ranks));
+    const fs::path output = temp_ / NumberedName("ranks-", ranks, "");
     const ProgramRun run =
         RunShell(MpiRun(ranks) + ConvertCommand(input(), output, {"--max-threads", "1"}));
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("\nEffective max workers: " + std::to_string(ranks) + "\n"),
+    EXPECT_NE(run.out.find(NumberedName("\nEffective max workers: ", ranks, "\n")),
               std::string::npos)
         << run.out;
     ExpectSameOutputAsAlone(output);
