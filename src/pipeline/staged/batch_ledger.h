@@ -41,12 +41,12 @@ struct ReadRoomWait {
 // input has settled, so that a run of many small batches does not wake every writer per batch.
 //
 // A batch's record bytes are counted from its parse until every writer it fed has taken its
-// records and the batch's buffer is gone. A reader
-// may hand on more input while they stay within the record budget. Beyond it, only the reader of
-// the file the settled sequence waits for goes on, and only while the settled records (which the
-// writers can take without further input) stay within half the budget: readers of later files
-// cannot hold back the file everything waits for, and the writers, told about at least a quarter
-// of the budget, make room without more input.
+// records and the batch's buffer is gone. A reader may hand on more input while they stay within
+// the record budget. Beyond it, only the reader of the file the settled sequence waits for goes
+// on, and only while the settled records (which the writers can take without further input) stay
+// within half the budget: readers of later files cannot hold back the file everything waits for,
+// and the writers, told of every settled stretch of an eighth of the budget, make room without
+// more input.
 class BatchLedger {
  public:
   // `walker_count`: the writers that follow the sequence (shards 0 to walker_count - 1).

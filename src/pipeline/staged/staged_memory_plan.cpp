@@ -153,7 +153,7 @@ void FinishPlan(const StagedMemoryInputs& inputs, std::uint64_t ceiling_bytes, s
   const ElasticCounts& pools = inputs.pool_sizes;
   plan.record_budget_bytes =
       std::clamp(ceiling_bytes - need, kMinRecordBudgetBytes, kMaxRecordBudgetBytes);
-  // A quarter of the budget or less, so that readers held back by the budget always leave the
+  // An eighth of the budget or less, so that readers held back by the budget always leave the
   // writers records they have been told about (see BatchLedger).
   plan.announce_bytes = std::min(plan.record_budget_bytes / 8, kMaxAnnounceBytes);
   plan.free_slabs_kept = SlabsAlive(inputs, plan);
