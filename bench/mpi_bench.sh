@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Times the parallel mode across the ranks of an MPI job against one process with as many
 # workers: `mpirun -n 2 boardmill convert ... --max-threads 1` against `boardmill convert ...
-# --parallel --max-threads 2`, on the 8 files of 500,000 positions of the benchmark data set, and
-# prints the median wall time of each and their ratio. Runs write to memory (/dev/shm) when it
-# has room. Usage: bench/mpi_bench.sh [runs] [ranks]   (defaults 5 and 2)
+# --parallel --max-threads 2`, on 8 x scale files of 500,000 positions of the benchmark data set,
+# and prints the median wall time of each and their ratio. Starting an MPI job costs some 0.3 s
+# here, which a larger scale spreads. Runs write to memory (/dev/shm) when it has room.
+# Usage: bench/mpi_bench.sh [runs] [ranks] [scale]   (defaults 5, 2 and 1)
 set -euo pipefail
 
 runs=${1:-5}
 ranks=${2:-2}
-[[ $runs =~ ^[1-9][0-9]*$ && $ranks =~ ^[1-9][0-9]*$ ]] || {
-  echo "usage: $0 [runs] [ranks]" >&2
+scale=${3:-1}
+[[ $runs =~ ^[1-9][0-9]*$ && $ranks =~ ^[1-9][0-9]*$ && $scale =~ ^[1-9][0-9]*$ ]] || {
+  echo "usage: $0 [runs] [ranks] [scale]" >&2
   exit 1
 }
 command -v mpirun >/dev/null || { echo "missing mpirun (Debian package openmpi-bin)" >&2; exit 1; }
@@ -17,8 +19,8 @@ command -v mpirun >/dev/null || { echo "missing mpirun (Debian package openmpi-b
 repo=$(cd "$(dirname "$0")/.." && pwd)
 source "$repo/bench/bench_lib.sh"
 work=$repo/build/convert-bench
-build_bench_data 1 "$work/data-x1"
-input=$work/data-x1/input
+build_bench_data "$scale" "$work/data-x$scale"
+input=$work/data-x$scale/input
 
 boardmill=${BOARDMILL_BIN:-}
 if [[ -z $boardmill ]]; then
