@@ -56,9 +56,8 @@ TEST(ZstdFrameCompressorTest, ASinkErrorEndsTheFrameWithThatError) {
   const std::string text(1000, 'x');
   const std::span<const std::uint8_t> piece = Bytes(text);
   const util::Result<std::uint64_t> size = compressor.CompressFrame(
-      3, {&piece, 1}, [](std::span<const std::uint8_t>) -> util::Result<void> {
-        return util::Fail("disk full");
-      });
+      3, {&piece, 1},
+      [](std::span<const std::uint8_t>) -> util::Result<void> { return util::Fail("disk full"); });
   ASSERT_FALSE(size);
   EXPECT_EQ(size.error(), "disk full");
 }
