@@ -19,11 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace boardmill::testing;
 
-constexpr std::size_t kReader = StageIndex(PipelineStage::kReader);
-constexpr std::size_t kDecompress = StageIndex(PipelineStage::kDecompress);
-constexpr std::size_t kLineIndex = StageIndex(PipelineStage::kLineIndex);
-constexpr std::size_t kParse = StageIndex(PipelineStage::kParse);
-constexpr std::size_t kCompress = StageIndex(PipelineStage::kCompress);
+using namespace stage_index;
 
 std::string FileText(int file, int lines) {
   static const char* kFens[] = {
