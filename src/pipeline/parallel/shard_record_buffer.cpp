@@ -35,7 +35,7 @@ bool ShardRecordBuffer::StartPage(Shard& shard) {
 std::uint64_t ShardRecordBuffer::FullestShard() const {
   const auto fullest = std::max_element(
       shards_.begin(), shards_.end(),
-      [](const Shard& left, const Shard& right) { return left.bytes < right.bytes; });
+      [](const Shard& left, const Shard& right) { return left.Bytes() < right.Bytes(); });
   return static_cast<std::uint64_t>(fullest - shards_.begin());
 }
 
@@ -57,7 +57,6 @@ void ShardRecordBuffer::Release(std::uint64_t shard) {
   target.pages.clear();
   target.page = nullptr;
   target.fill = kPageBytes;
-  target.bytes = 0;
 }
 
 }  // namespace boardmill::pipeline

@@ -34,11 +34,10 @@ class ShardRecordBuffer {
     if (target.fill == kPageBytes && !StartPage(target)) return false;
     std::copy(record.bytes.begin(), record.bytes.end(), target.page + target.fill);
     target.fill += chess::kPackedSfenSize;
-    target.bytes += chess::kPackedSfenSize;
     return true;
   }
 
-  std::uint64_t ShardBytes(std::uint64_t shard) const { return shards_[shard].bytes; }
+  std::uint64_t ShardBytes(std::uint64_t shard) const { return shards_[shard].Bytes(); }
   // The shard holding the most bytes (the lowest id among equals).
   std::uint64_t FullestShard() const;
   // The shard's bytes in order, page by page.
@@ -53,7 +52,9 @@ class ShardRecordBuffer {
     std::vector<std::uint32_t> pages;
     std::uint8_t* page = nullptr;
     std::uint64_t fill = kPageBytes;  // bytes used in `page`; a full page asks for the next
-    std::uint64_t bytes = 0;
+
+    // Every page but the last is full; without pages, `fill` is a full page's size.
+    std::uint64_t Bytes() const { return pages.size() * kPageBytes + fill - kPageBytes; }
   };
 
   bool StartPage(Shard& shard);
