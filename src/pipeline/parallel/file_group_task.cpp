@@ -27,10 +27,9 @@ class FileGroupConverter {
         resources_(resources) {}
 
   util::Result<std::vector<FileProcessingSummary>> Run() {
-    const fs::path stem =
-        task_.fragments_root / FragmentStem(task_.group.first_file, task_.group.file_count);
-    util::Result<void> opened = fragment_.Open(fs::path(stem) += kFragmentSuffix);
-    if (opened) opened = rejects_.Open(fs::path(stem) += kRejectPartSuffix);
+    const fs::path fragment = FragmentPath(task_.fragments_root, task_.group);
+    util::Result<void> opened = fragment_.Open(fragment);
+    if (opened) opened = rejects_.Open(RejectPartPath(fragment));
     if (!opened) return std::move(opened).TakeError();
     const double compress_seconds_before = resources_.compressor.compress_seconds();
 
@@ -70,6 +69,7 @@ class FileGroupConverter {
     file_.read_seconds = read->read_seconds;
     file_.decompress_seconds = read->decompress_seconds;
     file_.split_seconds = read->split_seconds;
+    file_.raw_output_bytes = file_.encoded_positions * chess::kPackedSfenSize;
     if (progress_ != nullptr) {
       progress_->AddInputBytesRead(read->compressed_bytes);
       progress_->AddFilesDone(1);
@@ -81,16 +81,17 @@ class FileGroupConverter {
     const util::Stopwatch clock;
     const std::uint64_t encoded_before = file_.encoded_positions;
     const std::uint64_t invalid_before = file_.invalid_positions;
-    bool more = true;
-    for (const compression::ZstdLineBatchEntry& entry : batch) {
-      if (max_lines_ != 0 && file_.visited_lines >= max_lines_) {
-        more = false;
-        break;
-      }
+    // The line cap cuts the batch once, not line by line.
+    const std::size_t wanted = max_lines_ == 0
+                                   ? batch.size()
+                                   : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                         batch.size(), max_lines_ - file_.visited_lines));
+    for (const compression::ZstdLineBatchEntry& entry : batch.first(wanted)) {
       ++file_.visited_lines;
       util::Result<void> taken = TakeLine(entry);
       if (!taken) return std::move(taken).TakeError();
     }
+    const bool more = wanted == batch.size();
     file_.encode_seconds += clock.ElapsedSeconds();
     if (progress_ != nullptr) {
       progress_->AddLines(file_.encoded_positions - encoded_before,
@@ -111,7 +112,6 @@ class FileGroupConverter {
       if (!compressed) return compressed;
     }
     ++file_.encoded_positions;
-    file_.raw_output_bytes += chess::kPackedSfenSize;
     return {};
   }
 

@@ -36,7 +36,7 @@ struct FileGroupTask {
 };
 
 // Converts the task's files into one fragment file and one reject part in `fragments_root`,
-// named after the group (FragmentStem), and returns one summary per file, in file order. Each
+// named after the group (FragmentPath), and returns one summary per file, in file order. Each
 // shard's records become one frame per task, or several when the record budget runs out first.
 // A file's compressed bytes and compress and write seconds are its share of the task's, in
 // proportion to its raw bytes, so that they add up to the task's.

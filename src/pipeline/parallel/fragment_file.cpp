@@ -110,9 +110,14 @@ bool FramesFit(const std::vector<FragmentFrame>& frames, std::uint64_t index_off
 
 }  // namespace
 
-std::string FragmentStem(std::uint64_t first_file, std::uint64_t file_count) {
-  const std::uint64_t last_file = first_file + (file_count == 0 ? 0 : file_count - 1);
-  return "files-" + Padded(first_file) + "-" + Padded(last_file);
+fs::path FragmentPath(const fs::path& root, const FileGroup& group) {
+  const std::uint64_t last_file =
+      group.first_file + (group.file_count == 0 ? 0 : group.file_count - 1);
+  return root / ("files-" + Padded(group.first_file) + "-" + Padded(last_file) + kFragmentSuffix);
+}
+
+fs::path RejectPartPath(const fs::path& fragment_path) {
+  return fs::path(fragment_path).replace_extension(kRejectPartSuffix);
 }
 
 util::Result<void> FragmentFileWriter::Open(const fs::path& path) {

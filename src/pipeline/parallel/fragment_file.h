@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compression/zstd_frame_compressor.h"
+#include "pipeline/parallel/file_group.h"
 #include "pipeline/parallel/file_processing_summary.h"
 #include "util/result.h"
 #include "util/unique_file.h"
@@ -46,8 +47,10 @@ inline constexpr char kFragmentSuffix[] = ".fragment";
 inline constexpr char kRejectPartSuffix[] = ".rejects";
 inline constexpr char kPartialSuffix[] = ".partial";
 
-// "files-000012-000040": the first and last file index of a task, zero-padded to six digits.
-std::string FragmentStem(std::uint64_t first_file, std::uint64_t file_count);
+// A group's scratch files, named after its first and last file index, zero-padded to six digits:
+// <root>/files-000012-000040.fragment, and its reject part beside it, files-000012-000040.rejects.
+std::filesystem::path FragmentPath(const std::filesystem::path& root, const FileGroup& group);
+std::filesystem::path RejectPartPath(const std::filesystem::path& fragment_path);
 
 // Writes one fragment file.
 class FragmentFileWriter {

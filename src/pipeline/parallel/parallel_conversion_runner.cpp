@@ -3,12 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "io/create_directories.h"
 #include "io/input_discovery.h"
 #include "io/mpi_job.h"
 #include "pipeline/conversion_locks.h"
@@ -65,22 +65,9 @@ RunPaths ResolvePaths(const ConversionOptions& options) {
   return paths;
 }
 
-fs::path StemPath(const fs::path& fragments_root, const FileGroup& group) {
-  return fragments_root / FragmentStem(group.first_file, group.file_count);
-}
-
-fs::path WithSuffix(fs::path stem, const char* suffix) { return stem += suffix; }
-
 void RemoveTree(const fs::path& path) {
   std::error_code ignored;
   fs::remove_all(path, ignored);
-}
-
-util::Result<void> CreateDirectory(const fs::path& path, const char* failure_prefix) {
-  std::error_code error;
-  fs::create_directories(path, error);
-  if (error) return util::Fail(failure_prefix + error.message());
-  return {};
 }
 
 // The compressed size of every input file, by index; a file that cannot be measured counts 0
@@ -263,13 +250,11 @@ class ParallelRun {
       RankMessageReader reader(message);
       switch (reader.Kind()) {
         case RankMessageKind::kRequest:
-          job_->Send(source, kToRankTag, AssignmentFor(source));
+          job_->Send(source, kToRankTag, NextAssignment());
           break;
-        case RankMessageKind::kCompleted: {
-          const std::uint64_t first = reader.Number();
-          RecordRemoteGroup({first, reader.Number()});
+        case RankMessageKind::kCompleted:
+          RecordRemoteGroup(reader.Group());
           break;
-        }
         case RankMessageKind::kTuning:
           RecordTuning(ReadTuningDecision(reader));
           break;
@@ -286,12 +271,12 @@ class ParallelRun {
     }
   }
 
-  std::vector<std::uint8_t> AssignmentFor(int /*rank*/) {
+  std::vector<std::uint8_t> NextAssignment() {
     const std::optional<FileGroup> group = failure_.failed() ? std::nullopt : dispenser_->Next();
     if (!group) return RankMessageWriter(RankMessageKind::kNoMore).Take();
     return RankMessageWriter(RankMessageKind::kAssign)
-        .Number(group->first_file)
-        .Number(group->file_count)
+        .Group(*group)
+        .Number(dispenser_->Backlog())
         .Take();
   }
 
@@ -310,7 +295,7 @@ class ParallelRun {
   // Another rank's group is complete: its fragment, on the shared scratch directory, holds the
   // files' summaries.
   void RecordRemoteGroup(const FileGroup& group) {
-    const fs::path path = WithSuffix(StemPath(paths_.fragments_root, group), kFragmentSuffix);
+    const fs::path path = FragmentPath(paths_.fragments_root, group);
     util::Result<FragmentIndex> index = ReadFragmentIndex(path);
     if (!index) {
       Fail(index.error());
@@ -324,7 +309,7 @@ class ParallelRun {
         options_.progress->AddFilesDone(1);
       }
     }
-    RecordGroup(group, index->files);
+    RecordGroup(index->files);
   }
 
   // Every other rank's merge tallies, added to this rank's.
@@ -434,7 +419,7 @@ class ParallelRun {
     if (!locks) return std::move(locks).TakeError();
     locks_ = std::move(*locks);
     util::Result<void> created =
-        CreateDirectory(paths_.scratch, "Failed to create scratch directory: ");
+        io::CreateDirectories(paths_.scratch, "Failed to create scratch directory: ");
     if (!created) return created;
     return CheckFreeSpace();
   }
@@ -453,7 +438,7 @@ class ParallelRun {
     util::Result<std::uint64_t> log_opened = reject_log_.Open();
     if (!log_opened) return std::move(log_opened).TakeError();
     util::Result<void> created =
-        CreateDirectory(paths_.fragments_root, "Failed to create scratch directory: ");
+        io::CreateDirectories(paths_.fragments_root, "Failed to create scratch directory: ");
     if (!created) return created;
     PlanFiles();
     InitialiseWorkers();
@@ -589,7 +574,7 @@ class ParallelRun {
 
   void ConvertPendingGroups() {
     if (job_ != nullptr && job_->rank() != 0) {
-      remote_ = std::make_unique<RemoteGroupSource>();
+      remote_ = std::make_unique<RemoteGroupSource>(files_.size());
     } else {
       dispenser_ = std::make_unique<GroupDispenser>(groups_);
     }
@@ -648,13 +633,13 @@ class ParallelRun {
         ConvertFileGroup(task, options_, router_, resources);
     if (!converted) return Fail(converted.error());
     for (const FileProcessingSummary& file : *converted) stats_.AddFile(file);
-    if (!remote_) return RecordGroup(group, *converted);
+    if (!remote_) return RecordGroup(*converted);
     remote_->Completed(group);
     return true;
   }
 
   // A group's files into the summaries and, all at once, into the manifest.
-  bool RecordGroup(const FileGroup& /*group*/, const std::vector<FileProcessingSummary>& files) {
+  bool RecordGroup(const std::vector<FileProcessingSummary>& files) {
     for (const FileProcessingSummary& file : files) summaries_[file.file_index] = file;
     util::Result<void> recorded = manifest_.AppendFileRecords(files);
     if (!recorded) return Fail(recorded.error());
@@ -705,7 +690,7 @@ class ParallelRun {
     std::vector<FragmentSource> sources;
     sources.reserve(groups.size());
     for (const FileGroup& group : groups) {
-      const fs::path path = WithSuffix(StemPath(paths_.fragments_root, group), kFragmentSuffix);
+      const fs::path path = FragmentPath(paths_.fragments_root, group);
       util::Result<FragmentIndex> index = ReadFragmentIndex(path);
       if (!index) return std::move(index).TakeError();
       sources.push_back({path, std::move(*index)});
@@ -724,10 +709,8 @@ class ParallelRun {
   // rejects.tsv receives every group's rows in file order, kept groups' included.
   util::Result<void> CollectRejects(const std::vector<FragmentSource>& fragments) {
     for (const FragmentSource& fragment : fragments) {
-      fs::path rows = fragment.path;
-      rows.replace_extension(kRejectPartSuffix);
       util::Result<std::uint64_t> appended =
-          reject_log_.AppendRowsOf(rows, fragment.index.reject_rows);
+          reject_log_.AppendRowsOf(RejectPartPath(fragment.path), fragment.index.reject_rows);
       if (!appended) return std::move(appended).TakeError();
     }
     return {};

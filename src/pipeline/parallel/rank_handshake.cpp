@@ -99,7 +99,7 @@ std::vector<std::uint8_t> ConvertedMessage(const util::Result<void>& converted,
                                            const std::vector<FileGroup>& groups) {
   RankMessageWriter writer = OutcomeWriter(RankMessageKind::kConverted, converted);
   writer.Number(groups.size());
-  for (const FileGroup& group : groups) writer.Number(group.first_file).Number(group.file_count);
+  for (const FileGroup& group : groups) writer.Group(group);
   return writer.Take();
 }
 
@@ -109,8 +109,7 @@ util::Result<void> ReadConvertedMessage(const std::vector<std::uint8_t>& bytes,
   util::Result<void> outcome = ReadOutcome(reader);
   if (!outcome) return outcome;
   for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
-    const std::uint64_t first = reader.Number();
-    groups.push_back({first, reader.Number()});
+    groups.push_back(reader.Group());
   }
   if (reader.damaged()) return util::Fail("A rank of the MPI job sent a damaged message.");
   return {};

@@ -27,6 +27,10 @@ RankMessageWriter& RankMessageWriter::Text(std::string_view text) {
   return *this;
 }
 
+RankMessageWriter& RankMessageWriter::Group(const FileGroup& group) {
+  return Number(group.first_file).Number(group.file_count);
+}
+
 RankMessageKind RankMessageReader::Kind() const {
   return bytes_.empty() ? RankMessageKind{} : static_cast<RankMessageKind>(bytes_[0]);
 }
@@ -57,6 +61,11 @@ std::string RankMessageReader::Text() {
   std::string text(reinterpret_cast<const char*>(bytes_.data() + at_), size);
   at_ += size;
   return text;
+}
+
+FileGroup RankMessageReader::Group() {
+  const std::uint64_t first = Number();
+  return {first, Number()};
 }
 
 }  // namespace boardmill::pipeline

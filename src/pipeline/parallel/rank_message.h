@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/parallel/file_group.h"
+
 namespace boardmill::pipeline {
 
 // What the ranks of a parallel run across an MPI job tell each other. Every message starts with
@@ -24,7 +26,7 @@ enum class RankMessageKind : std::uint8_t {
   kFinished = 15,   // the rank's workers have ended
   kMerged = 16,     // ok, message, output files, merged bytes, write seconds
   // To a rank.
-  kAssign = 20,  // first file, file count
+  kAssign = 20,  // group, groups rank 0 has not yet handed out
   kNoMore = 21,
 };
 
@@ -41,6 +43,7 @@ class RankMessageWriter {
   RankMessageWriter& Number(std::uint64_t value);
   RankMessageWriter& Real(double value);
   RankMessageWriter& Text(std::string_view text);
+  RankMessageWriter& Group(const FileGroup& group);
   std::vector<std::uint8_t> Take() { return std::move(bytes_); }
 
  private:
@@ -57,6 +60,7 @@ class RankMessageReader {
   std::uint64_t Number();
   double Real();
   std::string Text();
+  FileGroup Group();
   bool damaged() const { return damaged_; }
 
  private:

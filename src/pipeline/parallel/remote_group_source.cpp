@@ -18,10 +18,7 @@ std::optional<FileGroup> RemoteGroupSource::Next() {
 
 void RemoteGroupSource::Completed(const FileGroup& group) {
   const std::lock_guard lock(mutex_);
-  outbox_.push_back(RankMessageWriter(RankMessageKind::kCompleted)
-                        .Number(group.first_file)
-                        .Number(group.file_count)
-                        .Take());
+  outbox_.push_back(RankMessageWriter(RankMessageKind::kCompleted).Group(group).Take());
   changed_.notify_all();
 }
 
@@ -76,11 +73,11 @@ void RemoteGroupSource::Serve(const io::MpiJob& job, std::uint64_t workers) {
       RankMessageReader reader(reply);
       lock.lock();
       if (reader.Kind() == RankMessageKind::kAssign) {
-        const std::uint64_t first = reader.Number();
-        const std::uint64_t count = reader.Number();
-        ready_.push_back({first, count});
+        ready_.push_back(reader.Group());
+        backlog_.store(reader.Number());
       } else {
         no_more_ = true;
+        backlog_.store(0);
       }
       changed_.notify_all();
       continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -20,8 +21,13 @@ namespace boardmill::pipeline {
 // report. Only the main thread talks to MPI.
 class RemoteGroupSource : public GroupSource {
  public:
+  // `most_groups`: as many groups as the run can have (its file count), the backlog until rank 0
+  // first says how many it still holds.
+  explicit RemoteGroupSource(std::uint64_t most_groups) : backlog_(most_groups) {}
+
   std::optional<FileGroup> Next() override;
-  std::uint64_t Backlog() const override { return 0; }
+  // The groups rank 0 had not handed out when it last answered this rank.
+  std::uint64_t Backlog() const override { return backlog_.load(); }
 
   void Completed(const FileGroup& group);
   void Tuned(const TuningDecision& decision);
@@ -46,6 +52,7 @@ class RemoteGroupSource : public GroupSource {
   std::uint64_t waiting_workers_ = 0;
   std::uint64_t ended_workers_ = 0;
   bool no_more_ = false;
+  std::atomic<std::uint64_t> backlog_;
 };
 
 }  // namespace boardmill::pipeline

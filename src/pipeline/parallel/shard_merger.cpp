@@ -31,7 +31,6 @@ struct FramePlace {
 // What one merge thread did; the threads' tallies are added up after they are joined.
 struct MergeTally {
   std::uint64_t output_files = 0;
-  std::uint64_t merged_bytes = 0;
   double write_seconds = 0.0;
 };
 
@@ -126,7 +125,6 @@ class MergeWorker {
       tally_.write_seconds += clock.ElapsedSeconds();
       if (written != wanted)
         return Fail("Failed while writing merged shard: " + output_path.string());
-      tally_.merged_bytes += wanted;
       written_.Add({buffer_, wanted});
       left -= wanted;
     }
@@ -193,9 +191,10 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSou
   ShardMergeSummary summary;
   for (const MergeTally& tally : tallies) {
     summary.output_files += tally.output_files;
-    summary.merged_bytes += tally.merged_bytes;
     summary.write_seconds += tally.write_seconds;
   }
+  // Shards another rank merges hold nothing here.
+  for (const IndexedShard& shard : shards) summary.merged_bytes += shard.bytes;
   summary.merge_seconds = clock.ElapsedSeconds();
   summary.shards = std::move(shards);
   return summary;
