@@ -1,3 +1,4 @@
+#include "chess/packed_sfen.h"
 #include "compression/block_compressor.h"
 #include "pipeline/staged/stage_step.h"
 #include "pipeline/staged/stage_workers.h"
@@ -9,7 +10,6 @@ namespace {
 // Compresses one block into one frame at the end of the writer's output buffer and hands both
 // buffers back to its shard's writer.
 bool CompressJobBlock(StagedPipeline& pipeline, CompressJob job, StageStep& step) {
-  const util::Stopwatch clock;
   const util::Result<std::uint64_t> frame_bytes =
       compression::AppendCompressedBlock(job.raw, pipeline.options.compression_level, job.output);
   if (!frame_bytes) {
@@ -17,22 +17,22 @@ bool CompressJobBlock(StagedPipeline& pipeline, CompressJob job, StageStep& step
     return false;
   }
   const std::uint64_t raw_bytes = job.raw.size();
+  const std::uint64_t records = raw_bytes / chess::kPackedSfenSize;
   const std::uint64_t compressed_bytes = *frame_bytes;
-  pipeline.block_slots[job.shard].Put(
-      job.key, CompressedBlock{std::move(job.output), std::move(job.raw), job.record_count,
-                               compressed_bytes, clock.ElapsedSeconds()});
+  pipeline.block_slots[job.shard].Put(job.key,
+                                      CompressedBlock{std::move(job.output), std::move(job.raw)});
 
   WorkerStats& worker = step.stats().worker();
   StageStats& stage = step.stats().stage();
   worker.AddBatches(1);
-  worker.AddItemsIn(job.record_count);
-  worker.AddItemsOut(job.record_count);
+  worker.AddItemsIn(records);
+  worker.AddItemsOut(records);
   worker.AddBytesIn(raw_bytes);
   worker.AddBytesOut(compressed_bytes);
-  worker.RecordBatchSize(job.record_count, raw_bytes);
+  worker.RecordBatchSize(records, raw_bytes);
   stage.AddBatches(1);
-  stage.AddItemsIn(job.record_count);
-  stage.AddItemsOut(job.record_count);
+  stage.AddItemsIn(records);
+  stage.AddItemsOut(records);
   stage.AddBytesIn(raw_bytes);
   stage.AddBytesOut(compressed_bytes);
   pipeline.totals.Add({.compress_seconds = step.Finish()});

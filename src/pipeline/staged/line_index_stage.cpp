@@ -90,7 +90,7 @@ class LineIndexWorker {
     FileIndexingHandle& file = files_[file_index];
     if (file) return *file;
     if (idle_.empty()) {
-      file = std::make_unique<FileIndexing>(pipeline_.parse_batch_lines,
+      file = std::make_unique<FileIndexing>(pipeline_.memory.parse_batch_lines,
                                             pipeline_.options.max_lines_per_file);
       return *file;
     }

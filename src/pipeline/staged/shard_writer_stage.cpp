@@ -42,7 +42,7 @@ class StagedShardWriter {
       output_.reserve(write_threshold_bytes_ + compression::CompressedBlockBound(block_bytes_));
       if (!CollectAllBatches()) return;
     }
-    if (raw_records_ != 0 && !FlushBlock()) return;
+    if (!raw_.empty() && !FlushBlock()) return;
     if (!WriteOutput()) return;
     file_.flush();
     if (file_) file_.close();  // a file system may report a lost write only at the close
@@ -79,11 +79,10 @@ class StagedShardWriter {
     std::span<const std::uint8_t> records =
         std::span(*run.value->records).subspan(run.value->offset, run.value->size);
     while (!records.empty()) {
-      if (raw_records_ == 0) block_key_ = key;
+      if (raw_.empty()) block_key_ = key;
       const std::size_t taken = std::min<std::size_t>(records.size(), block_bytes_ - raw_.size());
       raw_.insert(raw_.end(), records.begin(),
                   records.begin() + static_cast<std::ptrdiff_t>(taken));
-      raw_records_ += taken / chess::kPackedSfenSize;
       records = records.subspan(taken);
       if (raw_.size() == block_bytes_ && !FlushBlock()) return false;
     }
@@ -94,9 +93,8 @@ class StagedShardWriter {
   // frame appended.
   bool FlushBlock() {
     StageStep step(stats_);
-    if (!step.PushTo(
-            pipeline_.compress_queue.queue,
-            CompressJob{shard_, block_key_, std::move(raw_), std::move(output_), raw_records_})) {
+    if (!step.PushTo(pipeline_.compress_queue.queue,
+                     CompressJob{shard_, block_key_, std::move(raw_), std::move(output_)})) {
       return false;
     }
     stats_.SetState(WorkerState::kBlockedOrderedWrite);
@@ -106,10 +104,9 @@ class StagedShardWriter {
     if (!block.value) return false;
     output_ = std::move(block.value->output);
     ++blocks_in_output_;
-    records_ += raw_records_;
     raw_ = std::move(block.value->raw);
+    records_ += raw_.size() / chess::kPackedSfenSize;
     raw_.clear();
-    raw_records_ = 0;
     return output_.size() < write_threshold_bytes_ || WriteOutput();
   }
 
@@ -154,7 +151,6 @@ class StagedShardWriter {
   const std::uint64_t write_threshold_bytes_;
   std::ofstream file_;
   std::vector<std::uint8_t> raw_;
-  std::uint64_t raw_records_ = 0;
   BatchKey block_key_;
   std::vector<std::uint8_t> output_;
   std::uint64_t blocks_in_output_ = 0;

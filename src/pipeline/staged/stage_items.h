@@ -88,7 +88,6 @@ struct CompressJob {
   BatchKey key;
   std::vector<std::uint8_t> raw;
   std::vector<std::uint8_t> output;
-  std::uint64_t record_count = 0;
 };
 
 // A compressed block handed back to its shard's writer: the writer's output buffer with the
@@ -97,9 +96,6 @@ struct CompressJob {
 struct CompressedBlock {
   std::vector<std::uint8_t> output;
   std::vector<std::uint8_t> raw;
-  std::uint64_t record_count = 0;
-  std::uint64_t frame_bytes = 0;
-  double compress_seconds = 0.0;
 };
 
 }  // namespace boardmill::pipeline

@@ -50,8 +50,6 @@ constexpr std::uint64_t kShortQueueCapacity = 2;
 constexpr std::uint64_t kLineTextBytes = 96;
 constexpr std::uint64_t kRecordBytesPerCompressedByte = 8;
 constexpr std::uint64_t kRecordBytesPerTextByte = 2;
-// Every standard level up to 19 keeps its window within 8 MiB.
-constexpr std::uint64_t kDecoderWindowBytes = 8 * kMebibyte;
 // The stack a thread touches and, for a writer, its file stream's buffer.
 constexpr std::uint64_t kThreadBytes = 64 * kKibibyte;
 constexpr std::uint64_t kMinRecordBudgetBytes = 4 * kMebibyte;
@@ -112,7 +110,8 @@ std::uint64_t NeedBesidesRecordBudget(const StagedMemoryInputs& inputs,
   const std::uint64_t queued_chunks =
       decompressors * plan.decompress_queue_capacity * plan.read_chunk_bytes;
   const std::uint64_t decoders =
-      decompressors * readers * compression::DecompressionStreamMemoryBytes(kDecoderWindowBytes);
+      decompressors * readers *
+      compression::DecompressionStreamMemoryBytes(compression::kTypicalWindowBytes);
   const std::uint64_t slabs =
       (decompressors + pools[kLineIndex] * plan.line_index_queue_capacity) * plan.slab_bytes;
   const std::uint64_t batches_alive = BatchesAlive(inputs, plan);

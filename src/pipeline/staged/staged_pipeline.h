@@ -103,7 +103,6 @@ struct StagedPipeline {
   const StagePlan plan;
   const StagedMemoryPlan memory;
   const std::uint64_t shard_count;
-  const std::uint64_t parse_batch_lines;
   RejectLogger& rejects;
   // The caller's progress counters; null when nobody watches.
   RunProgress* const progress;

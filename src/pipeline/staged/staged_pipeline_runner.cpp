@@ -81,7 +81,7 @@ ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPa
   summary.compress_worker_count = active[StageIndex(PipelineStage::kCompress)];
   summary.writer_worker_count = pipeline.shard_count;
   summary.final_line_batch_size = options.line_batch_size;
-  summary.final_parse_batch_size = pipeline.parse_batch_lines;
+  summary.final_parse_batch_size = pipeline.memory.parse_batch_lines;
   summary.final_records_per_flush = options.records_per_flush;
   summary.final_compression_level = options.compression_level;
   summary.elapsed_seconds = elapsed_seconds;
