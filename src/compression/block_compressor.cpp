@@ -2,8 +2,6 @@
 
 #include <zstd.h>
 
-#include <string>
-
 #include "compression/zstd_context.h"
 
 namespace boardmill::compression {
@@ -22,14 +20,6 @@ ZSTD_CCtx* ThreadContext() {
 
 }  // namespace
 
-util::Result<std::vector<std::uint8_t>> CompressBlock(std::span<const std::uint8_t> raw,
-                                                      int compression_level) {
-  std::vector<std::uint8_t> frame;
-  util::Result<std::uint64_t> appended = AppendCompressedBlock(raw, compression_level, frame);
-  if (!appended) return std::move(appended).TakeError();
-  return frame;
-}
-
 util::Result<std::uint64_t> AppendCompressedBlock(std::span<const std::uint8_t> raw,
                                                   int compression_level,
                                                   std::vector<std::uint8_t>& output) {
@@ -39,9 +29,7 @@ util::Result<std::uint64_t> AppendCompressedBlock(std::span<const std::uint8_t> 
   if (thread_frame_buffer.size() < bound) thread_frame_buffer.resize(bound);
   const std::size_t size = ZSTD_compressCCtx(context, thread_frame_buffer.data(), bound, raw.data(),
                                              raw.size(), compression_level);
-  if (ZSTD_isError(size)) {
-    return util::Fail(std::string("Zstd block compression failed: ") + ZSTD_getErrorName(size));
-  }
+  if (ZSTD_isError(size)) return ZstdError("Zstd block compression failed: ", size);
   output.insert(output.end(), thread_frame_buffer.begin(),
                 thread_frame_buffer.begin() + static_cast<std::ptrdiff_t>(size));
   return std::uint64_t{size};

@@ -2,7 +2,11 @@
 
 #include <zstd.h>
 
+#include <cstddef>
 #include <memory>
+#include <string>
+
+#include "util/result.h"
 
 namespace boardmill::compression {
 
@@ -16,6 +20,11 @@ struct ZstdCompressionContextDeleter {
 // Owners that free the library's contexts on every exit path.
 using ZstdDecompressionContext = std::unique_ptr<ZSTD_DCtx, ZstdDecompressionContextDeleter>;
 using ZstdCompressionContext = std::unique_ptr<ZSTD_CCtx, ZstdCompressionContextDeleter>;
+
+// `prefix` followed by the library's name for the error `code`.
+inline util::Error ZstdError(const char* prefix, std::size_t code) {
+  return util::Fail(std::string(prefix) + ZSTD_getErrorName(code));
+}
 
 inline constexpr char kTruncatedFrameMessage[] =
     "Zstd decompression ended before the frame was fully decoded.";

@@ -6,14 +6,6 @@
 
 namespace boardmill::compression {
 
-namespace {
-
-util::Error ZstdError(const char* prefix, std::size_t code) {
-  return util::Fail(std::string(prefix) + ZSTD_getErrorName(code));
-}
-
-}  // namespace
-
 // The output buffer is left uninitialised: the library writes before anything is read.
 ZstdFrameCompressor::ZstdFrameCompressor() : output_(new std::uint8_t[kOutputBufferBytes]) {}
 

@@ -96,7 +96,6 @@ class LineBatcher {
 }  // namespace
 
 std::uint64_t LineReaderMemoryBytes() {
-  constexpr std::uint64_t kTypicalWindowBytes = std::uint64_t{8} << 20;
   return 2 * kBufferSize + DecompressionStreamMemoryBytes(kTypicalWindowBytes);
 }
 

@@ -12,6 +12,10 @@ namespace boardmill::compression {
 // frame starts, 0 when unknown (the library then sizes the context for large inputs).
 std::uint64_t CompressionStreamMemoryBytes(std::int32_t level, std::uint64_t source_size);
 
+// The window every standard compression level up to 19 keeps within: what a reader of input
+// files whose levels it does not know plans for.
+inline constexpr std::uint64_t kTypicalWindowBytes = std::uint64_t{8} << 20;
+
 // A streaming decompression context for frames whose window is at most `window_bytes`.
 std::uint64_t DecompressionStreamMemoryBytes(std::uint64_t window_bytes);
 

@@ -7,14 +7,6 @@
 
 namespace boardmill::compression {
 
-namespace {
-
-util::Error ZstdError(const char* prefix, std::size_t code) {
-  return util::Fail(std::string(prefix) + ZSTD_getErrorName(code));
-}
-
-}  // namespace
-
 ZstdStreamWriter::ZstdStreamWriter(std::filesystem::path path, std::int32_t compression_level)
     : path_(std::move(path)),
       compression_level_(compression_level),

@@ -13,6 +13,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// One block's frame on its own.
+util::Result<Bytes> CompressBlock(std::span<const std::uint8_t> raw, int compression_level) {
+  Bytes frame;
+  util::Result<std::uint64_t> appended = AppendCompressedBlock(raw, compression_level, frame);
+  if (!appended) return std::move(appended).TakeError();
+  return frame;
+}
+
 // Record-like blocks: 32-byte records drawn from a small set, so they compress but not to
 // nothing.
 Bytes RecordBlock(std::size_t records, unsigned seed) {
