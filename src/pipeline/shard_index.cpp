@@ -18,15 +18,9 @@ void AppendMember(std::string& text, std::string_view name, std::string_view jso
   text.append("\"").append(name).append("\": ").append(json_value);
 }
 
-std::string Quoted(std::string_view value) {
-  std::string quoted(1, '"');
-  quoted.append(value).push_back('"');
-  return quoted;
-}
-
 std::string ShardLine(const ShardRouter& router, std::uint64_t id, const IndexedShard& shard) {
   std::string line = "    {";
-  AppendMember(line, "file", Quoted(router.ShardPath({}, id).string()));
+  AppendMember(line, "file", JsonQuoted(router.ShardPath({}, id).string()));
   line += ", ";
   AppendMember(line, "records", std::to_string(shard.records));
   line += ", ";
@@ -34,7 +28,7 @@ std::string ShardLine(const ShardRouter& router, std::uint64_t id, const Indexed
   line += ", ";
   AppendMember(line, "bytes", std::to_string(shard.bytes));
   line += ", ";
-  AppendMember(line, "xxh64", Quoted(FormatXxh64(shard.xxh64)));
+  AppendMember(line, "xxh64", JsonQuoted(FormatXxh64(shard.xxh64)));
   return line + "}";
 }
 
@@ -57,14 +51,14 @@ std::string FormatShardIndex(std::span<const IndexedShard> shards) {
     AppendMember(text, name, json_value);
     text += ",\n";
   };
-  member("format", Quoted("boardmill-shards"));
-  member("version", "1");
+  member("format", JsonQuoted(kShardIndexFormat));
+  member("version", std::to_string(kShardIndexVersion));
   member("record_bytes", std::to_string(chess::kPackedSfenSize));
-  member("record_format", Quoted("PackedSfen"));
-  member("routing", Quoted("eighth-rank occupancy byte mod shard_count"));
+  member("record_format", JsonQuoted(kShardIndexRecordFormat));
+  member("routing", JsonQuoted(kShardIndexRouting));
   member("shard_count", std::to_string(shards.size()));
   member("total_records", std::to_string(total_records));
-  member("compression", Quoted("zstd"));
+  member("compression", JsonQuoted(kShardIndexCompression));
   text += "  \"shards\": [\n";
   for (std::uint64_t id = 0; id < shards.size(); ++id) {
     text += ShardLine(router, id, shards[id]);

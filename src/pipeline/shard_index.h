@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "util/byte_digest.h"
 #include "util/result.h"
@@ -11,6 +12,20 @@
 namespace boardmill::pipeline {
 
 inline constexpr char kShardIndexFileName[] = "shard-index.json";
+
+// The index's fixed values, which its reader expects exactly as its writer writes them.
+inline constexpr std::uint64_t kShardIndexVersion = 1;
+inline constexpr char kShardIndexFormat[] = "boardmill-shards";
+inline constexpr char kShardIndexRecordFormat[] = "PackedSfen";
+inline constexpr char kShardIndexRouting[] = "eighth-rank occupancy byte mod shard_count";
+inline constexpr char kShardIndexCompression[] = "zstd";
+
+// `text` in double quotes, as the index writes its strings (they need no escapes).
+inline std::string JsonQuoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted.append(text).push_back('"');
+  return quoted;
+}
 
 // One shard file as the run wrote it: its records and its bytes as stored, with their XXH64.
 struct IndexedShard {

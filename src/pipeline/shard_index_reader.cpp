@@ -19,12 +19,6 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kMostRecords =
     std::numeric_limits<std::uint64_t>::max() / chess::kPackedSfenSize;
 
-std::string Quoted(std::string_view text) {
-  std::string quoted(1, '"');
-  quoted.append(text).push_back('"');
-  return quoted;
-}
-
 // Walks the index text token by token. The first problem is kept and every later call does
 // nothing, so that the parse reads as the shape it expects and checks for failure at the end.
 class IndexTextReader {
@@ -55,7 +49,7 @@ class IndexTextReader {
     const std::size_t start = position_;
     if (ReadString() != name || !Consume(':')) {
       position_ = start;
-      FailHere("expected " + Quoted(name));
+      FailHere("expected " + JsonQuoted(name));
     }
   }
 
@@ -128,7 +122,7 @@ class IndexTextReader {
 void ExpectText(IndexTextReader& reader, std::string_view name, std::string_view value) {
   reader.ExpectName(name);
   if (reader.ReadString() != value && !reader.failed()) {
-    reader.Fail(Quoted(name) + " is not " + Quoted(value));
+    reader.Fail(JsonQuoted(name) + " is not " + JsonQuoted(value));
   }
   reader.Expect(',');
 }
@@ -140,7 +134,7 @@ std::uint64_t ReadCountMember(IndexTextReader& reader, std::string_view name) {
 
 void ExpectCount(IndexTextReader& reader, std::string_view name, std::uint64_t value) {
   if (ReadCountMember(reader, name) != value && !reader.failed()) {
-    reader.Fail(Quoted(name) + " is not " + std::to_string(value));
+    reader.Fail(JsonQuoted(name) + " is not " + std::to_string(value));
   }
   reader.Expect(',');
 }
@@ -164,7 +158,7 @@ IndexedShard ReadShard(IndexTextReader& reader, std::uint64_t id, const ShardRou
   reader.ExpectName("file");
   const std::string expected_file = router.ShardPath({}, id).string();
   if (reader.ReadString() != expected_file && !reader.failed()) {
-    reader.Fail("\"file\"" + where + " is not " + Quoted(expected_file));
+    reader.Fail("\"file\"" + where + " is not " + JsonQuoted(expected_file));
   }
   reader.Expect(',');
   shard.records = ReadCountMember(reader, "records");
@@ -240,17 +234,17 @@ util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
                                                         const fs::path& path) {
   IndexTextReader reader(text);
   reader.Expect('{');
-  ExpectText(reader, "format", "boardmill-shards");
-  ExpectCount(reader, "version", 1);
+  ExpectText(reader, "format", kShardIndexFormat);
+  ExpectCount(reader, "version", kShardIndexVersion);
   ExpectCount(reader, "record_bytes", chess::kPackedSfenSize);
-  ExpectText(reader, "record_format", "PackedSfen");
-  ExpectText(reader, "routing", "eighth-rank occupancy byte mod shard_count");
+  ExpectText(reader, "record_format", kShardIndexRecordFormat);
+  ExpectText(reader, "routing", kShardIndexRouting);
   const std::uint64_t shard_count = ReadCountMember(reader, "shard_count");
   if (shard_count == 0 && !reader.failed()) reader.Fail("\"shard_count\" is 0");
   reader.Expect(',');
   const std::uint64_t total_records = ReadCountMember(reader, "total_records");
   reader.Expect(',');
-  ExpectText(reader, "compression", "zstd");
+  ExpectText(reader, "compression", kShardIndexCompression);
   std::vector<IndexedShard> shards = ReadShardList(reader, shard_count);
   reader.Expect('}');
   reader.ExpectEnd();
