@@ -1,57 +1,70 @@
 #include "compression/zstd_file_decompressor.h"
 
 #include <cstdio>
-#include <string>
 
-#include "compression/zstd_context.h"
+#include "util/stopwatch.h"
 #include "util/unique_file.h"
 
 namespace boardmill::compression {
 
-namespace {
+// The buffers are left uninitialised: each is written before it is read.
+ZstdFileReader::ZstdFileReader()
+    : input_(new std::uint8_t[kBufferBytes]), output_(new std::uint8_t[kBufferBytes]) {}
 
-constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-
-}  // namespace
-
-util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
-                                       const ZstdChunkVisitor& visitor) {
+util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
+                                         const ZstdChunkVisitor& visitor,
+                                         ZstdFileReadCounts& counts) {
   // Read with the C library: a file stream's buffer throws when a read fails (for example on a
   // directory), and expected failures must come back as results.
   const util::UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return util::Fail("Failed to open input file: " + path.string());
-  const ZstdDecompressionContext context(ZSTD_createDCtx());
-  if (!context) return util::Fail("Failed to create a Zstd decompression context.");
-  std::vector<std::uint8_t> input(kBufferSize);
-  std::vector<std::uint8_t> output(kBufferSize);
+  if (!context_) context_.reset(ZSTD_createDCtx());
+  if (!context_) return util::Fail("Failed to create a Zstd decompression context.");
+  // A file that failed part way leaves its frame half decoded in the context.
+  ZSTD_DCtx_reset(context_.get(), ZSTD_reset_session_only);
   bool frame_complete = true;
 
-  while (const std::size_t read = std::fread(input.data(), 1, input.size(), file.get())) {
-    ZSTD_inBuffer in{input.data(), read, 0};
-    // A full output buffer may leave decoded bytes inside the decompressor: drain it before the
-    // next read.
+  for (;;) {
+    const util::Stopwatch read_clock;
+    const std::size_t read = std::fread(input_.get(), 1, kBufferBytes, file.get());
+    counts.read_seconds += read_clock.ElapsedSeconds();
+    if (read == 0) break;
+    counts.compressed_bytes += read;
+
+    ZSTD_inBuffer in{input_.get(), read, 0};
+    // Keep going while input remains or the output filled up: a full output buffer may leave
+    // decoded bytes inside the decompressor, which must be drained before the next read.
     bool output_full = false;
     while (in.pos < in.size || output_full) {
-      ZSTD_outBuffer out{output.data(), output.size(), 0};
+      ZSTD_outBuffer out{output_.get(), kBufferBytes, 0};
       const std::size_t input_before = in.pos;
-      const std::size_t status = ZSTD_decompressStream(context.get(), &out, &in);
-      if (ZSTD_isError(status)) {
-        return util::Fail(std::string("Zstd decompression failed: ") + ZSTD_getErrorName(status));
-      }
-      // Only a call that did something tells whether the frame is complete: a draining call
-      // after a frame ended exactly on a full buffer answers with the next header's size.
+      const util::Stopwatch decompress_clock;
+      const std::size_t status = ZSTD_decompressStream(context_.get(), &out, &in);
+      counts.decompress_seconds += decompress_clock.ElapsedSeconds();
+      if (ZSTD_isError(status)) return ZstdError("Zstd decompression failed: ", status);
+      // A draining call after a frame ended exactly on a full buffer finds nothing to do, and
+      // the library then answers with the size of a next frame's header; only a call that did
+      // something tells whether the frame is complete.
       if (in.pos != input_before || out.pos != 0) frame_complete = status == 0;
       output_full = out.pos == out.size;
       if (out.pos == 0) continue;
-      util::Result<bool> more = visitor(std::span<const std::uint8_t>(output.data(), out.pos));
-      if (!more) return std::move(more).TakeError();
-      if (!*more) return {};
+      counts.decompressed_bytes += out.pos;
+      util::Result<bool> more = visitor(std::span<const std::uint8_t>(output_.get(), out.pos));
+      if (!more || !*more) return more;
     }
   }
   if (std::ferror(file.get())) {
     return util::Fail("Failed while reading input file: " + path.string());
   }
   if (!frame_complete) return util::Fail(kTruncatedFrameMessage);
+  return true;
+}
+
+util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
+                                       const ZstdChunkVisitor& visitor) {
+  ZstdFileReadCounts counts;
+  util::Result<bool> read = ZstdFileReader().Visit(path, visitor, counts);
+  if (!read) return std::move(read).TakeError();
   return {};
 }
 

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
+#include "compression/zstd_context.h"
 #include "util/result.h"
 
 namespace boardmill::compression {
@@ -14,10 +16,38 @@ namespace boardmill::compression {
 // (still a success), or an error to abort.
 using ZstdChunkVisitor = std::function<util::Result<bool>(std::span<const std::uint8_t> chunk)>;
 
-// Streams a file of one or more Zstandard frames through fixed 1 MiB buffers and hands its
-// content to `visitor` in order, piece by piece; a piece is valid only during the call. Damage
-// is reported when the reader reaches it, after the content before it. A file that ends inside a
-// frame fails with the truncation message.
+// What reading one file took: its bytes before and after decompression, and the seconds spent
+// in reads and in the decompressor.
+struct ZstdFileReadCounts {
+  std::uint64_t compressed_bytes = 0;
+  std::uint64_t decompressed_bytes = 0;
+  double read_seconds = 0.0;
+  double decompress_seconds = 0.0;
+};
+
+// Streams files of one or more Zstandard frames through two fixed buffers and a decompression
+// context that it keeps from one file to the next, so that a thread reading many files sets them
+// up once. Every reader of compressed input goes through it.
+class ZstdFileReader {
+ public:
+  static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+
+  ZstdFileReader();
+
+  // Hands the file's content to `visitor` in order, piece by piece; a piece is valid only during
+  // the call. Damage is reported when the reader reaches it, after the content before it; a file
+  // that ends inside a frame fails with the truncation message. True when the file was read to
+  // its end, false when the visitor stopped it. Adds what the reading took to `counts`.
+  util::Result<bool> Visit(const std::filesystem::path& path, const ZstdChunkVisitor& visitor,
+                           ZstdFileReadCounts& counts);
+
+ private:
+  ZstdDecompressionContext context_;
+  std::unique_ptr<std::uint8_t[]> input_;
+  std::unique_ptr<std::uint8_t[]> output_;
+};
+
+// One file's content through a reader of its own (see ZstdFileReader::Visit).
 util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
                                        const ZstdChunkVisitor& visitor);
 

@@ -1,22 +1,17 @@
 #include "compression/zstd_line_reader.h"
 
-#include <cstdio>
 #include <cstring>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "compression/zstd_context.h"
 #include "compression/zstd_memory.h"
 #include "util/stopwatch.h"
-#include "util/unique_file.h"
 
 namespace boardmill::compression {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;
 constexpr std::size_t kCarryReserve = 4096;
 
 // Splits decompressed chunks into lines and delivers them in batches.
@@ -96,64 +91,28 @@ class LineBatcher {
 }  // namespace
 
 std::uint64_t LineReaderMemoryBytes() {
-  return 2 * kBufferSize + DecompressionStreamMemoryBytes(kTypicalWindowBytes);
+  return 2 * ZstdFileReader::kBufferBytes + DecompressionStreamMemoryBytes(kTypicalWindowBytes);
 }
-
-ZstdLineReader::ZstdLineReader() : input_(new char[kBufferSize]), output_(new char[kBufferSize]) {}
 
 util::Result<ZstdLineReadSummary> ZstdLineReader::Visit(const std::filesystem::path& path,
                                                         std::uint64_t batch_size,
                                                         const ZstdLineBatchVisitor& visitor) {
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
-  const util::UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return util::Fail("Failed to open input file: " + path.string());
-  if (!context_) context_.reset(ZSTD_createDCtx());
-  if (!context_) return util::Fail("Failed to create a Zstd decompression context.");
-  // A file that failed part way leaves its frame half decoded in the context.
-  ZSTD_DCtx_reset(context_.get(), ZSTD_reset_session_only);
-
   ZstdLineReadSummary summary;
   LineBatcher batcher(batch_size, visitor, summary);
-  bool frame_complete = true;
-
-  for (;;) {
-    util::Stopwatch read_clock;
-    const std::size_t read = std::fread(input_.get(), 1, kBufferSize, file.get());
-    summary.read_seconds += read_clock.ElapsedSeconds();
-    if (read == 0) {
-      if (std::ferror(file.get())) {
-        return util::Fail("Failed while reading input file: " + path.string());
-      }
-      break;
-    }
-    summary.compressed_bytes += read;
-
-    ZSTD_inBuffer in{input_.get(), read, 0};
-    // Keep going while input remains or the output filled up: a full output buffer may leave
-    // decoded bytes inside the decompressor, which must be drained before the next read.
-    bool output_full = false;
-    while (in.pos < in.size || output_full) {
-      ZSTD_outBuffer out{output_.get(), kBufferSize, 0};
-      const std::size_t input_before = in.pos;
-      util::Stopwatch decompress_clock;
-      const std::size_t status = ZSTD_decompressStream(context_.get(), &out, &in);
-      summary.decompress_seconds += decompress_clock.ElapsedSeconds();
-      if (ZSTD_isError(status)) {
-        return util::Fail(std::string("Zstd decompression failed: ") + ZSTD_getErrorName(status));
-      }
-      // A draining call after a frame ended exactly on a full buffer finds nothing to do, and
-      // the library then answers with the size of a next frame's header; only a call that did
-      // something tells whether the frame is complete.
-      if (in.pos != input_before || out.pos != 0) frame_complete = status == 0;
-      output_full = out.pos == out.size;
-      summary.decompressed_bytes += out.pos;
-      util::Result<bool> more = batcher.SplitChunk(output_.get(), out.pos);
-      if (!more) return std::move(more).TakeError();
-      if (!*more) return summary;
-    }
-  }
-
-  if (!frame_complete) return util::Fail(kTruncatedFrameMessage);
+  ZstdFileReadCounts counts;
+  util::Result<bool> read = file_reader_.Visit(
+      path,
+      [&batcher](std::span<const std::uint8_t> chunk) {
+        return batcher.SplitChunk(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+      },
+      counts);
+  if (!read) return std::move(read).TakeError();
+  summary.compressed_bytes = counts.compressed_bytes;
+  summary.decompressed_bytes = counts.decompressed_bytes;
+  summary.read_seconds = counts.read_seconds;
+  summary.decompress_seconds = counts.decompress_seconds;
+  if (!*read) return summary;
   util::Result<bool> last = batcher.FinishInput();
   if (!last) return std::move(last).TakeError();
   return summary;

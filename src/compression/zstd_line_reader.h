@@ -3,11 +3,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <span>
 #include <string_view>
 
-#include "compression/zstd_context.h"
+#include "compression/zstd_file_decompressor.h"
 #include "util/result.h"
 
 namespace boardmill::compression {
@@ -45,16 +44,12 @@ using ZstdLineBatchVisitor =
 // reading many small files sets them up once.
 class ZstdLineReader {
  public:
-  ZstdLineReader();
-
   util::Result<ZstdLineReadSummary> Visit(const std::filesystem::path& path,
                                           std::uint64_t batch_size,
                                           const ZstdLineBatchVisitor& visitor);
 
  private:
-  ZstdDecompressionContext context_;
-  std::unique_ptr<char[]> input_;
-  std::unique_ptr<char[]> output_;
+  ZstdFileReader file_reader_;
 };
 
 // Streams a Zstandard-compressed text file through fixed 1 MiB buffers and hands its non-empty
