@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "util/unique_file.h"
+#include "util/partial_file.h"
 
 namespace boardmill::util {
 
@@ -11,28 +11,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kPartialSuffix[] = ".partial";
-
-// Writes all of `text` and closes the file; false when any byte did not reach the file.
-bool WriteAndClose(UniqueFile file, std::string_view text) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  const bool flushed = std::fflush(file.get()) == 0;
-  return std::fclose(file.release()) == 0 && written && flushed;
-}
-
 }  // namespace
 
 WholeFileWrite WriteWholeFile(const fs::path& path, std::string_view text) {
-  fs::path partial = path;
-  partial += kPartialSuffix;
-  UniqueFile file(std::fopen(partial.c_str(), "w"));
-  if (!file) return WholeFileWrite::kNotOpened;
+  PartialFile file;
+  if (!file.Open(path, "w")) return WholeFileWrite::kNotOpened;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+  if (written && file.Finish() == PartialFile::Commit::kCommitted) return WholeFileWrite::kWritten;
   std::error_code error;
-  if (WriteAndClose(std::move(file), text)) {
-    fs::rename(partial, path, error);
-    if (!error) return WholeFileWrite::kWritten;
-  }
-  fs::remove(partial, error);
+  fs::remove(file.partial_path(), error);
   return WholeFileWrite::kFailed;
 }
 

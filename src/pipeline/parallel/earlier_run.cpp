@@ -46,7 +46,7 @@ util::Result<std::vector<FragmentSource>> FindEarlierFragments(const fs::path& f
                         " holds fragments of an earlier version of boardmill; convert again "
                         "without --resume.");
     }
-    if (name.ends_with(kPartialSuffix)) {
+    if (name.ends_with(util::kPartialSuffix)) {
       std::error_code ignored;
       fs::remove(path, ignored);
       continue;

@@ -122,10 +122,9 @@ fs::path RejectPartPath(const fs::path& fragment_path) {
 
 util::Result<void> FragmentFileWriter::Open(const fs::path& path) {
   path_ = path;
-  partial_ = path;
-  partial_ += kPartialSuffix;
-  file_.reset(std::fopen(partial_.c_str(), "wb"));
-  if (!file_) return util::Fail("Failed to open fragment file: " + partial_.string());
+  if (!file_.Open(path)) {
+    return util::Fail("Failed to open fragment file: " + file_.partial_path().string());
+  }
   offset_ = 0;
   frames_.clear();
   write_seconds_ = 0.0;
@@ -154,7 +153,7 @@ util::Result<void> FragmentFileWriter::Write(std::span<const std::uint8_t> bytes
 }
 
 util::Error FragmentFileWriter::WriteFailure() const {
-  return util::Fail("Failed to write fragment file: " + partial_.string());
+  return util::Fail("Failed to write fragment file: " + file_.partial_path().string());
 }
 
 util::Result<void> FragmentFileWriter::Commit(std::uint64_t first_file,
@@ -176,14 +175,13 @@ util::Result<void> FragmentFileWriter::Commit(std::uint64_t first_file,
   tail.insert(tail.end(), kMagic.begin(), kMagic.end());
   const util::Stopwatch clock;
   const bool written = std::fwrite(tail.data(), 1, tail.size(), file_.get()) == tail.size();
-  const bool flushed = written && std::fflush(file_.get()) == 0;
-  // A file system may report a lost write only when the file is closed.
-  const bool closed = std::fclose(file_.release()) == 0;
+  if (!written) return WriteFailure();
+  const util::PartialFile::Commit committed = file_.Finish();
   write_seconds_ += clock.ElapsedSeconds();
-  if (!flushed || !closed) return WriteFailure();
-  std::error_code error;
-  fs::rename(partial_, path_, error);
-  if (error) return util::Fail("Failed to commit fragment file: " + path_.string());
+  if (committed == util::PartialFile::Commit::kNotWritten) return WriteFailure();
+  if (committed == util::PartialFile::Commit::kNotRenamed) {
+    return util::Fail("Failed to commit fragment file: " + path_.string());
+  }
   return {};
 }
 

@@ -9,8 +9,8 @@
 #include "compression/zstd_frame_compressor.h"
 #include "pipeline/parallel/file_group.h"
 #include "pipeline/parallel/file_processing_summary.h"
+#include "util/partial_file.h"
 #include "util/result.h"
-#include "util/unique_file.h"
 
 namespace boardmill::pipeline {
 
@@ -45,7 +45,6 @@ struct FragmentIndex {
 
 inline constexpr char kFragmentSuffix[] = ".fragment";
 inline constexpr char kRejectPartSuffix[] = ".rejects";
-inline constexpr char kPartialSuffix[] = ".partial";
 
 // A group's scratch files, named after its first and last file index, zero-padded to six digits:
 // <root>/files-000012-000040.fragment, and its reject part beside it, files-000012-000040.rejects.
@@ -76,8 +75,7 @@ class FragmentFileWriter {
   util::Error WriteFailure() const;
 
   std::filesystem::path path_;
-  std::filesystem::path partial_;
-  util::UniqueFile file_;
+  util::PartialFile file_;
   std::uint64_t offset_ = 0;
   std::vector<FragmentFrame> frames_;
   double write_seconds_ = 0.0;

@@ -10,10 +10,9 @@ namespace boardmill::pipeline {
 
 util::Result<void> RejectPartWriter::Open(const std::filesystem::path& path) {
   path_ = path;
-  partial_ = path;
-  partial_ += kPartialSuffix;
-  file_.reset(std::fopen(partial_.c_str(), "wb"));
-  if (!file_) return util::Fail("Failed to open reject rows: " + partial_.string());
+  if (!file_.Open(path)) {
+    return util::Fail("Failed to open reject rows: " + file_.partial_path().string());
+  }
   rows_ = 0;
   return {};
 }
@@ -29,17 +28,16 @@ util::Result<void> RejectPartWriter::Append(const std::filesystem::path& input_p
 }
 
 util::Result<void> RejectPartWriter::Commit() {
-  const bool flushed = std::fflush(file_.get()) == 0;
-  const bool closed = std::fclose(file_.release()) == 0;
-  if (!flushed || !closed) return WriteFailure();
-  std::error_code error;
-  std::filesystem::rename(partial_, path_, error);
-  if (error) return util::Fail("Failed to commit reject rows: " + path_.string());
+  const util::PartialFile::Commit committed = file_.Finish();
+  if (committed == util::PartialFile::Commit::kNotWritten) return WriteFailure();
+  if (committed == util::PartialFile::Commit::kNotRenamed) {
+    return util::Fail("Failed to commit reject rows: " + path_.string());
+  }
   return {};
 }
 
 util::Error RejectPartWriter::WriteFailure() const {
-  return util::Fail("Failed to write reject rows: " + partial_.string());
+  return util::Fail("Failed to write reject rows: " + file_.partial_path().string());
 }
 
 }  // namespace boardmill::pipeline

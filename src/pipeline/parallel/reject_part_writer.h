@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/partial_file.h"
 #include "util/result.h"
-#include "util/unique_file.h"
 
 namespace boardmill::pipeline {
 
@@ -28,8 +28,7 @@ class RejectPartWriter {
   util::Error WriteFailure() const;
 
   std::filesystem::path path_;
-  std::filesystem::path partial_;
-  util::UniqueFile file_;
+  util::PartialFile file_;
   std::string row_;  // reused for every row
   std::uint64_t rows_ = 0;
 };
