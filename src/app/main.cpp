@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -19,6 +21,18 @@ int Run(const boardmill::io::MpiJob* job, int argc, char** argv) {
   return boardmill::app::DispatchCommand(argc, argv);
 }
 
+// A command that printed its result but could not deliver it (a full disk, a closed terminal) has
+// failed, whatever it did before. A reader that went away early (a closed pipe) is not an error,
+// and a command that failed has already said why in its one line.
+int CheckStandardOutput(int exit_code) {
+  errno = 0;
+  const bool delivered = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (delivered || exit_code != 0 || errno == EPIPE) return exit_code;
+  std::fprintf(stderr, "Failed to write standard output: %s\n",
+               std::strerror(errno != 0 ? errno : EIO));
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,7 +42,7 @@ int main(int argc, char** argv) {
   // Expected failures travel as results; this is the last resort for the unexpected (such as
   // memory exhaustion), so that no exception ever ends the program as a crash.
   try {
-    return Run(job.get(), argc, argv);
+    return CheckStandardOutput(Run(job.get(), argc, argv));
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory.\n", stderr);
   } catch (const std::exception& error) {
