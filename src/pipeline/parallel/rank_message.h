@@ -50,6 +50,9 @@ class RankMessageWriter {
   std::vector<std::uint8_t> bytes_;
 };
 
+// The one line a receiver fails with when a message is cut short, too long or of another kind.
+inline constexpr char kDamagedRankMessage[] = "A rank of the MPI job sent a damaged message.";
+
 // Reads a message in the order it was written. A read past the end gives 0 or "" and marks the
 // message damaged, which a receiver treats as a failed job.
 class RankMessageReader {
@@ -62,6 +65,9 @@ class RankMessageReader {
   std::string Text();
   FileGroup Group();
   bool damaged() const { return damaged_; }
+  bool AtEnd() const { return at_ >= bytes_.size(); }
+  // Every byte read and none missing.
+  bool Complete() const { return !damaged_ && at_ == bytes_.size(); }
 
  private:
   bool Take(std::size_t size);

@@ -31,6 +31,11 @@ struct FragmentSource {
 struct ShardSubset {
   std::uint64_t first = 0;
   std::uint64_t step = 1;
+
+  // Across an MPI job of `ranks` ranks, rank `rank` merges every K-th shard from its rank number.
+  static ShardSubset OfRank(int rank, int ranks) {
+    return {static_cast<std::uint64_t>(rank), static_cast<std::uint64_t>(ranks)};
+  }
 };
 
 // Builds the final shard files from the fragments: each shard receives its frames from every
