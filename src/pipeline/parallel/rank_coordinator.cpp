@@ -163,35 +163,31 @@ void RankCoordinator::RecordRemoteGroup(const FileGroup& group) {
   run_.records().Completed(group, index->files);
 }
 
-// Every other rank's merge tallies, added to this rank's.
+// Every other rank's merge tallies, and what each of its shards holds, added to this rank's.
 util::Result<ShardMergeSummary> RankCoordinator::CollectMergedRanks(
     util::Result<ShardMergeSummary> merged) {
   for (int ranks = job_.size() - 1; ranks > 0; --ranks) {
     int source = 0;
-    const util::Result<MergedMessage> theirs =
-        MergedMessage::Decode(job_.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source));
+    const std::vector<std::uint8_t> message =
+        job_.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
     if (!merged) continue;
-    util::Result<void> added =
-        theirs ? AddTallies(*theirs, ShardSubset::OfRank(source, job_.size()), *merged)
-               : util::Result<void>(util::Fail(theirs.error()));
-    if (!added) merged = std::move(added).TakeError();
+    const ShardSubset theirs = ShardSubset::OfRank(source, job_.size());
+    util::Result<MergedMessage> tally =
+        MergedMessage::Decode(message, theirs.CountOf(merged->shards.size()));
+    if (!tally) {
+      merged = std::move(tally).TakeError();
+      continue;
+    }
+    merged->output_files += tally->output_files;
+    merged->merged_bytes += tally->merged_bytes;
+    merged->write_seconds += tally->write_seconds;
+    std::uint64_t id = theirs.first;
+    for (const IndexedShard& shard : tally->shards) {
+      merged->shards[id] = shard;
+      id += theirs.step;
+    }
   }
   return merged;
-}
-
-// A rank's tallies, and what each of its shards holds; it must report every shard it merged.
-util::Result<void> RankCoordinator::AddTallies(const MergedMessage& theirs, ShardSubset subset,
-                                               ShardMergeSummary& merged) {
-  std::size_t reported = 0;
-  for (std::uint64_t id = subset.first; id < merged.shards.size(); id += subset.step) {
-    if (reported == theirs.shards.size()) return util::Fail(kDamagedRankMessage);
-    merged.shards[id] = theirs.shards[reported++];
-  }
-  if (reported != theirs.shards.size()) return util::Fail(kDamagedRankMessage);
-  merged.output_files += theirs.output_files;
-  merged.merged_bytes += theirs.merged_bytes;
-  merged.write_seconds += theirs.write_seconds;
-  return {};
 }
 
 }  // namespace boardmill::pipeline

@@ -12,7 +12,6 @@
 #include "pipeline/parallel/group_source.h"
 #include "pipeline/parallel/run_finisher.h"
 #include "pipeline/parallel/run_paths.h"
-#include "pipeline/parallel/run_phase_messages.h"
 #include "pipeline/parallel/run_preparation.h"
 #include "pipeline/parallel/shard_merger.h"
 #include "pipeline/parallel/worker_plan.h"
@@ -39,8 +38,6 @@ class RankCoordinator {
   std::vector<std::uint8_t> NextAssignment(GroupDispenser& dispenser);
   void RecordRemoteGroup(const FileGroup& group);
   util::Result<ShardMergeSummary> CollectMergedRanks(util::Result<ShardMergeSummary> merged);
-  static util::Result<void> AddTallies(const MergedMessage& theirs, ShardSubset subset,
-                                       ShardMergeSummary& merged);
 
   const ConversionOptions& options_;
   const io::MpiJob& job_;

@@ -116,8 +116,8 @@ std::vector<std::uint8_t> MergedMessage::Encode() const {
   return writer.Take();
 }
 
-// The shards run to the end of the message: a rank's shard count follows from its rank.
-util::Result<MergedMessage> MergedMessage::Decode(const std::vector<std::uint8_t>& bytes) {
+util::Result<MergedMessage> MergedMessage::Decode(const std::vector<std::uint8_t>& bytes,
+                                                  std::uint64_t shard_count) {
   RankMessageReader reader(bytes);
   util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kMerged);
   if (!outcome) return std::move(outcome).TakeError();
@@ -125,11 +125,11 @@ util::Result<MergedMessage> MergedMessage::Decode(const std::vector<std::uint8_t
   message.output_files = reader.Number();
   message.merged_bytes = reader.Number();
   message.write_seconds = reader.Real();
-  while (!reader.AtEnd() && !reader.damaged()) {
-    IndexedShard& shard = message.shards.emplace_back();
-    shard.records = reader.Number();
-    shard.bytes = reader.Number();
-    shard.xxh64 = reader.Number();
+  for (std::uint64_t shard = 0; shard < shard_count && !reader.damaged(); ++shard) {
+    IndexedShard& indexed = message.shards.emplace_back();
+    indexed.records = reader.Number();
+    indexed.bytes = reader.Number();
+    indexed.xxh64 = reader.Number();
   }
   return Completed(reader, std::move(message));
 }

@@ -55,7 +55,8 @@ struct ConvertedMessage {
 };
 
 // A rank to rank 0 once it has merged its shards: its tallies and, for the shard index, what each
-// of its shards holds, in shard id order.
+// of its shards holds, in shard id order. The shards run to the end of the message; the receiver
+// knows how many the rank merges and refuses any other count.
 struct MergedMessage {
   util::Result<void> outcome;
   std::uint64_t output_files = 0;
@@ -64,7 +65,8 @@ struct MergedMessage {
   std::vector<IndexedShard> shards;
 
   std::vector<std::uint8_t> Encode() const;
-  static util::Result<MergedMessage> Decode(const std::vector<std::uint8_t>& bytes);
+  static util::Result<MergedMessage> Decode(const std::vector<std::uint8_t>& bytes,
+                                            std::uint64_t shard_count);
 };
 
 }  // namespace boardmill::pipeline
