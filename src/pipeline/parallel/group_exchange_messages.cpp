@@ -2,18 +2,6 @@
 
 namespace boardmill::pipeline {
 
-namespace {
-
-// The decoded message, once the reader has taken every byte of a message of `kind`.
-template <typename Message>
-util::Result<Message> Completed(const RankMessageReader& reader, RankMessageKind kind,
-                                Message message) {
-  if (reader.Kind() != kind || !reader.Complete()) return util::Fail(kDamagedRankMessage);
-  return message;
-}
-
-}  // namespace
-
 RankMessageKind KindOf(const std::vector<std::uint8_t>& bytes) {
   return RankMessageReader(bytes).Kind();
 }
@@ -23,7 +11,7 @@ std::vector<std::uint8_t> RequestMessage::Encode() const {
 }
 
 util::Result<RequestMessage> RequestMessage::Decode(const std::vector<std::uint8_t>& bytes) {
-  return Completed(RankMessageReader(bytes), RankMessageKind::kRequest, RequestMessage{});
+  return DecodedWhole(RankMessageReader(bytes), RankMessageKind::kRequest, RequestMessage{});
 }
 
 std::vector<std::uint8_t> AssignMessage::Encode() const {
@@ -34,12 +22,12 @@ std::vector<std::uint8_t> AssignMessage::Encode() const {
 util::Result<AssignMessage> AssignMessage::Decode(const std::vector<std::uint8_t>& bytes) {
   RankMessageReader reader(bytes);
   if (reader.Kind() == RankMessageKind::kNoMore) {
-    return Completed(reader, RankMessageKind::kNoMore, AssignMessage{});
+    return DecodedWhole(reader, RankMessageKind::kNoMore, AssignMessage{});
   }
   AssignMessage message;
   message.group = reader.Group();
   message.backlog = reader.Number();
-  return Completed(reader, RankMessageKind::kAssign, message);
+  return DecodedWhole(reader, RankMessageKind::kAssign, message);
 }
 
 std::vector<std::uint8_t> CompletedMessage::Encode() const {
@@ -49,7 +37,7 @@ std::vector<std::uint8_t> CompletedMessage::Encode() const {
 util::Result<CompletedMessage> CompletedMessage::Decode(const std::vector<std::uint8_t>& bytes) {
   RankMessageReader reader(bytes);
   const FileGroup group = reader.Group();
-  return Completed(reader, RankMessageKind::kCompleted, CompletedMessage{group});
+  return DecodedWhole(reader, RankMessageKind::kCompleted, CompletedMessage{group});
 }
 
 std::vector<std::uint8_t> TuningMessage::Encode() const {
@@ -74,7 +62,7 @@ util::Result<TuningMessage> TuningMessage::Decode(const std::vector<std::uint8_t
   message.decision.compression_level = static_cast<std::int32_t>(reader.Number());
   message.decision.throughput = reader.Real();
   message.decision.reason = reader.Text();
-  return Completed(reader, RankMessageKind::kTuning, std::move(message));
+  return DecodedWhole(reader, RankMessageKind::kTuning, std::move(message));
 }
 
 std::vector<std::uint8_t> FailedMessage::Encode() const {
@@ -84,7 +72,7 @@ std::vector<std::uint8_t> FailedMessage::Encode() const {
 util::Result<FailedMessage> FailedMessage::Decode(const std::vector<std::uint8_t>& bytes) {
   RankMessageReader reader(bytes);
   FailedMessage decoded{reader.Text()};
-  return Completed(reader, RankMessageKind::kFailed, std::move(decoded));
+  return DecodedWhole(reader, RankMessageKind::kFailed, std::move(decoded));
 }
 
 std::vector<std::uint8_t> FinishedMessage::Encode() const {
@@ -94,7 +82,7 @@ std::vector<std::uint8_t> FinishedMessage::Encode() const {
 util::Result<FinishedMessage> FinishedMessage::Decode(const std::vector<std::uint8_t>& bytes) {
   RankMessageReader reader(bytes);
   const std::uint64_t active_workers = reader.Number();
-  return Completed(reader, RankMessageKind::kFinished, FinishedMessage{active_workers});
+  return DecodedWhole(reader, RankMessageKind::kFinished, FinishedMessage{active_workers});
 }
 
 }  // namespace boardmill::pipeline

@@ -98,45 +98,46 @@ void RankCoordinator::CoordinateRanks(GroupDispenser& dispenser) {
     int source = 0;
     const std::vector<std::uint8_t> message =
         job_.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
-    ServeRank(source, message, dispenser, running);
+    if (ServeRank(source, message, dispenser)) --running;
   }
 }
 
 // Groups to those who ask, their completed groups into the manifest and the summaries, their
-// tuning decisions and their failures.
-void RankCoordinator::ServeRank(int source, const std::vector<std::uint8_t>& message,
-                                GroupDispenser& dispenser, int& running) {
+// tuning decisions and their failures; true when the rank's workers have ended.
+bool RankCoordinator::ServeRank(int source, const std::vector<std::uint8_t>& message,
+                                GroupDispenser& dispenser) {
   RunRecords& records = run_.records();
   switch (KindOf(message)) {
     case RankMessageKind::kRequest:
       job_.Send(source, kToRankTag, NextAssignment(dispenser));
-      return;
-    case RankMessageKind::kCompleted:
-      if (const util::Result<CompletedMessage> completed = CompletedMessage::Decode(message)) {
-        return RecordRemoteGroup(completed->group);
-      } else {
-        return records.Failed(completed.error());
-      }
-    case RankMessageKind::kTuning:
-      if (const util::Result<TuningMessage> tuning = TuningMessage::Decode(message)) {
-        return records.Tuned(tuning->decision);
-      } else {
-        return records.Failed(tuning.error());
-      }
+      return false;
+    case RankMessageKind::kCompleted: {
+      const util::Result<CompletedMessage> completed = CompletedMessage::Decode(message);
+      if (completed) RecordRemoteGroup(completed->group);
+      if (!completed) records.Failed(completed.error());
+      return false;
+    }
+    case RankMessageKind::kTuning: {
+      const util::Result<TuningMessage> tuning = TuningMessage::Decode(message);
+      if (tuning) records.Tuned(tuning->decision);
+      if (!tuning) records.Failed(tuning.error());
+      return false;
+    }
     case RankMessageKind::kFailed: {
       const util::Result<FailedMessage> failed = FailedMessage::Decode(message);
-      return records.Failed(failed ? failed->message : failed.error());
+      records.Failed(failed ? failed->message : failed.error());
+      return false;
     }
     case RankMessageKind::kFinished: {
       const util::Result<FinishedMessage> finished = FinishedMessage::Decode(message);
-      --running;
       if (finished) other_ranks_.final_active_workers += finished->active_workers;
       if (!finished) records.Failed(finished.error());
-      return;
+      return true;
     }
     default:
       records.Failed("Rank " + std::to_string(source) +
                      " of the MPI job sent a message out of turn.");
+      return false;
   }
 }
 

@@ -33,8 +33,7 @@ class RankCoordinator {
   util::Result<void> CollectReadyRanks();
   // Serves the other ranks until every one has finished converting.
   void CoordinateRanks(GroupDispenser& dispenser);
-  void ServeRank(int source, const std::vector<std::uint8_t>& message, GroupDispenser& dispenser,
-                 int& running);
+  bool ServeRank(int source, const std::vector<std::uint8_t>& message, GroupDispenser& dispenser);
   std::vector<std::uint8_t> NextAssignment(GroupDispenser& dispenser);
   void RecordRemoteGroup(const FileGroup& group);
   util::Result<ShardMergeSummary> CollectMergedRanks(util::Result<ShardMergeSummary> merged);

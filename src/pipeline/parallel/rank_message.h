@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pipeline/parallel/file_group.h"
+#include "util/result.h"
 
 namespace boardmill::pipeline {
 
@@ -65,9 +66,10 @@ class RankMessageReader {
   std::string Text();
   FileGroup Group();
   bool damaged() const { return damaged_; }
-  bool AtEnd() const { return at_ >= bytes_.size(); }
-  // Every byte read and none missing.
-  bool Complete() const { return !damaged_ && at_ == bytes_.size(); }
+  // A message of `kind`, every byte of it read and none missing.
+  bool ReadWhole(RankMessageKind kind) const {
+    return Kind() == kind && !damaged_ && at_ == bytes_.size();
+  }
 
  private:
   bool Take(std::size_t size);
@@ -76,5 +78,13 @@ class RankMessageReader {
   std::size_t at_ = 1;
   bool damaged_ = false;
 };
+
+// `message`, decoded by `reader` from a whole message of `kind`; else the damaged-message failure.
+template <typename Message>
+util::Result<Message> DecodedWhole(const RankMessageReader& reader, RankMessageKind kind,
+                                   Message message) {
+  if (!reader.ReadWhole(kind)) return util::Fail(kDamagedRankMessage);
+  return message;
+}
 
 }  // namespace boardmill::pipeline

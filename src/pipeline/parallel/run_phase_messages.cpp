@@ -14,7 +14,7 @@ RankMessageWriter OutcomeWriter(RankMessageKind kind, const util::Result<void>& 
   return writer;
 }
 
-// The reader after the kind, or nothing when the bytes are of another kind.
+// The outcome a message of `kind` starts with.
 util::Result<void> ReadOutcome(RankMessageReader& reader, RankMessageKind kind) {
   if (reader.Kind() != kind) return util::Fail(kDamagedRankMessage);
   const bool ok = reader.Number() == 1;
@@ -22,13 +22,6 @@ util::Result<void> ReadOutcome(RankMessageReader& reader, RankMessageKind kind) 
   if (reader.damaged()) return util::Fail(kDamagedRankMessage);
   if (!ok) return util::Fail(std::move(message));
   return {};
-}
-
-// The decoded message, once the reader has taken every byte and nothing more.
-template <typename Message>
-util::Result<Message> Completed(const RankMessageReader& reader, Message message) {
-  if (!reader.Complete()) return util::Fail(kDamagedRankMessage);
-  return message;
 }
 
 }  // namespace
@@ -54,7 +47,7 @@ util::Result<StartMessage> StartMessage::Decode(const std::vector<std::uint8_t>&
   for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
     message.files.emplace_back(reader.Text());
   }
-  return Completed(reader, std::move(message));
+  return DecodedWhole(reader, RankMessageKind::kStart, std::move(message));
 }
 
 std::vector<std::uint8_t> ReadyMessage::Encode() const {
@@ -75,7 +68,7 @@ util::Result<ReadyMessage> ReadyMessage::Decode(const std::vector<std::uint8_t>&
   message.caps.effective_max_workers = reader.Number();
   message.caps.stdio_worker_cap = reader.Number();
   message.caps.memory_worker_cap = reader.Number();
-  return Completed(reader, std::move(message));
+  return DecodedWhole(reader, RankMessageKind::kReady, std::move(message));
 }
 
 std::vector<std::uint8_t> GoMessage::Encode() const {
@@ -86,7 +79,7 @@ util::Result<GoMessage> GoMessage::Decode(const std::vector<std::uint8_t>& bytes
   RankMessageReader reader(bytes);
   util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kGo);
   if (!outcome) return std::move(outcome).TakeError();
-  return Completed(reader, GoMessage{});
+  return DecodedWhole(reader, RankMessageKind::kGo, GoMessage{});
 }
 
 std::vector<std::uint8_t> ConvertedMessage::Encode() const {
@@ -104,7 +97,7 @@ util::Result<ConvertedMessage> ConvertedMessage::Decode(const std::vector<std::u
   for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
     message.groups.push_back(reader.Group());
   }
-  return Completed(reader, std::move(message));
+  return DecodedWhole(reader, RankMessageKind::kConverted, std::move(message));
 }
 
 std::vector<std::uint8_t> MergedMessage::Encode() const {
@@ -131,7 +124,7 @@ util::Result<MergedMessage> MergedMessage::Decode(const std::vector<std::uint8_t
     indexed.bytes = reader.Number();
     indexed.xxh64 = reader.Number();
   }
-  return Completed(reader, std::move(message));
+  return DecodedWhole(reader, RankMessageKind::kMerged, std::move(message));
 }
 
 }  // namespace boardmill::pipeline
