@@ -6,9 +6,10 @@
 
 namespace boardmill::pipeline {
 
-// The parallel mode: a pool of workers converts one input file at a time each into its own
-// fragment directory, records every finished file in the run manifest (so that an interrupted
-// run can resume), and the fragments are then concatenated, in file order, into the shards.
+// The parallel mode: a pool of workers converts groups of input files each into its own fragment
+// file, records every finished file in the run manifest (so that an interrupted run can resume),
+// and the fragments are then concatenated, in file order, into the shards. Across an MPI job,
+// rank 0 coordinates (RankCoordinator) and the other ranks follow (RankFollower).
 class ParallelConversionRunner {
  public:
   explicit ParallelConversionRunner(ConversionOptions options) : options_(std::move(options)) {}
@@ -18,8 +19,5 @@ class ParallelConversionRunner {
  private:
   ConversionOptions options_;
 };
-
-util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
-                                           const ConversionSummary& summary);
 
 }  // namespace boardmill::pipeline

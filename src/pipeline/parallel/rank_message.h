@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pipeline/parallel/file_group.h"
+#include "util/result.h"
 
 namespace boardmill::pipeline {
 
@@ -50,6 +51,9 @@ class RankMessageWriter {
   std::vector<std::uint8_t> bytes_;
 };
 
+// The one line a receiver fails with when a message is cut short, too long or of another kind.
+inline constexpr char kDamagedRankMessage[] = "A rank of the MPI job sent a damaged message.";
+
 // Reads a message in the order it was written. A read past the end gives 0 or "" and marks the
 // message damaged, which a receiver treats as a failed job.
 class RankMessageReader {
@@ -62,6 +66,10 @@ class RankMessageReader {
   std::string Text();
   FileGroup Group();
   bool damaged() const { return damaged_; }
+  // A message of `kind`, every byte of it read and none missing.
+  bool ReadWhole(RankMessageKind kind) const {
+    return Kind() == kind && !damaged_ && at_ == bytes_.size();
+  }
 
  private:
   bool Take(std::size_t size);
@@ -70,5 +78,13 @@ class RankMessageReader {
   std::size_t at_ = 1;
   bool damaged_ = false;
 };
+
+// `message`, decoded by `reader` from a whole message of `kind`; else the damaged-message failure.
+template <typename Message>
+util::Result<Message> DecodedWhole(const RankMessageReader& reader, RankMessageKind kind,
+                                   Message message) {
+  if (!reader.ReadWhole(kind)) return util::Fail(kDamagedRankMessage);
+  return message;
+}
 
 }  // namespace boardmill::pipeline

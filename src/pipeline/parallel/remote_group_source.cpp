@@ -1,6 +1,6 @@
 #include "pipeline/parallel/remote_group_source.h"
 
-#include "pipeline/parallel/rank_message.h"
+#include "pipeline/parallel/group_exchange_messages.h"
 
 namespace boardmill::pipeline {
 
@@ -16,30 +16,27 @@ std::optional<FileGroup> RemoteGroupSource::Next() {
   return group;
 }
 
-void RemoteGroupSource::Completed(const FileGroup& group) {
+void RemoteGroupSource::Completed(const FileGroup& group,
+                                  const std::vector<FileProcessingSummary>& /*files*/) {
   const std::lock_guard lock(mutex_);
-  outbox_.push_back(RankMessageWriter(RankMessageKind::kCompleted).Group(group).Take());
+  outbox_.push_back(CompletedMessage{group}.Encode());
   changed_.notify_all();
 }
 
 void RemoteGroupSource::Tuned(const TuningDecision& decision) {
   const std::lock_guard lock(mutex_);
-  outbox_.push_back(RankMessageWriter(RankMessageKind::kTuning)
-                        .Real(decision.elapsed_seconds)
-                        .Number(decision.active_workers)
-                        .Number(decision.line_batch_size)
-                        .Number(decision.records_per_flush)
-                        .Number(static_cast<std::uint64_t>(decision.compression_level))
-                        .Real(decision.throughput)
-                        .Text(decision.reason)
-                        .Take());
+  outbox_.push_back(TuningMessage{decision}.Encode());
   changed_.notify_all();
 }
 
 void RemoteGroupSource::Failed(const std::string& message) {
   const std::lock_guard lock(mutex_);
-  outbox_.push_back(RankMessageWriter(RankMessageKind::kFailed).Text(message).Take());
-  // A failed rank takes no more groups.
+  FailLocked(message);
+}
+
+void RemoteGroupSource::FailLocked(const std::string& message) {
+  failed_.store(true);
+  outbox_.push_back(FailedMessage{message}.Encode());
   no_more_ = true;
   changed_.notify_all();
 }
@@ -66,32 +63,36 @@ void RemoteGroupSource::Serve(const io::MpiJob& job, std::uint64_t workers) {
     SendReports(job, lock);
     if (ended_workers_ == workers) return;
     if (!no_more_ && waiting_workers_ > ready_.size()) {
-      lock.unlock();
-      job.Send(0, kToCoordinatorTag, RankMessageWriter(RankMessageKind::kRequest).Take());
-      int source = 0;
-      const std::vector<std::uint8_t> reply = job.Receive(0, kToRankTag, source);
-      RankMessageReader reader(reply);
-      lock.lock();
-      if (reader.Kind() == RankMessageKind::kAssign) {
-        ready_.push_back(reader.Group());
-        backlog_.store(reader.Number());
-      } else {
-        no_more_ = true;
-        backlog_.store(0);
-      }
-      changed_.notify_all();
+      RequestGroup(job, lock);
       continue;
     }
     changed_.wait(lock);
   }
 }
 
+void RemoteGroupSource::RequestGroup(const io::MpiJob& job, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  job.Send(0, kToCoordinatorTag, RequestMessage{}.Encode());
+  int source = 0;
+  const std::vector<std::uint8_t> reply = job.Receive(0, kToRankTag, source);
+  const util::Result<AssignMessage> answer = AssignMessage::Decode(reply);
+  lock.lock();
+  if (answer && answer->group) {
+    ready_.push_back(*answer->group);
+    backlog_.store(answer->backlog);
+  } else {
+    no_more_ = true;
+    backlog_.store(0);
+    if (!answer) FailLocked(answer.error());
+  }
+  changed_.notify_all();
+}
+
 void RemoteGroupSource::Finish(const io::MpiJob& job, std::uint64_t active_workers) {
   std::unique_lock lock(mutex_);
   SendReports(job, lock);
   lock.unlock();
-  job.Send(0, kToCoordinatorTag,
-           RankMessageWriter(RankMessageKind::kFinished).Number(active_workers).Take());
+  job.Send(0, kToCoordinatorTag, FinishedMessage{active_workers}.Encode());
 }
 
 }  // namespace boardmill::pipeline

@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "io/mpi_job.h"
+#include "pipeline/parallel/group_report.h"
 #include "pipeline/parallel/group_source.h"
-#include "pipeline/parallel/tuning_decision.h"
 
 namespace boardmill::pipeline {
 
-// The group source of a rank other than 0 in an MPI job. Its workers ask it for groups; the
-// rank's main thread, in Serve, asks rank 0 for one group each time a worker waits with none in
-// hand, so that a slow rank takes fewer, and passes on what the workers and the autotuner
-// report. Only the main thread talks to MPI.
-class RemoteGroupSource : public GroupSource {
+// The group source, and the report, of a rank other than 0 in an MPI job. Its workers ask it for
+// groups; the rank's main thread, in Serve, asks rank 0 for one group each time a worker waits
+// with none in hand, so that a slow rank takes fewer, and passes on what the workers and the
+// autotuner report. Only the main thread talks to MPI.
+class RemoteGroupSource : public GroupSource, public GroupReport {
  public:
   // `most_groups`: as many groups as the run can have (its file count), the backlog until rank 0
   // first says how many it still holds.
@@ -29,11 +29,13 @@ class RemoteGroupSource : public GroupSource {
   // The groups rank 0 had not handed out when it last answered this rank.
   std::uint64_t Backlog() const override { return backlog_.load(); }
 
-  void Completed(const FileGroup& group);
-  void Tuned(const TuningDecision& decision);
-  void Failed(const std::string& message);
-  // Called by every worker as it ends.
-  void WorkerEnded();
+  // Rank 0 reads the files' summaries from the group's fragment.
+  void Completed(const FileGroup& group, const std::vector<FileProcessingSummary>& files) override;
+  void Tuned(const TuningDecision& decision) override;
+  // A failed rank takes no more groups.
+  void Failed(const std::string& message) override;
+  bool failed() const override { return failed_.load(); }
+  void WorkerEnded() override;
 
   // Runs on the main thread until `workers` workers have ended and every report is sent.
   void Serve(const io::MpiJob& job, std::uint64_t workers);
@@ -44,6 +46,9 @@ class RemoteGroupSource : public GroupSource {
  private:
   // Sends the queued reports; the lock is released while sending.
   void SendReports(const io::MpiJob& job, std::unique_lock<std::mutex>& lock);
+  // Asks rank 0 for a group; the lock is released while waiting for the answer.
+  void RequestGroup(const io::MpiJob& job, std::unique_lock<std::mutex>& lock);
+  void FailLocked(const std::string& message);
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -53,6 +58,7 @@ class RemoteGroupSource : public GroupSource {
   std::uint64_t ended_workers_ = 0;
   bool no_more_ = false;
   std::atomic<std::uint64_t> backlog_;
+  std::atomic<bool> failed_{false};
 };
 
 }  // namespace boardmill::pipeline

@@ -31,6 +31,15 @@ struct FragmentSource {
 struct ShardSubset {
   std::uint64_t first = 0;
   std::uint64_t step = 1;
+
+  // Across an MPI job of `ranks` ranks, rank `rank` merges every K-th shard from its rank number.
+  static ShardSubset OfRank(int rank, int ranks) {
+    return {static_cast<std::uint64_t>(rank), static_cast<std::uint64_t>(ranks)};
+  }
+  // How many of `shard_count` shards the subset holds.
+  std::uint64_t CountOf(std::uint64_t shard_count) const {
+    return first >= shard_count ? 0 : (shard_count - first + step - 1) / step;
+  }
 };
 
 // Builds the final shard files from the fragments: each shard receives its frames from every

@@ -1,0 +1,35 @@
+#include "pipeline/parallel/run_paths.h"
+
+#include <string>
+
+#include "pipeline/parallel/free_space.h"
+
+namespace boardmill::pipeline {
+
+namespace {
+
+std::filesystem::path PathOrDefault(const std::filesystem::path& path,
+                                    const std::filesystem::path& fallback) {
+  return path.empty() ? fallback : path;
+}
+
+}  // namespace
+
+RunPaths ResolveRunPaths(const ConversionOptions& options) {
+  RunPaths paths;
+  paths.scratch = PathOrDefault(options.scratch_directory, options.output_directory / "_scratch");
+  paths.manifest =
+      PathOrDefault(options.manifest_path, options.output_directory / "run-manifest.tsv");
+  paths.reject_log =
+      PathOrDefault(options.reject_log_path, options.output_directory / "rejects.tsv");
+  paths.fragments_root = paths.scratch / "fragments";
+  return paths;
+}
+
+util::Result<void> CheckScratchFreeSpace(const ConversionOptions& options, const RunPaths& paths) {
+  std::string message;
+  if (HasEnoughFreeSpace(paths.scratch, options.min_free_space_bytes, message)) return {};
+  return util::Fail(message);
+}
+
+}  // namespace boardmill::pipeline
