@@ -2,6 +2,7 @@
 // naming the argument and what is wrong with it, exit code 1.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@ namespace boardmill {
 namespace {
 
 using namespace boardmill::testing;
+namespace fs = std::filesystem;
 
 const std::string kUsage = ReadFile(TestDataPath("usage.txt"));
 
@@ -91,6 +93,21 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{{"sample-fens", "in", "out", "--max-lines-per-file", "5",
                                    "--max-lines-per-file", "0"},
                                   "sample-fens needs --max-lines-per-file N, with N at least 1."}));
+
+// A shard count of 0 is refused like the other bounds on the shard count: by the run, before it
+// touches the output directory, with one line and no usage, in every mode.
+class ZeroShardsTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ZeroShardsTest, IsRefusedBeforeTheRunWritesAnything) {
+  TempDir temp;
+  ExpectRun(RunBoardmill({"convert", BOARDMILL_SAMPLE_DATA_DIR, (temp / "out").string(), GetParam(),
+                          "--shards", "0"}),
+            1, "", "Output shard count must be at least 1.\n");
+  EXPECT_FALSE(fs::exists(temp / "out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, ZeroShardsTest,
+                         ::testing::Values("--sequential", "--parallel", "--staged"));
 
 }  // namespace
 }  // namespace boardmill
