@@ -82,11 +82,12 @@ util::Result<void> ParseCommandLine(int argc, char** argv,
   for (int i = 2 + grammar.operands.count; i < argc; ++i) {
     const OptionRule<CommandLine>* rule = FindOption(grammar.options, argv[i]);
     if (rule == nullptr) return UnknownWord(argv[i]);
-    const char* value = nullptr;
-    if (rule->value != ValueKind::kNone) {
-      if (i + 1 >= argc) return MissingValue(rule->name, rule->value);
-      value = argv[++i];
+    if (rule->value == ValueKind::kNone) {
+      rule->apply(command_line, nullptr);  // a flag has nothing to refuse
+      continue;
     }
+    if (i + 1 >= argc) return MissingValue(rule->name, rule->value);
+    const char* value = argv[++i];
     if (!rule->apply(command_line, value)) return MalformedValue(rule->name, rule->value, value);
   }
   return {};
