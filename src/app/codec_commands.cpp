@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/command_grammar.h"
 #include "app/usage.h"
 #include "chess/fen_format.h"
 #include "chess/fen_parser.h"
@@ -10,6 +11,9 @@
 namespace boardmill::app {
 
 namespace {
+
+// Arguments after the FEN are ignored.
+constexpr Operands kFenOperand{"\"<fen>\"", 1};
 
 int PrintError(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
@@ -25,10 +29,8 @@ util::Result<chess::PackedSfen> EncodeFenArgument(const char* fen) {
 }  // namespace
 
 int RunRoundtripFen(int argc, char** argv) {
-  if (argc < 3) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> checked = CheckOperands(argc, argv, kFenOperand);
+  if (!checked) return RefuseCommandLine(checked.error());
   const util::Result<chess::PackedSfen> record = EncodeFenArgument(argv[2]);
   if (!record) return PrintError(record.error());
   const util::Result<chess::Position> decoded = chess::DecodePackedSfen(*record);
@@ -38,14 +40,14 @@ int RunRoundtripFen(int argc, char** argv) {
 }
 
 int RunEncodeFen(int argc, char** argv) {
-  if (argc < 3) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> checked = CheckOperands(argc, argv, kFenOperand);
+  if (!checked) return RefuseCommandLine(checked.error());
   const util::Result<chess::PackedSfen> record = EncodeFenArgument(argv[2]);
   if (!record) return PrintError(record.error());
   std::printf("%s\n", chess::FormatPackedSfenHex(*record).c_str());
   return 0;
 }
+
+std::string FenCommandSynopsis(std::string_view command) { return Synopsis(command, kFenOperand); }
 
 }  // namespace boardmill::app

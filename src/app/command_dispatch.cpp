@@ -1,72 +1,72 @@
 #include "app/command_dispatch.h"
 
 #include <array>
-#include <string_view>
 
 #include "app/codec_commands.h"
+#include "app/command_grammar.h"
 #include "app/convert_command.h"
+#include "app/decode_options.h"
 #include "app/decode_shards_command.h"
 #include "app/sample_command.h"
 #include "app/scan_command.h"
 #include "app/usage.h"
 #include "app/verify_command.h"
+#include "app/verify_options.h"
 #include "app/version_command.h"
 
 namespace boardmill::app {
 
 namespace {
 
+constexpr Operands kScanOperands{"<directory>", 1};
+
 int RunScanCommand(int argc, char** argv) {
-  if (argc < 3) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> checked = CheckOperands(argc, argv, kScanOperands);
+  if (!checked) return RefuseCommandLine(checked.error());
   return RunScan(argv[2]);
 }
 
+std::string ScanSynopsis(std::string_view command) { return Synopsis(command, kScanOperands); }
+
 int RunSampleFensCommand(int argc, char** argv) {
   SampleCommandLine command_line;
-  if (!ParseSampleOptions(argc, argv, command_line)) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> parsed = ParseSampleOptions(argc, argv, command_line);
+  if (!parsed) return RefuseCommandLine(parsed.error());
   return RunSampleCommand(command_line);
 }
 
 int RunConvertCommandLine(int argc, char** argv) {
   ConvertCommandLine command_line;
-  if (!ParseConvertOptions(argc, argv, command_line)) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> parsed = ParseConvertOptions(argc, argv, command_line);
+  if (!parsed) return RefuseCommandLine(parsed.error());
   return RunConvertCommand(command_line);
 }
 
-struct Command {
-  std::string_view name;
-  int (*run)(int argc, char** argv);
-};
-
 constexpr std::array kCommands = {
-    Command{"roundtrip-fen", RunRoundtripFen}, Command{"encode-fen", RunEncodeFen},
-    Command{"scan", RunScanCommand},           Command{"sample-fens", RunSampleFensCommand},
-    Command{"convert", RunConvertCommandLine}, Command{"verify-shards", RunVerifyShardsCommand},
-    Command{"decode-shards", RunDecodeShards}, Command{"help", RunHelpCommand},
-    Command{"--help", RunHelpCommand},         Command{"-h", RunHelpCommand},
-    Command{"--version", RunVersionCommand},
+    Command{"roundtrip-fen", RunRoundtripFen, FenCommandSynopsis},
+    Command{"encode-fen", RunEncodeFen, FenCommandSynopsis},
+    Command{"scan", RunScanCommand, ScanSynopsis},
+    Command{"sample-fens", RunSampleFensCommand, SampleSynopsis},
+    Command{"convert", RunConvertCommandLine, ConvertSynopsis},
+    Command{"verify-shards", RunVerifyShardsCommand, VerifySynopsis},
+    Command{"decode-shards", RunDecodeShards, DecodeSynopsis},
+    Command{"help", RunHelpCommand, nullptr},
+    Command{"--help", RunHelpCommand, nullptr},
+    Command{"-h", RunHelpCommand, nullptr},
+    Command{"--version", RunVersionCommand, nullptr},
 };
 
 }  // namespace
 
+std::span<const Command> Commands() { return kCommands; }
+
 int DispatchCommand(int argc, char** argv) {
-  if (argc >= 2) {
-    const std::string_view word = argv[1];
-    for (const Command& command : kCommands) {
-      if (command.name == word) return command.run(argc, argv);
-    }
+  if (argc < 2) return RefuseCommandLine("No command given.");
+  const std::string_view word = argv[1];
+  for (const Command& command : kCommands) {
+    if (command.name == word) return command.run(argc, argv);
   }
-  PrintUsage();
-  return 1;
+  return RefuseCommandLine("Unknown command: " + std::string(word));
 }
 
 }  // namespace boardmill::app

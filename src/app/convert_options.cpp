@@ -1,8 +1,8 @@
 #include "app/convert_options.h"
 
 #include <array>
-#include <string_view>
 
+#include "app/command_grammar.h"
 #include "app/option_values.h"
 
 namespace boardmill::app {
@@ -11,112 +11,90 @@ namespace {
 
 using pipeline::ConversionOptions;
 using pipeline::ExecutionMode;
+using Rule = OptionRule<ConvertCommandLine>;
+using ValueKind::kNone;
+using ValueKind::kNumber;
+using ValueKind::kPath;
 
-// Applies an option; `value` is null for flags. False refuses the value.
-using ApplyOption = bool (*)(ConvertCommandLine& command_line, const char* value);
-
-struct OptionRule {
-  std::string_view name;
-  bool takes_value;
-  ApplyOption apply;
-};
-
-template <std::uint64_t ConversionOptions::*Field>
-bool SetCount(ConvertCommandLine& command_line, const char* value) {
-  const std::optional<std::uint64_t> count = ParseCountValue(value);
-  if (count) command_line.settings.*Field = *count;
-  return count.has_value();
+// Appliers for the settings, which sit one level down in the command line.
+template <auto kSetting>
+bool SetSettingNumber(ConvertCommandLine& command_line, const char* value) {
+  return StoreNumber(value, command_line.settings.*kSetting);
 }
 
-template <std::string ConvertCommandLine::*Field>
-bool SetPath(ConvertCommandLine& command_line, const char* value) {
-  command_line.*Field = value;
+template <auto kSetting, auto kValue>
+bool SetSettingTo(ConvertCommandLine& command_line, const char* /*value*/) {
+  command_line.settings.*kSetting = kValue;
   return true;
-}
-
-template <bool ConversionOptions::*Field, bool kValue>
-bool SetFlag(ConvertCommandLine& command_line, const char* /*value*/) {
-  command_line.settings.*Field = kValue;
-  return true;
-}
-
-template <ExecutionMode kMode>
-bool SetMode(ConvertCommandLine& command_line, const char* /*value*/) {
-  command_line.settings.execution_mode = kMode;
-  return true;
-}
-
-bool SetLevel(ConvertCommandLine& command_line, const char* value) {
-  const std::optional<std::int32_t> level = ParseLevelValue(value);
-  if (level) command_line.settings.compression_level = *level;
-  return level.has_value();
 }
 
 bool SetFreeSpace(ConvertCommandLine& command_line, const char* value) {
-  const std::optional<std::uint64_t> gibibytes = ParseCountValue(value);
-  if (gibibytes) command_line.settings.min_free_space_bytes = GibibytesToBytes(*gibibytes);
-  return gibibytes.has_value();
+  std::uint64_t gibibytes = 0;
+  if (!StoreNumber(value, gibibytes)) return false;
+  command_line.settings.min_free_space_bytes = GibibytesToBytes(gibibytes);
+  return true;
 }
 
-constexpr std::array kOptionRules = {
-    OptionRule{"--shards", true, SetCount<&ConversionOptions::output_shard_count>},
-    OptionRule{"--compression-level", true, SetLevel},
-    OptionRule{"--records-per-flush", true, SetCount<&ConversionOptions::records_per_flush>},
-    OptionRule{"--max-files", true, SetCount<&ConversionOptions::max_input_files>},
-    OptionRule{"--max-lines-per-file", true, SetCount<&ConversionOptions::max_lines_per_file>},
-    OptionRule{"--max-threads", true, SetCount<&ConversionOptions::max_threads>},
-    OptionRule{"--reader-workers", true, SetCount<&ConversionOptions::reader_workers>},
-    OptionRule{"--decompress-workers", true, SetCount<&ConversionOptions::decompress_workers>},
-    OptionRule{"--line-index-workers", true, SetCount<&ConversionOptions::line_index_workers>},
-    OptionRule{"--parse-workers", true, SetCount<&ConversionOptions::parse_workers>},
-    OptionRule{"--compress-workers", true, SetCount<&ConversionOptions::compress_workers>},
-    OptionRule{"--line-batch-size", true, SetCount<&ConversionOptions::line_batch_size>},
-    OptionRule{"--parse-batch-size", true, SetCount<&ConversionOptions::parse_batch_size>},
-    OptionRule{"--initial-workers", true, SetCount<&ConversionOptions::initial_workers>},
-    OptionRule{"--min-workers", true, SetCount<&ConversionOptions::min_workers>},
-    OptionRule{"--merge-threads", true, SetCount<&ConversionOptions::merge_threads>},
-    OptionRule{"--memory-ceiling-mib", true, SetCount<&ConversionOptions::memory_ceiling_mib>},
-    OptionRule{"--min-free-space-gib", true, SetFreeSpace},
-    OptionRule{"--scratch-dir", true, SetPath<&ConvertCommandLine::scratch_directory>},
-    OptionRule{"--manifest", true, SetPath<&ConvertCommandLine::manifest_path>},
-    OptionRule{"--reject-log", true, SetPath<&ConvertCommandLine::reject_log_path>},
-    OptionRule{"--verify-output", false, SetFlag<&ConversionOptions::verify_output, true>},
-    OptionRule{"--resume", false, SetFlag<&ConversionOptions::resume, true>},
-    OptionRule{"--keep-scratch", false, SetFlag<&ConversionOptions::keep_scratch, true>},
-    OptionRule{"--no-fast-encoder", false, SetFlag<&ConversionOptions::enable_fast_encoder, false>},
-    OptionRule{"--autotune", false, SetFlag<&ConversionOptions::enable_autotune, true>},
-    OptionRule{"--no-autotune", false, SetFlag<&ConversionOptions::enable_autotune, false>},
-    OptionRule{"--sequential", false, SetMode<ExecutionMode::kSequential>},
-    OptionRule{"--parallel", false, SetMode<ExecutionMode::kParallel>},
-    OptionRule{"--staged", false, SetMode<ExecutionMode::kStaged>},
+constexpr UsagePlace kNewLine = UsagePlace::kNewLine;
+
+// In usage order; an entry on kNewLine starts a line of the usage text.
+constexpr std::array kConvertOptions = {
+    Rule{"--shards", kNumber, SetSettingNumber<&ConversionOptions::output_shard_count>},
+    Rule{"--compression-level", kNumber, SetSettingNumber<&ConversionOptions::compression_level>},
+    Rule{"--records-per-flush", kNumber, SetSettingNumber<&ConversionOptions::records_per_flush>},
+    Rule{"--max-files", kNumber, SetSettingNumber<&ConversionOptions::max_input_files>},
+    Rule{"--max-lines-per-file", kNumber, SetSettingNumber<&ConversionOptions::max_lines_per_file>},
+    Rule{"--max-threads", kNumber, SetSettingNumber<&ConversionOptions::max_threads>, kNewLine},
+    Rule{"--reader-workers", kNumber, SetSettingNumber<&ConversionOptions::reader_workers>},
+    Rule{"--decompress-workers", kNumber, SetSettingNumber<&ConversionOptions::decompress_workers>},
+    Rule{"--line-index-workers", kNumber, SetSettingNumber<&ConversionOptions::line_index_workers>},
+    Rule{"--parse-workers", kNumber, SetSettingNumber<&ConversionOptions::parse_workers>},
+    Rule{"--compress-workers", kNumber, SetSettingNumber<&ConversionOptions::compress_workers>,
+         kNewLine},
+    Rule{"--line-batch-size", kNumber, SetSettingNumber<&ConversionOptions::line_batch_size>},
+    Rule{"--parse-batch-size", kNumber, SetSettingNumber<&ConversionOptions::parse_batch_size>},
+    Rule{"--initial-workers", kNumber, SetSettingNumber<&ConversionOptions::initial_workers>},
+    Rule{"--min-workers", kNumber, SetSettingNumber<&ConversionOptions::min_workers>, kNewLine},
+    Rule{"--merge-threads", kNumber, SetSettingNumber<&ConversionOptions::merge_threads>},
+    Rule{"--memory-ceiling-mib", kNumber, SetSettingNumber<&ConversionOptions::memory_ceiling_mib>},
+    Rule{"--scratch-dir", kPath, SetText<&ConvertCommandLine::scratch_directory>, kNewLine},
+    Rule{"--manifest", kPath, SetText<&ConvertCommandLine::manifest_path>},
+    Rule{"--reject-log", kPath, SetText<&ConvertCommandLine::reject_log_path>},
+    Rule{"--min-free-space-gib", kNumber, SetFreeSpace, kNewLine},
+    Rule{"--verify-output", kNone, SetSettingTo<&ConversionOptions::verify_output, true>},
+    Rule{"--resume", kNone, SetSettingTo<&ConversionOptions::resume, true>},
+    Rule{"--keep-scratch", kNone, SetSettingTo<&ConversionOptions::keep_scratch, true>},
+    Rule{"--no-fast-encoder", kNone, SetSettingTo<&ConversionOptions::enable_fast_encoder, false>,
+         kNewLine},
+    Rule{"--autotune", kNone, SetSettingTo<&ConversionOptions::enable_autotune, true>},
+    Rule{"--no-autotune", kNone, SetSettingTo<&ConversionOptions::enable_autotune, false>},
+    Rule{"--sequential", kNone,
+         SetSettingTo<&ConversionOptions::execution_mode, ExecutionMode::kSequential>},
+    Rule{"--parallel", kNone,
+         SetSettingTo<&ConversionOptions::execution_mode, ExecutionMode::kParallel>},
+    Rule{"--staged", kNone,
+         SetSettingTo<&ConversionOptions::execution_mode, ExecutionMode::kStaged>},
+    kProgressFlag<ConvertCommandLine>,
+    kNoProgressFlag<ConvertCommandLine>,
 };
 
-const OptionRule* FindOptionRule(std::string_view name) {
-  for (const OptionRule& rule : kOptionRules) {
-    if (rule.name == name) return &rule;
-  }
-  return nullptr;
-}
+constexpr CommandGrammar<ConvertCommandLine> kConvertGrammar{
+    .operands = {"<input_dir> <output_dir>", 2},
+    .continuation_indent = 21,
+    .options = kConvertOptions,
+};
 
 }  // namespace
 
-bool ParseConvertOptions(int argc, char** argv, ConvertCommandLine& command_line) {
-  if (argc < 4) return false;
+util::Result<void> ParseConvertOptions(int argc, char** argv, ConvertCommandLine& command_line) {
+  util::Result<void> parsed = ParseCommandLine(argc, argv, kConvertGrammar, command_line);
+  if (!parsed) return parsed;
   command_line.input_directory = argv[2];
   command_line.output_directory = argv[3];
-  for (int i = 4; i < argc; ++i) {
-    if (ParseProgressFlag(argv[i], command_line.progress)) continue;
-    const OptionRule* rule = FindOptionRule(argv[i]);
-    if (rule == nullptr) return false;
-    const char* value = nullptr;
-    if (rule->takes_value) {
-      if (i + 1 >= argc) return false;
-      value = argv[++i];
-    }
-    if (!rule->apply(command_line, value)) return false;
-  }
-  return true;
+  return {};
 }
+
+std::string ConvertSynopsis(std::string_view command) { return Synopsis(command, kConvertGrammar); }
 
 pipeline::ConversionOptions ToConversionOptions(const ConvertCommandLine& command_line) {
   pipeline::ConversionOptions options = command_line.settings;

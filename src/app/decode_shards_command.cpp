@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/console_lines.h"
-#include "app/option_values.h"
+#include "app/decode_options.h"
 #include "app/usage.h"
 #include "chess/fen_format.h"
 #include "chess/packed_sfen_codec.h"
@@ -28,20 +28,6 @@ namespace boardmill::app {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct DecodeRequest {
-  fs::path target;
-  std::optional<std::uint64_t> limit;
-  bool hex = false;
-};
-
-// The request the arguments make; empty when they are malformed.
-std::optional<DecodeRequest> ParseDecodeRequest(int argc, char** argv) {
-  if (argc < 3) return std::nullopt;
-  const std::optional<FlagAndCount> options = ParseFlagAndCount(argc, argv, 3, "--hex", "--limit");
-  if (!options) return std::nullopt;
-  return DecodeRequest{.target = argv[2], .limit = options->count, .hex = options->flag};
-}
 
 util::Result<std::vector<fs::path>> ShardFilesOf(const fs::path& target) {
   std::error_code error;
@@ -157,26 +143,24 @@ class ShardPrinter {
 }  // namespace
 
 int RunDecodeShards(int argc, char** argv) {
-  const std::optional<DecodeRequest> request = ParseDecodeRequest(argc, argv);
-  if (!request) {
-    PrintUsage();
-    return 1;
-  }
+  DecodeRequest request;
+  const util::Result<void> parsed = ParseDecodeOptions(argc, argv, request);
+  if (!parsed) return RefuseCommandLine(parsed.error());
   // A closed pipe then shows as a failed write, which ends the output quietly, instead of a
   // signal that would end the process wherever it is.
   std::signal(SIGPIPE, SIG_IGN);
   // Shared, like verify-shards: reading shards while a run rewrites them would show a mix.
   std::error_code unknown;
   const fs::path directory =
-      fs::is_directory(request->target, unknown) ? request->target : request->target.parent_path();
+      fs::is_directory(request.target, unknown) ? request.target : request.target.parent_path();
   const util::Result<io::FileLock> lock =
       io::LockDirectoryForReading(directory.empty() ? "." : directory, "shard directory");
   if (!lock) return PrintErrorLine(lock.error());
-  const util::Result<std::vector<fs::path>> files = ShardFilesOf(request->target);
+  const util::Result<std::vector<fs::path>> files = ShardFilesOf(request.target);
   if (!files) return PrintErrorLine(files.error());
 
   LineOutput output;
-  ShardPrinter printer(*request, output);
+  ShardPrinter printer(request, output);
   for (const fs::path& file : *files) {
     const util::Result<bool> more = printer.PrintFile(file);
     if (!more) {

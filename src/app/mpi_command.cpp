@@ -31,10 +31,8 @@ int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
     return PrintErrorLine("Only convert runs across the ranks of an MPI job.");
   }
   ConvertCommandLine command_line;
-  if (!ParseConvertOptions(argc, argv, command_line)) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> parsed = ParseConvertOptions(argc, argv, command_line);
+  if (!parsed) return RefuseCommandLine(parsed.error());
   command_line.settings.mpi_job = &job;
   return RunConvertCommand(command_line);
 }

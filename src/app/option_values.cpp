@@ -5,6 +5,16 @@
 
 namespace boardmill::app {
 
+namespace {
+
+template <typename Number>
+bool StoreIfPresent(const std::optional<Number>& number, Number& field) {
+  if (number) field = *number;
+  return number.has_value();
+}
+
+}  // namespace
+
 std::optional<std::uint64_t> ParseCountValue(const char* text) {
   if (*text == '\0') return std::nullopt;
   char* end = nullptr;
@@ -23,29 +33,26 @@ std::optional<std::int32_t> ParseLevelValue(const char* text) {
   return static_cast<std::int32_t>(value < kLowest ? kLowest : value > kHighest ? kHighest : value);
 }
 
+bool StoreNumber(const char* text, std::uint64_t& field) {
+  return StoreIfPresent(ParseCountValue(text), field);
+}
+
+bool StoreNumber(const char* text, std::optional<std::uint64_t>& field) {
+  const std::optional<std::uint64_t> count = ParseCountValue(text);
+  if (count) field = count;
+  return count.has_value();
+}
+
+bool StoreNumber(const char* text, std::int32_t& field) {
+  return StoreIfPresent(ParseLevelValue(text), field);
+}
+
 std::uint64_t GibibytesToBytes(std::uint64_t gibibytes) {
   constexpr int kShift = 30;
   if (gibibytes > (std::numeric_limits<std::uint64_t>::max() >> kShift)) {
     return std::numeric_limits<std::uint64_t>::max();
   }
   return gibibytes << kShift;
-}
-
-std::optional<FlagAndCount> ParseFlagAndCount(int argc, char** argv, int first,
-                                              std::string_view flag,
-                                              std::string_view count_option) {
-  FlagAndCount options;
-  for (int i = first; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == flag) {
-      options.flag = true;
-      continue;
-    }
-    if (word != count_option || i + 1 >= argc) return std::nullopt;
-    options.count = ParseCountValue(argv[++i]);
-    if (!options.count) return std::nullopt;
-  }
-  return options;
 }
 
 }  // namespace boardmill::app

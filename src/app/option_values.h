@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 namespace boardmill::app {
 
@@ -14,14 +13,11 @@ std::optional<std::uint64_t> ParseCountValue(const char* text);
 // that an out-of-range value is refused by the level check instead of wrapping into a valid one.
 std::optional<std::int32_t> ParseLevelValue(const char* text);
 
-// The options of a command that knows one flag and one count option, from argv[first] on, in any
-// order, each as often as wanted (the last count wins); false for anything else.
-struct FlagAndCount {
-  bool flag = false;
-  std::optional<std::uint64_t> count;
-};
-std::optional<FlagAndCount> ParseFlagAndCount(int argc, char** argv, int first,
-                                              std::string_view flag, std::string_view count_option);
+// Stores the number `text` holds into `field`, read as the field's type asks: a count (unsigned)
+// or a level (signed). False, and the field unchanged, when `text` is not such a number.
+bool StoreNumber(const char* text, std::uint64_t& field);
+bool StoreNumber(const char* text, std::optional<std::uint64_t>& field);
+bool StoreNumber(const char* text, std::int32_t& field);
 
 // N gibibytes in bytes, saturating instead of wrapping for absurdly large N.
 std::uint64_t GibibytesToBytes(std::uint64_t gibibytes);

@@ -4,17 +4,6 @@
 
 namespace boardmill::app {
 
-bool ParseProgressFlag(std::string_view word, ProgressChoice& choice) {
-  if (word == "--progress") {
-    choice = ProgressChoice::kLogged;
-  } else if (word == "--no-progress") {
-    choice = ProgressChoice::kOff;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 std::optional<StatusLineStyle> ChooseStatusLineStyle(ProgressChoice choice) {
   switch (choice) {
     case ProgressChoice::kLogged:

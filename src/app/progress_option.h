@@ -1,8 +1,8 @@
 #pragma once
 
 #include <optional>
-#include <string_view>
 
+#include "app/command_grammar.h"
 #include "app/status_line_painter.h"
 
 namespace boardmill::app {
@@ -11,9 +11,15 @@ namespace boardmill::app {
 // a terminal), --progress (logged lines, wherever standard error goes) or --no-progress (none).
 enum class ProgressChoice { kAuto, kLogged, kOff };
 
-// True when `word` is --progress or --no-progress; the choice is then the one it names, so the
-// last of them wins.
-bool ParseProgressFlag(std::string_view word, ProgressChoice& choice);
+// The two flags of every command that shows a status line, for its option table: each sets the
+// choice it names, so the last of them wins. The usage text shows them on a line of their own.
+template <typename CommandLine>
+inline constexpr OptionRule<CommandLine> kProgressFlag{
+    "--progress", ValueKind::kNone, SetTo<&CommandLine::progress, ProgressChoice::kLogged>,
+    UsagePlace::kNewLine};
+template <typename CommandLine>
+inline constexpr OptionRule<CommandLine> kNoProgressFlag{
+    "--no-progress", ValueKind::kNone, SetTo<&CommandLine::progress, ProgressChoice::kOff>};
 
 // The status line a run shows; empty for none, so that scripts, pipes and CI logs stay as they
 // were.

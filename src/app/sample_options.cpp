@@ -1,49 +1,50 @@
 #include "app/sample_options.h"
 
-#include <optional>
-#include <string_view>
+#include <array>
 
-#include "app/option_values.h"
+#include "app/command_grammar.h"
 
 namespace boardmill::app {
 
 namespace {
 
-bool ApplyCount(const char* value, std::uint64_t& field) {
-  const std::optional<std::uint64_t> count = ParseCountValue(value);
-  if (count) field = *count;
-  return count.has_value();
-}
+using Rule = OptionRule<SampleCommandLine>;
+using ValueKind::kNumber;
+using ValueKind::kPath;
 
-bool ApplyOption(std::string_view name, const char* value, SampleCommandLine& command_line) {
-  if (name == "--max-files") return ApplyCount(value, command_line.max_input_files);
-  if (name == "--max-lines-per-file") return ApplyCount(value, command_line.max_lines_per_file);
-  if (name == "--line-batch-size") return ApplyCount(value, command_line.line_batch_size);
-  if (name == "--compression-level") {
-    const std::optional<std::int32_t> level = ParseLevelValue(value);
-    if (level) command_line.compression_level = *level;
-    return level.has_value();
-  }
-  if (name == "--manifest") {
-    command_line.manifest_path = value;
-    return true;
-  }
-  return false;
-}
+// In usage order. The line cap is bare in the usage: a sample without one would copy whole files.
+constexpr std::array kSampleOptions = {
+    Rule{"--max-lines-per-file", kNumber, SetNumber<&SampleCommandLine::max_lines_per_file>,
+         UsagePlace::kBare},
+    Rule{"--max-files", kNumber, SetNumber<&SampleCommandLine::max_input_files>},
+    Rule{"--compression-level", kNumber, SetNumber<&SampleCommandLine::compression_level>,
+         UsagePlace::kNewLine},
+    Rule{"--line-batch-size", kNumber, SetNumber<&SampleCommandLine::line_batch_size>},
+    Rule{"--manifest", kPath, SetText<&SampleCommandLine::manifest_path>},
+    kProgressFlag<SampleCommandLine>,
+    kNoProgressFlag<SampleCommandLine>,
+};
+
+constexpr CommandGrammar<SampleCommandLine> kSampleGrammar{
+    .operands = {"<input_dir> <output_dir>", 2},
+    .continuation_indent = 23,
+    .options = kSampleOptions,
+};
 
 }  // namespace
 
-bool ParseSampleOptions(int argc, char** argv, SampleCommandLine& command_line) {
-  if (argc < 5) return false;
+util::Result<void> ParseSampleOptions(int argc, char** argv, SampleCommandLine& command_line) {
+  util::Result<void> parsed = ParseCommandLine(argc, argv, kSampleGrammar, command_line);
+  if (!parsed) return parsed;
+  // Checked once every option is read, since the last --max-lines-per-file is the one that counts.
+  if (command_line.max_lines_per_file == 0) {
+    return util::Fail("sample-fens needs --max-lines-per-file N, with N at least 1.");
+  }
   command_line.input_directory = argv[2];
   command_line.output_directory = argv[3];
-  // Every sample option but the progress flags takes a value.
-  for (int i = 4; i < argc; ++i) {
-    if (ParseProgressFlag(argv[i], command_line.progress)) continue;
-    if (i + 1 >= argc || !ApplyOption(argv[i], argv[i + 1], command_line)) return false;
-    ++i;
-  }
-  return command_line.max_lines_per_file > 0;
+  return {};
 }
+
+std::string SampleSynopsis(std::string_view command) { return Synopsis(command, kSampleGrammar); }
 
 }  // namespace boardmill::app

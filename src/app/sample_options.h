@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "app/progress_option.h"
+#include "util/result.h"
 
 namespace boardmill::app {
 
@@ -19,8 +21,11 @@ struct SampleCommandLine {
   ProgressChoice progress = ProgressChoice::kAuto;
 };
 
-// Fills `command_line` from argv; false (and no message) when the arguments are refused or no
-// positive --max-lines-per-file was given.
-bool ParseSampleOptions(int argc, char** argv, SampleCommandLine& command_line);
+// Fills `command_line` from argv; when the arguments are refused, or no positive
+// --max-lines-per-file was given, the reason, naming the argument.
+util::Result<void> ParseSampleOptions(int argc, char** argv, SampleCommandLine& command_line);
+
+// The usage lines of the command, every option in the order the parser's table lists them.
+std::string SampleSynopsis(std::string_view command);
 
 }  // namespace boardmill::app

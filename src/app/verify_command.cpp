@@ -31,10 +31,8 @@ std::string VerificationStatus(const pipeline::VerificationProgress& progress, d
 
 int RunVerifyShardsCommand(int argc, char** argv) {
   VerifyCommandLine command_line;
-  if (argc < 3 || !ParseVerifyOptions(argc, argv, command_line)) {
-    PrintUsage();
-    return 1;
-  }
+  const util::Result<void> parsed = ParseVerifyOptions(argc, argv, command_line);
+  if (!parsed) return RefuseCommandLine(parsed.error());
   // Shared, so that several checks may run at once but none while a run writes the shards.
   const util::Result<io::FileLock> lock = io::LockDirectoryForReading(argv[2], "shard directory");
   if (!lock) return PrintErrorLine(lock.error());

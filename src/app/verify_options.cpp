@@ -1,25 +1,38 @@
 #include "app/verify_options.h"
 
-#include <optional>
-#include <string_view>
+#include <array>
 
-#include "app/option_values.h"
+#include "app/command_grammar.h"
 
 namespace boardmill::app {
 
-bool ParseVerifyOptions(int argc, char** argv, VerifyCommandLine& command_line) {
-  for (int i = 3; i < argc; ++i) {
-    if (ParseProgressFlag(argv[i], command_line.progress)) continue;
-    if (std::string_view(argv[i]) == "--quick") {
-      command_line.quick = true;
-      continue;
-    }
-    if (std::string_view(argv[i]) != "--shards" || i + 1 >= argc) return false;
-    const std::optional<std::uint64_t> value = ParseCountValue(argv[++i]);
-    if (!value) return false;
-    command_line.shard_count = *value;
-  }
-  return true;
+namespace {
+
+using Rule = OptionRule<VerifyCommandLine>;
+using ValueKind::kNone;
+using ValueKind::kNumber;
+
+// In usage order. --quick makes a form of its own in the usage text.
+constexpr std::array kVerifyOptions = {
+    Rule{"--quick", kNone, SetTo<&VerifyCommandLine::quick, true>, UsagePlace::kBare, kSecondForm},
+    Rule{"--shards", kNumber, SetNumber<&VerifyCommandLine::shard_count>, UsagePlace::kInline,
+         kFirstForm | kSecondForm},
+    kProgressFlag<VerifyCommandLine>,
+    kNoProgressFlag<VerifyCommandLine>,
+};
+
+constexpr CommandGrammar<VerifyCommandLine> kVerifyGrammar{
+    .operands = {"<output_dir>", 1},
+    .continuation_indent = 26,
+    .options = kVerifyOptions,
+};
+
+}  // namespace
+
+util::Result<void> ParseVerifyOptions(int argc, char** argv, VerifyCommandLine& command_line) {
+  return ParseCommandLine(argc, argv, kVerifyGrammar, command_line);
 }
+
+std::string VerifySynopsis(std::string_view command) { return Synopsis(command, kVerifyGrammar); }
 
 }  // namespace boardmill::app

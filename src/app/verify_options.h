@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "app/progress_option.h"
+#include "util/result.h"
 
 namespace boardmill::app {
 
@@ -14,9 +17,12 @@ struct VerifyCommandLine {
   ProgressChoice progress = ProgressChoice::kAuto;
 };
 
-// Fills `command_line` from the arguments after the directory (argv[3] on): --shards N pairs,
-// --quick and the progress flags, the last of each winning. False (and no message) when they are
-// malformed.
-bool ParseVerifyOptions(int argc, char** argv, VerifyCommandLine& command_line);
+// Fills `command_line` from argv: the directory (argv[2], left to the caller), then --shards N
+// pairs, --quick and the progress flags, the last of each winning. When they are malformed, the
+// reason, naming the argument.
+util::Result<void> ParseVerifyOptions(int argc, char** argv, VerifyCommandLine& command_line);
+
+// The usage lines of the command: the full check, then the quick one.
+std::string VerifySynopsis(std::string_view command);
 
 }  // namespace boardmill::app

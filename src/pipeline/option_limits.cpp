@@ -5,6 +5,8 @@
 namespace boardmill::pipeline {
 
 util::Result<void> CheckOptionLimits(const ConversionOptions& options) {
+  // Records are routed modulo the shard count.
+  if (options.output_shard_count == 0) return util::Fail("Output shard count must be at least 1.");
   struct Bound {
     const char* what;
     std::uint64_t value;

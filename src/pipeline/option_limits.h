@@ -17,7 +17,8 @@ inline constexpr std::uint64_t kMaxRecordsPerFlush = std::uint64_t{1} << 20;
 inline constexpr std::uint64_t kMaxBatchSize = compression::kMaxLineBatchSize;
 inline constexpr std::uint64_t kMaxThreadCount = 1024;
 
-// Checks every option bounded above.
+// Checks that there is at least one shard, then every option bounded above. Every mode checks
+// them before it touches anything, so a refused run reads the same in each.
 util::Result<void> CheckOptionLimits(const ConversionOptions& options);
 
 }  // namespace boardmill::pipeline

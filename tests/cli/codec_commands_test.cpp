@@ -31,24 +31,6 @@ TEST(VersionTest, PrintsTheProjectVersion) {
   ExpectRun(RunBoardmill({"--version"}), 0, "boardmill " BOARDMILL_PROJECT_VERSION "\n", "");
 }
 
-class UsageRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
-
-TEST_P(UsageRunTest, PrintsTheUsageAndFails) { ExpectRun(RunBoardmill(GetParam()), 1, kUsage, ""); }
-
-INSTANTIATE_TEST_SUITE_P(
-    RefusedCommandLines, UsageRunTest,
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"Help"},
-                      std::vector<std::string>{"--Version"}, std::vector<std::string>{"Convert"},
-                      std::vector<std::string>{"SCAN", "."}, std::vector<std::string>{""},
-                      std::vector<std::string>{"encode-fen"},
-                      std::vector<std::string>{"roundtrip-fen"}, std::vector<std::string>{"scan"},
-                      std::vector<std::string>{"encode-fen "},
-                      std::vector<std::string>{"verify-shards", ".", "--quick", "--shards"},
-                      std::vector<std::string>{"decode-shards"},
-                      std::vector<std::string>{"decode-shards", ".", "--limit"},
-                      std::vector<std::string>{"decode-shards", ".", "--limit", "3x"},
-                      std::vector<std::string>{"decode-shards", ".", "--fen"}));
-
 struct CommandCase {
   std::vector<std::string> arguments;
   int exit_code;

@@ -37,13 +37,22 @@ std::set<std::string> OptionWords(const std::string& text) {
   return words;
 }
 
-TEST(ManPageTest, DocumentsEveryOptionOfTheUsageText) {
+// The usage text shows every option of every command's table, so it stands for the tables here.
+TEST(ManPageTest, ManPageAndReadmeDocumentEveryOptionOfTheUsageText) {
   const ProgramRun help = RunBoardmill({"--help"});
   ASSERT_EQ(help.exit_code, 0);
-  const std::set<std::string> documented = OptionWords(ManPageText());
   const std::set<std::string> options = OptionWords(help.out);
   ASSERT_GT(options.size(), 30U);
-  for (const std::string& option : options) EXPECT_EQ(documented.count(option), 1U) << option;
+  const fs::path readme =
+      fs::path(BOARDMILL_TEST_DATA_DIR).parent_path().parent_path() / "README.md";
+  for (const auto& [document, text] :
+       {std::pair<std::string, std::string>{"man page", ManPageText()},
+        std::pair<std::string, std::string>{"README", ReadFile(readme)}}) {
+    const std::set<std::string> documented = OptionWords(text);
+    for (const std::string& option : options) {
+      EXPECT_EQ(documented.count(option), 1U) << option << " is missing from the " << document;
+    }
+  }
   EXPECT_NE(ManPageText().find("boardmill " BOARDMILL_PROJECT_VERSION), std::string::npos);
 }
 

@@ -129,19 +129,21 @@ TEST_F(SampleFensTest, SampleLargerThanTheTextBufferIsCopiedWhole) {
 TEST_F(SampleFensTest, MissingOrZeroLineCapShowsTheUsage) {
   AddInput("a.fen.zst", "x\n");
   const ProgramRun usage = RunBoardmill({});
-  for (const std::vector<std::string>& options :
-       std::vector<std::vector<std::string>>{{},
-                                             {"--max-files", "3"},
-                                             {"--max-lines-per-file", "0"},
-                                             {"--max-lines-per-file"},
-                                             {"--max-lines-per-file", "5x"},
-                                             {"--max-lines-per-file", "5", "--shards", "4"},
-                                             {"--max-lines-per-file", "5", "--manifest"}}) {
+  const std::string no_line_cap = "sample-fens needs --max-lines-per-file N, with N at least 1.";
+  for (const auto& [options, reason] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, no_line_cap},
+           {{"--max-files", "3"}, no_line_cap},
+           {{"--max-lines-per-file", "0"}, no_line_cap},
+           {{"--max-lines-per-file"}, "--max-lines-per-file needs a number."},
+           {{"--max-lines-per-file", "5x"}, "--max-lines-per-file needs a number, not \"5x\"."},
+           {{"--max-lines-per-file", "5", "--shards", "4"}, "Unknown option: --shards"},
+           {{"--max-lines-per-file", "5", "--manifest"}, "--manifest needs a path."}}) {
     SCOPED_TRACE(options.empty() ? "" : options[0]);
     const ProgramRun run = Sample(options);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, usage.out);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, reason + "\n");
   }
   EXPECT_FALSE(fs::exists(out_));
 }

@@ -464,26 +464,26 @@ std::string UsageText() {
 
 TEST_F(SequentialConvertTest, MalformedCommandLinesShowTheUsage) {
   const std::string usage = UsageText();
-  const std::vector<std::vector<std::string>> refused = {
-      {"--shards"},
-      {"--shards", ""},
-      {"--shards", "12abc"},
-      {"--shards", "4", "--frobnicate"},
-      {"--Shards", "4"},
-      {"--compression-level", "8x"},
-      {"--compression-level"},
-      {"--max-lines-per-file", "1.5"},
-      {"--manifest"},
-      {"--verify-output", "yes"},
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--shards"}, "--shards needs a number."},
+      {{"--shards", ""}, "--shards needs a number, not \"\"."},
+      {{"--shards", "12abc"}, "--shards needs a number, not \"12abc\"."},
+      {{"--shards", "4", "--frobnicate"}, "Unknown option: --frobnicate"},
+      {{"--Shards", "4"}, "Unknown option: --Shards"},
+      {{"--compression-level", "8x"}, "--compression-level needs a number, not \"8x\"."},
+      {{"--compression-level"}, "--compression-level needs a number."},
+      {{"--max-lines-per-file", "1.5"}, "--max-lines-per-file needs a number, not \"1.5\"."},
+      {{"--manifest"}, "--manifest needs a path."},
+      {{"--verify-output", "yes"}, "Unexpected argument: yes"},
   };
-  for (const std::vector<std::string>& options : refused) {
+  for (const auto& [options, reason] : refused) {
     std::string joined;
     for (const std::string& option : options) joined += "[" + option + "]";
     SCOPED_TRACE(joined);
     const ProgramRun run = Convert(options);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, usage);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, reason + "\n");
   }
   const ProgramRun too_short = RunBoardmill({"convert", in_.string()});
   EXPECT_EQ(too_short.exit_code, 1);

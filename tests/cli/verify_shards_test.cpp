@@ -108,18 +108,23 @@ TEST_F(VerifyShardsTest, LastShardsOptionWins) {
 
 TEST_F(VerifyShardsTest, MalformedOptionListsShowTheUsage) {
   const ProgramRun usage = RunBoardmill({});
-  for (const std::vector<std::string>& options :
-       std::vector<std::vector<std::string>>{{"--shards"},
-                                             {"--shards", "12x"},
-                                             {"--shards", ""},
-                                             {"--count", "4"},
-                                             {"--shards", "4", "--shards"},
-                                             {"--Shards", "4"}}) {
+  struct Malformed {
+    std::vector<std::string> options;
+    std::string reason;
+  };
+  for (const Malformed& malformed :
+       std::vector<Malformed>{{{"--shards"}, "--shards needs a number."},
+                              {{"--shards", "12x"}, "--shards needs a number, not \"12x\"."},
+                              {{"--shards", ""}, "--shards needs a number, not \"\"."},
+                              {{"--count", "4"}, "Unknown option: --count"},
+                              {{"--shards", "4", "--shards"}, "--shards needs a number."},
+                              {{"--Shards", "4"}, "Unknown option: --Shards"}}) {
+    const std::vector<std::string>& options = malformed.options;
     SCOPED_TRACE(options.size() > 1 ? options[0] + " " + options[1] : options[0]);
     const ProgramRun run = Verify(options);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, usage.out);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, malformed.reason + "\n");
   }
   const ProgramRun without_directory = RunBoardmill({"verify-shards"});
   EXPECT_EQ(without_directory.exit_code, 1);
