@@ -34,6 +34,7 @@
 #include "pipeline/run_summary_file.h"
 #include "pipeline/stage_stats.h"
 #include "util/stopwatch.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
 
@@ -536,8 +537,7 @@ class ParallelRun {
 
   // This process's workers: the caps, the memory plan and the knobs' first values.
   void PlanRankWorkers(std::uint64_t pending_files) {
-    const std::uint64_t hardware = std::max(std::thread::hardware_concurrency(), 1U);
-    caps_ = ComputeWorkerCaps(options_, pending_files, hardware, 0);
+    caps_ = ComputeWorkerCaps(options_, pending_files, usable_cpus_, 0);
     memory_ =
         PlanWorkerMemory(options_, MemoryCeilingBytes(ceiling_mib_), caps_.effective_max_workers);
     caps_.effective_max_workers = memory_.workers;
@@ -770,6 +770,7 @@ class ParallelRun {
     summary.manifest_path = paths_.manifest;
     summary.reject_log_path = paths_.reject_log;
     summary.memory_ceiling_mib = ceiling_mib_;
+    summary.usable_cpus = usable_cpus_;
     summary.memory_worker_cap = memory_.memory_worker_cap + other_caps_.memory_worker_cap;
     return summary;
   }
@@ -780,6 +781,7 @@ class ParallelRun {
   const RunPaths paths_;
   const ShardRouter router_;
   const std::uint64_t ceiling_mib_;
+  const std::uint64_t usable_cpus_ = util::UsableCpuCount();
   io::RunLocks locks_;  // declared before the writers, so released only after they are closed
   RunManifest manifest_;
   RejectLogger reject_log_;
@@ -832,6 +834,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("reject_log_path", summary.reject_log_path);
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
+  file.AddUsableCpus(summary);
   return file.WriteInto(options.output_directory);
 }
 
