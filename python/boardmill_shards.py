@@ -31,8 +31,10 @@ _READ_CHUNK = 1 << 20
 def load_index(directory):
     """The parsed shard-index.json of `directory`, a dict.
 
-    Raises FileNotFoundError when there is none and ValueError for an index of another format
-    or version, or one whose shard list does not match its shard count.
+    Members are looked up by name, so any key order or layout reads alike and members this
+    module does not know (a later boardmill may add some) are ignored. Raises FileNotFoundError
+    when there is none and ValueError for an index of another format or version, or one whose
+    shard list does not match its shard count.
     """
     with open(os.path.join(directory, INDEX_FILE_NAME), encoding="utf-8") as file:
         index = json.load(file)

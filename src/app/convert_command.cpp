@@ -69,6 +69,7 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
   if (summary.execution_mode == pipeline::ExecutionMode::kParallel) {
     PrintLine("Memory worker cap: ", summary.memory_worker_cap);
   }
+  PrintLine("Usable CPUs: ", summary.usable_cpus);
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

@@ -71,6 +71,7 @@ struct ConversionSummary : ConversionTotals {
   double merge_seconds = 0.0;
   std::uint64_t memory_ceiling_mib = 0;  // the ceiling the run kept to
   std::uint64_t memory_worker_cap = 0;   // parallel: the workers that fit under the ceiling
+  std::uint64_t usable_cpus = 0;         // what the default thread counts followed
   std::filesystem::path scratch_directory;
   std::filesystem::path manifest_path;
   std::filesystem::path reject_log_path;

@@ -1,12 +1,11 @@
 #include "pipeline/run_conversion.h"
 
-#include <thread>
-
 #include "compression/compression_level.h"
 #include "io/mpi_job.h"
 #include "pipeline/parallel/parallel_conversion_runner.h"
 #include "pipeline/sequential/sequential_runner.h"
 #include "pipeline/staged/staged_pipeline_runner.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
 
@@ -17,10 +16,10 @@ constexpr std::uint64_t kLineBatchSize = 4096;
 
 }  // namespace
 
-ExecutionMode ResolveExecutionMode(const ConversionOptions& options, unsigned hardware_threads) {
+ExecutionMode ResolveExecutionMode(const ConversionOptions& options, std::uint64_t usable_cpus) {
   if (options.execution_mode != ExecutionMode::kAuto) return options.execution_mode;
   const std::uint64_t threads =
-      options.max_threads != 0 ? options.max_threads : std::max(hardware_threads, 1U);
+      options.max_threads != 0 ? options.max_threads : std::max<std::uint64_t>(usable_cpus, 1);
   return threads > 1 ? ExecutionMode::kParallel : ExecutionMode::kSequential;
 }
 
@@ -43,9 +42,8 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
                       " cannot run across the ranks of an MPI job; use --parallel, or run "
                       "without an MPI launcher.");
   }
-  const ExecutionMode mode =
-      across_ranks ? ExecutionMode::kParallel
-                   : ResolveExecutionMode(options, std::thread::hardware_concurrency());
+  const ExecutionMode mode = across_ranks ? ExecutionMode::kParallel
+                                          : ResolveExecutionMode(options, util::UsableCpuCount());
   ConversionOptions resolved = options;
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_summary.h"
 #include "util/result.h"
@@ -10,10 +12,10 @@ namespace boardmill::pipeline {
 // runs the conversion in the resolved mode.
 util::Result<ConversionSummary> RunConversion(const ConversionOptions& options);
 
-// The mode `options` resolve to on a machine reporting `hardware_threads` (0 read as 1): staged
-// only on request; otherwise parallel when --max-threads, or else the hardware, gives more than
-// one thread.
-ExecutionMode ResolveExecutionMode(const ConversionOptions& options, unsigned hardware_threads);
+// The mode `options` resolve to for a process that may use `usable_cpus` CPUs (0 read as 1):
+// staged only on request; otherwise parallel when --max-threads, or else the usable CPUs, give
+// more than one thread.
+ExecutionMode ResolveExecutionMode(const ConversionOptions& options, std::uint64_t usable_cpus);
 
 // Fills in line_batch_size and parse_batch_size where they are 0, for the resolved mode.
 void ResolveBatchSizes(ConversionOptions& options, ExecutionMode mode);

@@ -83,6 +83,10 @@ void RunSummaryFile::AddMemoryCeiling(const ConversionSummary& summary) {
   }
 }
 
+void RunSummaryFile::AddUsableCpus(const ConversionSummary& summary) {
+  Add("usable_cpus", summary.usable_cpus);
+}
+
 void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }

@@ -45,6 +45,8 @@ class RunSummaryFile {
   // memory_ceiling_mib, the last key of every mode but the parallel one, which adds
   // memory_worker_cap after it.
   void AddMemoryCeiling(const ConversionSummary& summary);
+  // usable_cpus, after the memory ceiling in every mode.
+  void AddUsableCpus(const ConversionSummary& summary);
 
   // Writes run-summary.txt into `directory`. The text goes to a side file first and is renamed
   // into place only when complete, so that a run killed or out of space while writing it never

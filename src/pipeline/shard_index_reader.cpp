@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "chess/packed_sfen.h"
 #include "pipeline/shard_router.h"
@@ -15,16 +19,16 @@ namespace boardmill::pipeline {
 namespace {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::json;
 
 constexpr std::uint64_t kMostRecords =
     std::numeric_limits<std::uint64_t>::max() / chess::kPackedSfenSize;
 
-// Walks the index text token by token. The first problem is kept and every later call does
-// nothing, so that the parse reads as the shape it expects and checks for failure at the end.
-class IndexTextReader {
+// Checks the members of a parsed index. The first problem is kept and every later check does
+// nothing, so that the reading goes straight through the shape it expects and looks for a
+// failure at the end. `where` (" of shard 3", or empty) places a member in the messages.
+class IndexChecker {
  public:
-  explicit IndexTextReader(std::string_view text) : text_(text) {}
-
   bool failed() const { return error_.has_value(); }
   const std::string& error() const { return *error_; }
 
@@ -32,112 +36,54 @@ class IndexTextReader {
     if (!error_) error_ = std::move(detail);
   }
 
-  // True, and the character consumed, when it is the next one after white space.
-  bool Consume(char expected) {
-    SkipSpace();
-    if (failed() || position_ >= text_.size() || text_[position_] != expected) return false;
-    ++position_;
-    return true;
+  // The member `name` of `object`, or null with the index refused when there is none. Members
+  // the reader does not know are never looked at, so a later writer may add some.
+  const Json& Member(const Json& object, std::string_view name, std::string_view where = {}) {
+    static const Json kAbsent;
+    if (failed()) return kAbsent;
+    const auto found = object.find(name);
+    if (found == object.end()) {
+      Fail(JsonQuoted(name) + std::string(where) + " is missing");
+      return kAbsent;
+    }
+    return *found;
   }
 
-  void Expect(char expected) {
-    if (!Consume(expected)) FailHere(std::string("expected '") + expected + "'");
-  }
-
-  // `"name":`
-  void ExpectName(std::string_view name) {
-    const std::size_t start = position_;
-    if (ReadString() != name || !Consume(':')) {
-      position_ = start;
-      FailHere("expected " + JsonQuoted(name));
+  void ExpectText(const Json& object, std::string_view name, std::string_view value) {
+    const Json& member = Member(object, name);
+    if (!failed() && !(member.is_string() && member.get_ref<const std::string&>() == value)) {
+      Fail(JsonQuoted(name) + " is not " + JsonQuoted(value));
     }
   }
 
-  // A string without escapes or control characters: the index holds none.
-  std::string_view ReadString() {
-    if (!Consume('"')) {
-      FailHere("expected a string");
-      return {};
+  void ExpectCount(const Json& object, std::string_view name, std::uint64_t value) {
+    const Json& member = Member(object, name);
+    if (!failed() && !(member.is_number_unsigned() && member.get<std::uint64_t>() == value)) {
+      Fail(JsonQuoted(name) + " is not " + std::to_string(value));
     }
-    const std::size_t start = position_;
-    while (position_ < text_.size() && text_[position_] != '"') {
-      const unsigned char c = static_cast<unsigned char>(text_[position_]);
-      if (c == '\\' || c < 0x20) {
-        FailHere("unexpected character in a string");
-        return {};
-      }
-      ++position_;
-    }
-    if (position_ >= text_.size()) {
-      FailHere("unterminated string");
-      return {};
-    }
-    return text_.substr(start, position_++ - start);
   }
 
-  // A whole number in plain decimal, without sign, fraction, exponent or leading zeros.
-  std::uint64_t ReadCount() {
-    SkipSpace();
-    const std::size_t start = position_;
-    std::uint64_t value = 0;
-    while (!failed() && position_ < text_.size() && IsDigit(text_[position_])) {
-      const std::uint64_t digit = static_cast<std::uint64_t>(text_[position_] - '0');
-      if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-        FailHere("number out of range");
-        return 0;
-      }
-      value = value * 10 + digit;
-      ++position_;
+  // A whole number a count or size can be: no sign, fraction or exponent, below 2^64.
+  std::uint64_t Count(const Json& object, std::string_view name, std::string_view where = {}) {
+    const Json& member = Member(object, name, where);
+    if (failed()) return 0;
+    if (!member.is_number_unsigned()) {
+      Fail(JsonQuoted(name) + std::string(where) + " is not a whole number below 2^64");
+      return 0;
     }
-    const std::size_t digits = position_ - start;
-    if (!failed() && (digits == 0 || (digits > 1 && text_[start] == '0'))) {
-      position_ = start;
-      FailHere("expected a whole number");
-    }
-    return value;
+    return member.get<std::uint64_t>();
   }
 
-  void ExpectEnd() {
-    SkipSpace();
-    if (!failed() && position_ != text_.size()) FailHere("unexpected text after the index");
+  // The member's text; empty when it is not a string, which every caller refuses as a value.
+  std::string_view Text(const Json& object, std::string_view name, std::string_view where) {
+    const Json& member = Member(object, name, where);
+    return member.is_string() ? std::string_view(member.get_ref<const std::string&>())
+                              : std::string_view();
   }
 
  private:
-  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-  void SkipSpace() {
-    while (position_ < text_.size() && (text_[position_] == ' ' || text_[position_] == '\n' ||
-                                        text_[position_] == '\t' || text_[position_] == '\r')) {
-      ++position_;
-    }
-  }
-
-  void FailHere(const std::string& what) { Fail(what + " at byte " + std::to_string(position_)); }
-
-  std::string_view text_;
-  std::size_t position_ = 0;
   std::optional<std::string> error_;
 };
-
-void ExpectText(IndexTextReader& reader, std::string_view name, std::string_view value) {
-  reader.ExpectName(name);
-  if (reader.ReadString() != value && !reader.failed()) {
-    reader.Fail(JsonQuoted(name) + " is not " + JsonQuoted(value));
-  }
-  reader.Expect(',');
-}
-
-std::uint64_t ReadCountMember(IndexTextReader& reader, std::string_view name) {
-  reader.ExpectName(name);
-  return reader.ReadCount();
-}
-
-void ExpectCount(IndexTextReader& reader, std::string_view name, std::uint64_t value) {
-  if (ReadCountMember(reader, name) != value && !reader.failed()) {
-    reader.Fail(JsonQuoted(name) + " is not " + std::to_string(value));
-  }
-  reader.Expect(',');
-}
 
 std::optional<std::uint64_t> ParseXxh64(std::string_view digits) {
   if (digits.size() != 16) return std::nullopt;
@@ -151,69 +97,83 @@ std::optional<std::uint64_t> ParseXxh64(std::string_view digits) {
 }
 
 // One entry of "shards"; `id` is its place in the list.
-IndexedShard ReadShard(IndexTextReader& reader, std::uint64_t id, const ShardRouter& router) {
+IndexedShard ReadShard(IndexChecker& checker, const Json& entry, std::uint64_t id,
+                       const ShardRouter& router) {
   const std::string where = " of shard " + std::to_string(id);
   IndexedShard shard;
-  reader.Expect('{');
-  reader.ExpectName("file");
+  if (!entry.is_object()) {
+    checker.Fail("shard " + std::to_string(id) + " is not an object");
+    return shard;
+  }
   const std::string expected_file = router.ShardPath({}, id).string();
-  if (reader.ReadString() != expected_file && !reader.failed()) {
-    reader.Fail("\"file\"" + where + " is not " + JsonQuoted(expected_file));
+  if (checker.Text(entry, "file", where) != expected_file && !checker.failed()) {
+    checker.Fail("\"file\"" + where + " is not " + JsonQuoted(expected_file));
   }
-  reader.Expect(',');
-  shard.records = ReadCountMember(reader, "records");
-  reader.Expect(',');
-  const std::uint64_t raw_bytes = ReadCountMember(reader, "raw_bytes");
-  if (!reader.failed() &&
+  shard.records = checker.Count(entry, "records", where);
+  const std::uint64_t raw_bytes = checker.Count(entry, "raw_bytes", where);
+  if (!checker.failed() &&
       (shard.records > kMostRecords || raw_bytes != shard.records * chess::kPackedSfenSize)) {
-    reader.Fail("\"raw_bytes\"" + where + " is not 32 times its records");
+    checker.Fail("\"raw_bytes\"" + where + " is not 32 times its records");
   }
-  reader.Expect(',');
-  shard.bytes = ReadCountMember(reader, "bytes");
-  reader.Expect(',');
-  reader.ExpectName("xxh64");
-  const std::optional<std::uint64_t> hash = ParseXxh64(reader.ReadString());
-  if (!hash && !reader.failed()) {
-    reader.Fail("\"xxh64\"" + where + " is not 16 lowercase hexadecimal digits");
+  shard.bytes = checker.Count(entry, "bytes", where);
+  const std::optional<std::uint64_t> hash = ParseXxh64(checker.Text(entry, "xxh64", where));
+  if (!hash && !checker.failed()) {
+    checker.Fail("\"xxh64\"" + where + " is not 16 lowercase hexadecimal digits");
   }
   shard.xxh64 = hash.value_or(0);
-  reader.Expect('}');
   return shard;
 }
 
-std::vector<IndexedShard> ReadShardList(IndexTextReader& reader, std::uint64_t shard_count) {
-  const ShardRouter router(shard_count);
+std::vector<IndexedShard> ReadShardList(IndexChecker& checker, const Json& index,
+                                        std::uint64_t shard_count) {
   std::vector<IndexedShard> shards;
-  reader.ExpectName("shards");
-  reader.Expect('[');
-  if (reader.Consume(']')) return shards;
-  do {
-    if (shards.size() == shard_count) {
-      reader.Fail("\"shards\" lists more than " + std::to_string(shard_count) + " shards");
-      break;
-    }
-    shards.push_back(ReadShard(reader, shards.size(), router));
-  } while (reader.Consume(','));
-  reader.Expect(']');
+  const Json& list = checker.Member(index, "shards");
+  if (checker.failed()) return shards;
+  if (!list.is_array()) {
+    checker.Fail("\"shards\" is not a list");
+  } else if (list.size() > shard_count) {
+    checker.Fail("\"shards\" lists more than " + std::to_string(shard_count) + " shards");
+  } else if (list.size() < shard_count) {
+    checker.Fail("\"shards\" lists " + std::to_string(list.size()) + " shards, not " +
+                 std::to_string(shard_count));
+  }
+  if (checker.failed()) return shards;
+  const ShardRouter router(shard_count);
+  shards.reserve(list.size());
+  for (const Json& entry : list) {
+    shards.push_back(ReadShard(checker, entry, shards.size(), router));
+    if (checker.failed()) break;
+  }
   return shards;
 }
 
-void CheckTotals(IndexTextReader& reader, const std::vector<IndexedShard>& shards,
-                 std::uint64_t shard_count, std::uint64_t total_records) {
-  if (reader.failed()) return;
-  if (shards.size() != shard_count) {
-    reader.Fail("\"shards\" lists " + std::to_string(shards.size()) + " shards, not " +
-                std::to_string(shard_count));
-    return;
-  }
+void CheckTotal(IndexChecker& checker, const std::vector<IndexedShard>& shards,
+                std::uint64_t total_records) {
+  if (checker.failed()) return;
   std::uint64_t sum = 0;
   bool sum_fits = true;
   for (const IndexedShard& shard : shards) {
     sum_fits = sum_fits && shard.records <= std::numeric_limits<std::uint64_t>::max() - sum;
     if (sum_fits) sum += shard.records;
   }
-  if (!sum_fits || sum != total_records)
-    reader.Fail("\"total_records\" is not the sum of the shards' records");
+  if (!sum_fits || sum != total_records) {
+    checker.Fail("\"total_records\" is not the sum of the shards' records");
+  }
+}
+
+// The library's account of where the text stops being JSON, without its exception's id:
+// "parse error at line 3, column 5: syntax error while parsing ...". One line: it shows control
+// characters of the text as <U+000A> and the like.
+std::string DescribeParseError(const Json::parse_error& error) {
+  const std::string_view what = error.what();
+  const std::size_t id_end = what.find("] ");
+  return std::string(id_end == std::string_view::npos ? what : what.substr(id_end + 2));
+}
+
+// Today's message for an index that is JSON but not one object, naming where the value starts.
+std::string NotAnObject(std::string_view text) {
+  const std::size_t start = text.find_first_not_of(" \t\n\r");
+  return "expected '{' at byte " + std::to_string(start == std::string_view::npos ? 0 : start);
 }
 
 util::Result<std::string> ReadIndexText(const fs::path& path) {
@@ -232,26 +192,28 @@ util::Result<std::string> ReadIndexText(const fs::path& path) {
 
 util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
                                                         const fs::path& path) {
-  IndexTextReader reader(text);
-  reader.Expect('{');
-  ExpectText(reader, "format", kShardIndexFormat);
-  ExpectCount(reader, "version", kShardIndexVersion);
-  ExpectCount(reader, "record_bytes", chess::kPackedSfenSize);
-  ExpectText(reader, "record_format", kShardIndexRecordFormat);
-  ExpectText(reader, "routing", kShardIndexRouting);
-  const std::uint64_t shard_count = ReadCountMember(reader, "shard_count");
-  if (shard_count == 0 && !reader.failed()) reader.Fail("\"shard_count\" is 0");
-  reader.Expect(',');
-  const std::uint64_t total_records = ReadCountMember(reader, "total_records");
-  reader.Expect(',');
-  ExpectText(reader, "compression", kShardIndexCompression);
-  std::vector<IndexedShard> shards = ReadShardList(reader, shard_count);
-  reader.Expect('}');
-  reader.ExpectEnd();
-  CheckTotals(reader, shards, shard_count, total_records);
-  if (reader.failed()) {
-    return util::Fail("Invalid shard index " + path.string() + ": " + reader.error() + ".");
+  const std::string refused = "Invalid shard index " + path.string() + ": ";
+  Json index;
+  try {
+    index = Json::parse(text);
+  } catch (const Json::parse_error& error) {
+    return util::Fail(refused + DescribeParseError(error) + ".");
   }
+  if (!index.is_object()) return util::Fail(refused + NotAnObject(text) + ".");
+
+  IndexChecker checker;
+  checker.ExpectText(index, "format", kShardIndexFormat);
+  checker.ExpectCount(index, "version", kShardIndexVersion);
+  checker.ExpectCount(index, "record_bytes", chess::kPackedSfenSize);
+  checker.ExpectText(index, "record_format", kShardIndexRecordFormat);
+  checker.ExpectText(index, "routing", kShardIndexRouting);
+  const std::uint64_t shard_count = checker.Count(index, "shard_count");
+  if (shard_count == 0 && !checker.failed()) checker.Fail("\"shard_count\" is 0");
+  const std::uint64_t total_records = checker.Count(index, "total_records");
+  checker.ExpectText(index, "compression", kShardIndexCompression);
+  const std::vector<IndexedShard> shards = ReadShardList(checker, index, shard_count);
+  CheckTotal(checker, shards, total_records);
+  if (checker.failed()) return util::Fail(refused + checker.error() + ".");
   return shards;
 }
 

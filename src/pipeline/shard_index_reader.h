@@ -10,10 +10,11 @@
 
 namespace boardmill::pipeline {
 
-// Reads back the index FormatShardIndex writes: the same members in the same order, any JSON
-// white space between them. Anything else, or numbers that do not agree (shard count, total,
-// raw bytes, file names), is refused with one line naming `path` and what is wrong. The value
-// holds the shards in id order.
+// Reads an index as FormatShardIndex writes it or as any JSON tool may rewrite it: members in any
+// order, any white space, members it does not know ignored. Text that is not JSON, a fixed value
+// other than the writer's, a member missing or of the wrong kind, or numbers that do not agree
+// (shard count, total, raw bytes, file names) is refused with one line naming `path` and what is
+// wrong. The value holds the shards in id order.
 util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
                                                         const std::filesystem::path& path);
 

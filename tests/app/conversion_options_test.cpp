@@ -262,7 +262,7 @@ TEST(ProgressOptionsTest, EveryCommandTakesBothFlagsAmongItsOptionsAndTheLastWin
   EXPECT_FALSE(ParseVerify({"--progress", "16"}).has_value());
 }
 
-TEST(ExecutionModeResolutionTest, AutomaticModeFollowsMaxThreadsOrTheHardware) {
+TEST(ExecutionModeResolutionTest, AutomaticModeFollowsMaxThreadsOrTheUsableCpus) {
   ConversionOptions options;
   EXPECT_EQ(pipeline::ResolveExecutionMode(options, 1), ExecutionMode::kSequential);
   EXPECT_EQ(pipeline::ResolveExecutionMode(options, 0), ExecutionMode::kSequential);
@@ -417,6 +417,7 @@ TEST(RunSummaryFileTest, RateLineOnlyWhenTheRunTookTime) {
   summary.read_seconds = 12.5;
   summary.encode_seconds = 0.0004;
   summary.write_seconds = 1.23456;
+  summary.usable_cpus = 2;
   ASSERT_TRUE(pipeline::WriteSequentialRunSummary(options, summary).ok());
   const std::string without_rate = ReadFile(dir / "run-summary.txt");
   EXPECT_EQ(without_rate.find("effective_fens_per_second"), std::string::npos);
@@ -426,14 +427,15 @@ TEST(RunSummaryFileTest, RateLineOnlyWhenTheRunTookTime) {
   EXPECT_NE(without_rate.find("\ncompression_level=-5\n"), std::string::npos);
   EXPECT_TRUE(
       without_rate.ends_with("\nencode_seconds=0.000\ncompress_seconds=0.000\n"
-                             "write_seconds=1.235\nmemory_ceiling_mib=0\n"))
+                             "write_seconds=1.235\nmemory_ceiling_mib=0\nusable_cpus=2\n"))
       << without_rate;
 
   summary.elapsed_seconds = 2.5;
   ASSERT_TRUE(pipeline::WriteSequentialRunSummary(options, summary).ok());
   const std::string with_rate = ReadFile(dir / "run-summary.txt");
-  EXPECT_TRUE(with_rate.ends_with(
-      "\nwrite_seconds=1.235\neffective_fens_per_second=400000.000\nmemory_ceiling_mib=0\n"))
+  EXPECT_TRUE(
+      with_rate.ends_with("\nwrite_seconds=1.235\neffective_fens_per_second=400000.000\n"
+                          "memory_ceiling_mib=0\nusable_cpus=2\n"))
       << with_rate;
 }
 
@@ -458,15 +460,16 @@ std::vector<std::string> ReportLines(const pipeline::ConversionSummary& summary)
   return lines;
 }
 
-TEST(ConversionReportTest, UntouchedSummaryPrintsZerosAndEndsWithTheCeiling) {
+TEST(ConversionReportTest, UntouchedSummaryPrintsZerosAndEndsWithTheCeilingAndCpus) {
   const std::vector<std::string> lines = ReportLines(pipeline::ConversionSummary());
-  ASSERT_EQ(lines.size(), 37U);
+  ASSERT_EQ(lines.size(), 38U);
   EXPECT_EQ(lines.front(), "Execution mode: auto");
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].substr(lines[i].find(": ")), ": 0") << lines[i];
   }
   EXPECT_EQ(lines[35], "Final compression level: 0");
-  EXPECT_EQ(lines.back(), "Memory ceiling MiB: 0");
+  EXPECT_EQ(lines[36], "Memory ceiling MiB: 0");
+  EXPECT_EQ(lines.back(), "Usable CPUs: 0");
 }
 
 TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder) {
@@ -481,8 +484,9 @@ TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder)
   summary.scratch_directory = "never printed";
   summary.queue_stats_path = "q.tsv";
   summary.memory_ceiling_mib = 512;
+  summary.usable_cpus = 4;
   const std::vector<std::string> lines = ReportLines(summary);
-  ASSERT_EQ(lines.size(), 41U);
+  ASSERT_EQ(lines.size(), 42U);
   EXPECT_EQ(lines[0], "Execution mode: staged");
   EXPECT_EQ(lines[25], "Elapsed seconds: 2.5");
   EXPECT_EQ(lines[26], "Read seconds: 1.23457e+06");
@@ -492,6 +496,7 @@ TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder)
   EXPECT_EQ(lines[38], "Queue stats: q.tsv");
   EXPECT_EQ(lines[39], "Controller stats: c.tsv");
   EXPECT_EQ(lines[40], "Memory ceiling MiB: 512");
+  EXPECT_EQ(lines[41], "Usable CPUs: 4");
 
   summary.encoded_positions = 0;
   summary.manifest_path.clear();
@@ -500,10 +505,11 @@ TEST(ConversionReportTest, RateFollowsAPositiveElapsedTimeAndPathsFollowInOrder)
   summary.execution_mode = ExecutionMode::kParallel;
   summary.memory_worker_cap = 3;
   const std::vector<std::string> idle = ReportLines(summary);
-  ASSERT_EQ(idle.size(), 39U);
+  ASSERT_EQ(idle.size(), 40U);
   EXPECT_EQ(idle[36], "Effective FEN/s: 0");
   EXPECT_EQ(idle[37], "Memory ceiling MiB: 512");
   EXPECT_EQ(idle[38], "Memory worker cap: 3");
+  EXPECT_EQ(idle[39], "Usable CPUs: 4");
 }
 
 }  // namespace

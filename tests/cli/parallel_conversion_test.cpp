@@ -188,7 +188,8 @@ TEST_F(ParallelConversionTest, ReportFilesHaveTheirExactShape) {
                                          "reject_log_path",
                                          "effective_fens_per_second",
                                          "memory_ceiling_mib",
-                                         "memory_worker_cap"};
+                                         "memory_worker_cap",
+                                         "usable_cpus"};
   ASSERT_EQ(summary.size(), keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(summary[i].substr(0, summary[i].find('=')), keys[i]);

@@ -17,6 +17,7 @@
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/shard_router.h"
 #include "test_support.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill {
 namespace {
@@ -180,13 +181,16 @@ void ExpectReport(const ProgramRun& run, const RunFacts& facts) {
     }
     if (label == "Elapsed seconds") elapsed = std::stod(printed);
   }
-  // The rate line follows exactly when the run took measurable time, then the memory ceiling.
-  ASSERT_EQ(lines.size(), expected.size() + (elapsed > 0 ? 2 : 1)) << run.out;
-  EXPECT_TRUE(lines.back().starts_with("Memory ceiling MiB: ")) << lines.back();
-  EXPECT_NE(lines.back(), "Memory ceiling MiB: 0");
+  // The rate line follows exactly when the run took measurable time, then the memory ceiling
+  // and the CPUs the run may use, which this test may use too.
+  ASSERT_EQ(lines.size(), expected.size() + (elapsed > 0 ? 3 : 2)) << run.out;
+  const std::string& ceiling_line = lines[lines.size() - 2];
+  EXPECT_TRUE(ceiling_line.starts_with("Memory ceiling MiB: ")) << ceiling_line;
+  EXPECT_NE(ceiling_line, "Memory ceiling MiB: 0");
+  EXPECT_EQ(lines.back(), "Usable CPUs: " + std::to_string(util::UsableCpuCount()));
   if (elapsed > 0) {
     const std::string prefix = "Effective FEN/s: ";
-    const std::string& rate_line = lines[lines.size() - 2];
+    const std::string& rate_line = lines[lines.size() - 3];
     ASSERT_EQ(rate_line.rfind(prefix, 0), 0U) << rate_line;
     const std::string printed = rate_line.substr(prefix.size());
     EXPECT_TRUE(IsConsoleDouble(printed)) << printed;
@@ -236,6 +240,7 @@ void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const 
       {"write_seconds", std::nullopt},
       {"effective_fens_per_second", std::nullopt},
       {"memory_ceiling_mib", std::to_string(pipeline::ResolveMemoryCeilingMib({}))},
+      {"usable_cpus", std::to_string(util::UsableCpuCount())},
   };
   // The run always takes measurable time here, so the rate line is present.
   ASSERT_EQ(lines.size(), expected.size()) << text;
@@ -554,8 +559,8 @@ TEST_F(SequentialConvertTest, OptionsOtherModesReadAreAcceptedAndIgnored) {
   const std::vector<std::string> lines = SplitLines(run.out);
   EXPECT_EQ(lines[9], "Requested worker cap: 1");
   EXPECT_EQ(lines[20], "Final parse batch size: 0");
-  EXPECT_EQ(lines.back(), "Memory ceiling MiB: 4096");
-  EXPECT_EQ(lines[lines.size() - 2].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
+  EXPECT_EQ(lines[lines.size() - 2], "Memory ceiling MiB: 4096");
+  EXPECT_EQ(lines[lines.size() - 3].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
   EXPECT_FALSE(fs::exists(dir_ / "scratch"));
   EXPECT_FALSE(fs::exists(dir_ / "m.tsv"));
   EXPECT_EQ(ActualShards(out_, 4), ExpectedShards(kFens, 4));

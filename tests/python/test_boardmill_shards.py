@@ -4,6 +4,7 @@ Usage: test_boardmill_shards.py BOARDMILL_BINARY SAMPLE_DATA_DIR, with python/ o
 Exits 77 (a skip for ctest) when numpy, zstandard or xxhash is missing.
 """
 
+import json
 import os
 import random
 import shutil
@@ -113,6 +114,30 @@ class ShardReaderTest(unittest.TestCase):
                     file.write(damaged)
             self.assertFalse(boardmill_shards.verify(copy))
             self.assertEqual(run_boardmill("verify-shards", copy, "--quick").returncode, 1)
+
+    def test_an_index_rewritten_by_a_json_tool_reads_alike(self):
+        copy = os.path.join(self.temp, "rewritten")
+        shutil.copytree(self.out, copy)
+        index_path = os.path.join(copy, boardmill_shards.INDEX_FILE_NAME)
+        with open(index_path, encoding="utf-8") as file:
+            index = json.load(file)
+        index["created_by"] = {"name": "a later boardmill", "options": [1, 2.5, None]}
+        for shard in index["shards"]:
+            shard["positions_per_game"] = 1.5
+        with open(index_path, "w", encoding="utf-8") as file:
+            json.dump(index, file, sort_keys=True, indent=4)
+        self.assertEqual(boardmill_shards.load_index(copy)["shards"], index["shards"])
+        self.assertTrue(boardmill_shards.verify(copy))
+        self.assertEqual(
+            list(boardmill_shards.iter_records(copy)), list(boardmill_shards.iter_records(self.out))
+        )
+        self.assertEqual(run_boardmill("verify-shards", copy, "--quick").returncode, 0)
+
+        index["shards"][3]["xxh64"] = "0" * 16
+        with open(index_path, "w", encoding="utf-8") as file:
+            json.dump(index, file, sort_keys=True, indent=4)
+        self.assertFalse(boardmill_shards.verify(copy))
+        self.assertEqual(run_boardmill("verify-shards", copy, "--quick").returncode, 1)
 
     def assert_decoded_alike(self, record):
         """decode_fen and decode-shards agree on one record: the same FEN, or the same error."""

@@ -8,6 +8,7 @@
 #include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_router.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
 
@@ -118,6 +119,7 @@ ConversionSummary RunFinisher::AssembleSummary(const ShardMergeSummary& merged,
   summary.manifest_path = paths_.manifest;
   summary.reject_log_path = paths_.reject_log;
   summary.memory_ceiling_mib = ceiling_mib_;
+  summary.usable_cpus = util::UsableCpuCount();
   summary.memory_worker_cap = workers.memory.memory_worker_cap + other_ranks.memory_worker_cap;
   return summary;
 }
@@ -147,6 +149,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("reject_log_path", summary.reject_log_path);
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
+  file.AddUsableCpus(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -20,10 +20,10 @@ constexpr std::uint64_t kMergeWorkersPerThread = 4;
 }  // namespace
 
 WorkerCaps ComputeWorkerCaps(const ConversionOptions& options, std::uint64_t pending_files,
-                             std::uint64_t hardware_threads, std::uint64_t stream_limit) {
+                             std::uint64_t usable_cpus, std::uint64_t stream_limit) {
   WorkerCaps caps;
   caps.requested_worker_cap =
-      std::max<std::uint64_t>(options.max_threads != 0 ? options.max_threads : hardware_threads, 1);
+      std::max<std::uint64_t>(options.max_threads != 0 ? options.max_threads : usable_cpus, 1);
   caps.pending_file_cap = std::max<std::uint64_t>(pending_files, 1);
   std::uint64_t effective = std::min(caps.pending_file_cap, caps.requested_worker_cap);
 

@@ -11,7 +11,7 @@ namespace boardmill::pipeline {
 // file, fragment file and reject rows open, so the open-stream limit caps the pool as well as the
 // thread count asked for and the number of files left to convert.
 struct WorkerCaps {
-  std::uint64_t requested_worker_cap = 0;    // --max-threads, else the hardware thread count
+  std::uint64_t requested_worker_cap = 0;    // --max-threads, else the usable CPUs
   std::uint64_t pending_file_cap = 0;        // files still to convert, at least 1
   std::uint64_t stdio_limit = 0;             // 0: no limit known
   std::uint64_t reserved_stdio_streams = 0;  // kept back for everything but the workers
@@ -20,10 +20,10 @@ struct WorkerCaps {
   std::uint64_t effective_max_workers = 0;  // the number of worker threads started
 };
 
-// `stream_limit` 0 asks the process for its current open-file limit. `hardware_threads` is
+// `stream_limit` 0 asks the process for its current open-file limit. `usable_cpus` is
 // expected to be at least 1 already.
 WorkerCaps ComputeWorkerCaps(const ConversionOptions& options, std::uint64_t pending_files,
-                             std::uint64_t hardware_threads, std::uint64_t stream_limit);
+                             std::uint64_t usable_cpus, std::uint64_t stream_limit);
 
 // The fewest workers that stay active: --min-workers, within [1, max_workers].
 std::uint64_t MinimumActiveWorkers(const ConversionOptions& options, std::uint64_t max_workers);

@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 
 #include "pipeline/memory_ceiling.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
 
 WorkerPlan PlanWorkers(const ConversionOptions& options, std::uint64_t pending_files,
                        std::uint64_t ceiling_mib) {
-  const std::uint64_t hardware = std::max(std::thread::hardware_concurrency(), 1U);
   WorkerPlan plan;
-  plan.caps = ComputeWorkerCaps(options, pending_files, hardware, 0);
+  plan.caps = ComputeWorkerCaps(options, pending_files, util::UsableCpuCount(), 0);
   plan.memory =
       PlanWorkerMemory(options, MemoryCeilingBytes(ceiling_mib), plan.caps.effective_max_workers);
   plan.caps.effective_max_workers = plan.memory.workers;

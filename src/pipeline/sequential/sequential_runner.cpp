@@ -15,6 +15,7 @@
 #include "pipeline/run_summary_file.h"
 #include "pipeline/shard_set.h"
 #include "util/stopwatch.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
 
@@ -144,6 +145,7 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   if (options.progress != nullptr) options.progress->SetInput(*files);
   ConversionSummary summary = InitialSummary(options, files->size());
   summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options);
+  summary.usable_cpus = util::UsableCpuCount();
   util::Result<void> fits = CheckMemoryCeiling(options, summary.memory_ceiling_mib);
   if (!fits) return std::move(fits).TakeError();
 
@@ -197,6 +199,7 @@ util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
   file.AddVolumesAndTimes(summary);
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
+  file.AddUsableCpus(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -15,9 +15,9 @@ std::uint64_t Clamp(std::uint64_t value, std::uint64_t low, std::uint64_t high) 
   return value < low ? low : value;
 }
 
-std::uint64_t ThreadBudget(std::uint64_t max_threads, std::uint64_t hardware_threads) {
+std::uint64_t ThreadBudget(std::uint64_t max_threads, std::uint64_t usable_cpus) {
   const std::uint64_t requested =
-      max_threads != 0 ? max_threads : (hardware_threads != 0 ? hardware_threads : 2);
+      max_threads != 0 ? max_threads : (usable_cpus != 0 ? usable_cpus : 2);
   return std::max<std::uint64_t>(requested, 2);
 }
 
@@ -59,9 +59,9 @@ ElasticCounts DefaultStageWorkers(std::uint64_t thread_budget, std::uint64_t fil
 }
 
 StagePlan PlanStages(const ConversionOptions& options, std::uint64_t file_count,
-                     std::uint64_t hardware_threads) {
+                     std::uint64_t usable_cpus) {
   StagePlan plan;
-  plan.thread_budget = ThreadBudget(options.max_threads, hardware_threads);
+  plan.thread_budget = ThreadBudget(options.max_threads, usable_cpus);
   const ElasticCounts defaults = DefaultStageWorkers(plan.thread_budget, file_count);
 
   bool any_explicit = false;

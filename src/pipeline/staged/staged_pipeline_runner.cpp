@@ -1,7 +1,6 @@
 #include "pipeline/staged/staged_pipeline_runner.h"
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "io/input_discovery.h"
@@ -14,6 +13,7 @@
 #include "pipeline/staged/staged_memory_plan.h"
 #include "pipeline/staged/staged_pipeline.h"
 #include "pipeline/staged/staged_pipeline_threads.h"
+#include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
 
@@ -113,7 +113,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
-  const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
+  const std::uint64_t usable_cpus = util::UsableCpuCount();
+  const StagePlan plan = PlanStages(options_, files->size(), usable_cpus);
   const std::uint64_t ceiling_mib = ResolveMemoryCeilingMib(options_);
   util::Result<StagedMemoryPlan> memory =
       PlanStagedMemory(MemoryInputs(options_, plan), ceiling_mib);
@@ -145,6 +146,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   WriteStatisticsFiles(pipeline, paths);
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
   summary.memory_ceiling_mib = ceiling_mib;
+  summary.usable_cpus = usable_cpus;
   util::Result<void> written = WriteStagedRunSummary(options_, summary);
   if (!written) return std::move(written).TakeError();
   return summary;
@@ -182,6 +184,7 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("controller_stats_path", summary.controller_stats_path);
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
+  file.AddUsableCpus(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -337,7 +337,8 @@ TEST_F(StagedReportsTest, RunSummaryListsTheStagedKeysInOrderWithSixDecimals) {
                                          "queue_stats_path",
                                          "controller_stats_path",
                                          "effective_fens_per_second",
-                                         "memory_ceiling_mib"};
+                                         "memory_ceiling_mib",
+                                         "usable_cpus"};
   ASSERT_EQ(lines.size(), keys.size());
   std::map<std::string, std::string> values;
   for (std::size_t line = 0; line < keys.size(); ++line) {
