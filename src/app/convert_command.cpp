@@ -15,6 +15,12 @@ void PrintPathIfSet(const char* label, const std::filesystem::path& path) {
   if (!path.empty()) PrintLine(label, path);
 }
 
+void PrintTotals(pipeline::TotalsGroup group, const pipeline::ConversionSummary& summary) {
+  pipeline::ForEachField(group, summary, [](const pipeline::TotalsField& field, auto value) {
+    PrintLine(field.label, value);
+  });
+}
+
 }  // namespace
 
 void PrintConversionReport(const pipeline::ConversionSummary& summary) {
@@ -24,9 +30,7 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
   PrintLine("Completed files: ", summary.completed_input_files);
   PrintLine("Skipped files: ", summary.skipped_input_files);
   PrintLine("Output files: ", summary.output_file_count);
-  PrintLine("Visited lines: ", summary.visited_lines);
-  PrintLine("Encoded positions: ", summary.encoded_positions);
-  PrintLine("Invalid positions: ", summary.invalid_positions);
+  PrintTotals(pipeline::TotalsGroup::kLineCounts, summary);
   PrintLine("Reject log entries: ", summary.reject_log_entries);
   PrintLine("Requested worker cap: ", summary.requested_worker_cap);
   PrintLine("Pending file cap: ", summary.pending_file_cap);
@@ -40,17 +44,9 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
   PrintLine("Final writer workers: ", summary.writer_worker_count);
   PrintLine("Final line batch size: ", summary.final_line_batch_size);
   PrintLine("Final parse batch size: ", summary.final_parse_batch_size);
-  PrintLine("Compressed input bytes: ", summary.compressed_input_bytes);
-  PrintLine("Decompressed input bytes: ", summary.decompressed_input_bytes);
-  PrintLine("Raw output bytes: ", summary.raw_output_bytes);
-  PrintLine("Compressed output bytes: ", summary.compressed_output_bytes);
+  PrintTotals(pipeline::TotalsGroup::kVolumes, summary);
   PrintLine("Elapsed seconds: ", summary.elapsed_seconds);
-  PrintLine("Read seconds: ", summary.read_seconds);
-  PrintLine("Decompress seconds: ", summary.decompress_seconds);
-  PrintLine("Split seconds: ", summary.split_seconds);
-  PrintLine("Encode seconds: ", summary.encode_seconds);
-  PrintLine("Compress seconds: ", summary.compress_seconds);
-  PrintLine("Write seconds: ", summary.write_seconds);
+  PrintTotals(pipeline::TotalsGroup::kSeconds, summary);
   PrintLine("Merge seconds: ", summary.merge_seconds);
   PrintLine("Final active workers: ", summary.final_active_workers);
   PrintLine("Final records per flush: ", summary.final_records_per_flush);

@@ -1,7 +1,6 @@
 #include "compression/line_indexer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "util/stopwatch.h"
@@ -9,23 +8,15 @@
 namespace boardmill::pipeline {
 namespace {
 
-// Room for an unterminated line, so that the carry rarely grows.
-constexpr std::size_t kCarryReserve = 4096;
 // Batches may be configured far larger than they ever fill; reserving more references than
 // this up front would only claim memory (or fail) for nothing.
 constexpr std::uint64_t kMaxReservedReferences = 262144;
-
-// The length of a line of `length` bytes at `begin` without one trailing carriage return.
-std::uint64_t LengthWithoutCarriageReturn(const char* begin, std::uint64_t length) {
-  return length > 0 && begin[length - 1] == '\r' ? length - 1 : length;
-}
 
 }  // namespace
 
 LineIndexer::LineIndexer(std::uint64_t batch_size, std::uint64_t line_limit)
     : batch_size_(std::max<std::uint64_t>(batch_size, 1)), line_limit_(line_limit) {
   ResetBatch();
-  carry_.reserve(kCarryReserve);
 }
 
 util::Result<PushSummary> LineIndexer::Push(const std::shared_ptr<const std::string>& slab,
@@ -35,43 +26,46 @@ util::Result<PushSummary> LineIndexer::Push(const std::shared_ptr<const std::str
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
   PushSummary summary;
   current_slab_index_ = kNoSlab;
-  const char* const text = slab->data();
-  const std::uint64_t size = slab->size();
-  std::uint64_t start = 0;
-  while (const void* line_feed = std::memchr(text + start, '\n', size - start)) {
-    const auto end = static_cast<std::uint64_t>(static_cast<const char*>(line_feed) - text);
-    std::uint64_t length = 0;
-    if (carry_.empty()) {
-      length = DeliverSlabLine(slab, start, end);
-    } else {
-      carry_.append(text + start, end - start);
-      length = DeliverCarry();
-    }
-    summary.lines += length > 0 ? 1 : 0;
-    summary.bytes += length;
-    start = end + 1;
-    if (batch_.references.size() >= batch_size_ || LimitReached()) {
-      util::Result<bool> emitted = Emit(visitor);
-      if (!emitted) return std::move(emitted).TakeError();
-      if (!*emitted || LimitReached()) {
-        summary.should_continue = false;
-        summary.seconds = stopwatch.ElapsedSeconds();
-        return summary;
-      }
-    }
-  }
-  carry_.append(text + start, size - start);
+  util::Result<bool> more = splitter_.Split(
+      *slab,
+      [&](std::string_view line, std::uint64_t number) {
+        AddSlabLine(slab, line, number);
+        return AfterLine(line.size(), summary, visitor);
+      },
+      [&](std::string&& line, std::uint64_t number) {
+        const std::uint64_t length = line.size();
+        AddOwnedLine(std::move(line), number);
+        return AfterLine(length, summary, visitor);
+      });
+  if (!more) return std::move(more).TakeError();
+  summary.should_continue = *more;
   summary.seconds = stopwatch.ElapsedSeconds();
   return summary;
+}
+
+util::Result<bool> LineIndexer::AfterLine(std::uint64_t length, PushSummary& summary,
+                                          const TextLineBatchVisitor& visitor) {
+  ++summary.lines;
+  summary.bytes += length;
+  if (batch_.references.size() < batch_size_ && !LimitReached()) return true;
+  util::Result<bool> emitted = Emit(visitor);
+  if (!emitted || !*emitted) return emitted;
+  return !LimitReached();
 }
 
 util::Result<FinishSummary> LineIndexer::Finish(const TextLineBatchVisitor& visitor) {
   const util::Stopwatch stopwatch;
   if (!visitor) return util::Fail("Line batch visitor must be callable.");
   FinishSummary summary;
-  if (!carry_.empty() && !LimitReached()) {
-    summary.bytes = DeliverCarry();
-    summary.lines = summary.bytes > 0 ? 1 : 0;
+  if (!LimitReached()) {
+    util::Result<bool> finished =
+        splitter_.Finish([&](std::string&& line, std::uint64_t number) -> util::Result<bool> {
+          summary.lines = 1;
+          summary.bytes = line.size();
+          AddOwnedLine(std::move(line), number);
+          return true;
+        });
+    if (!finished) return std::move(finished).TakeError();
   }
   util::Result<bool> emitted = Emit(visitor);
   if (!emitted) return std::move(emitted).TakeError();
@@ -79,37 +73,25 @@ util::Result<FinishSummary> LineIndexer::Finish(const TextLineBatchVisitor& visi
   return summary;
 }
 
-std::uint64_t LineIndexer::DeliverCarry() {
-  batch_.owned_lines.push_back(std::move(carry_));
-  carry_.clear();
-  carry_.reserve(kCarryReserve);
-  const std::string& line = batch_.owned_lines.back();
-  const std::uint64_t length = LengthWithoutCarriageReturn(line.data(), line.size());
-  if (length == 0) {
-    batch_.owned_lines.pop_back();
-    return 0;
-  }
-  AddReference(batch_.owned_lines.size() - 1, true, 0, length);
-  return length;
+void LineIndexer::AddOwnedLine(std::string&& line, std::uint64_t number) {
+  batch_.owned_lines.push_back(std::move(line));
+  AddReference(batch_.owned_lines.size() - 1, true, 0, batch_.owned_lines.back().size(), number);
 }
 
-std::uint64_t LineIndexer::DeliverSlabLine(const std::shared_ptr<const std::string>& slab,
-                                           std::uint64_t start, std::uint64_t end) {
-  const std::uint64_t length = LengthWithoutCarriageReturn(slab->data() + start, end - start);
-  if (length == 0) return 0;
+void LineIndexer::AddSlabLine(const std::shared_ptr<const std::string>& slab, std::string_view line,
+                              std::uint64_t number) {
   if (current_slab_index_ == kNoSlab) {
     batch_.slabs.push_back(slab);
     current_slab_index_ = batch_.slabs.size() - 1;
   }
-  AddReference(current_slab_index_, false, start, length);
-  return length;
+  AddReference(current_slab_index_, false, static_cast<std::uint64_t>(line.data() - slab->data()),
+               line.size(), number);
 }
 
 void LineIndexer::AddReference(std::uint64_t index, bool owned, std::uint64_t offset,
-                               std::uint64_t length) {
+                               std::uint64_t length, std::uint64_t number) {
   if (batch_.references.capacity() == 0) ProvideReferenceRoom();
-  ++line_counter_;
-  batch_.references.push_back(TextLineReference{index, owned, offset, length, line_counter_});
+  batch_.references.push_back(TextLineReference{index, owned, offset, length, number});
   batch_.total_bytes += length;
 }
 
@@ -141,8 +123,7 @@ void LineIndexer::ResetBatch() {
 void LineIndexer::Restart() {
   if (spare_references_.capacity() == 0) spare_references_ = std::move(batch_.references);
   ResetBatch();
-  carry_.clear();
-  line_counter_ = 0;
+  splitter_.Restart();
 }
 
 void LineIndexer::ReuseReferences(std::vector<TextLineReference>&& references) {

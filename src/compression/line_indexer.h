@@ -5,8 +5,10 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "compression/line_splitter.h"
 #include "compression/text_line_batch.h"
 #include "util/result.h"
 
@@ -57,28 +59,30 @@ class LineIndexer {
   void ReuseReferences(std::vector<TextLineReference>&& references);
 
  private:
-  // Adds the bytes collected in the carry as an owned line; returns its length (0: skipped).
-  std::uint64_t DeliverCarry();
-  // Adds [start, end) of `slab`, line feed excluded, as a slab line; returns its length.
-  std::uint64_t DeliverSlabLine(const std::shared_ptr<const std::string>& slab, std::uint64_t start,
-                                std::uint64_t end);
-  void AddReference(std::uint64_t index, bool owned, std::uint64_t offset, std::uint64_t length);
+  // Counts a line the splitter handed over and emits the batch when it is full or holds the
+  // last line wanted; false when the indexer is to stop.
+  util::Result<bool> AfterLine(std::uint64_t length, PushSummary& summary,
+                               const TextLineBatchVisitor& visitor);
+  void AddOwnedLine(std::string&& line, std::uint64_t number);
+  // `line` lies inside `slab`.
+  void AddSlabLine(const std::shared_ptr<const std::string>& slab, std::string_view line,
+                   std::uint64_t number);
+  void AddReference(std::uint64_t index, bool owned, std::uint64_t offset, std::uint64_t length,
+                    std::uint64_t number);
   void ProvideReferenceRoom();
   util::Result<bool> Emit(const TextLineBatchVisitor& visitor);
   void ResetBatch();
 
   static constexpr std::uint64_t kNoSlab = std::numeric_limits<std::uint64_t>::max();
 
-  bool LimitReached() const { return line_limit_ != 0 && line_counter_ >= line_limit_; }
+  bool LimitReached() const { return line_limit_ != 0 && splitter_.line_count() >= line_limit_; }
 
   std::uint64_t batch_size_;
   std::uint64_t line_limit_;
   TextLineBatch batch_;
   // Position of the slab being indexed in the current batch's slabs, or kNoSlab.
   std::uint64_t current_slab_index_ = kNoSlab;
-  // The bytes after the last line feed seen so far: a line not yet terminated.
-  std::string carry_;
-  std::uint64_t line_counter_ = 0;
+  compression::LineSplitter splitter_;
   // A reference vector handed back, for the next batch.
   std::vector<TextLineReference> spare_references_;
 };

@@ -1,10 +1,10 @@
 #include "compression/zstd_line_reader.h"
 
-#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "compression/line_splitter.h"
 #include "compression/zstd_memory.h"
 #include "util/stopwatch.h"
 
@@ -12,64 +12,54 @@ namespace boardmill::compression {
 
 namespace {
 
-constexpr std::size_t kCarryReserve = 4096;
-
 // Splits decompressed chunks into lines and delivers them in batches.
 class LineBatcher {
  public:
   LineBatcher(std::uint64_t batch_size, const ZstdLineBatchVisitor& visitor,
               ZstdLineReadSummary& summary)
       : batch_size_(batch_size > 1 ? batch_size : 1), visitor_(visitor), summary_(summary) {
-    carry_.reserve(kCarryReserve);
     entries_.reserve(batch_size_);
   }
 
   // Splits one chunk; false in the value means the visitor asked to stop.
   util::Result<bool> SplitChunk(const char* data, std::size_t size) {
     util::Stopwatch split;
-    const char* line_start = data;
-    const char* const end = data + size;
-    while (const void* found = std::memchr(line_start, '\n', end - line_start)) {
-      const char* newline = static_cast<const char*>(found);
-      AppendPiece(std::string_view(line_start, newline - line_start));
-      line_start = newline + 1;
-      if (entries_.size() >= batch_size_) {
-        summary_.split_seconds += split.ElapsedSeconds();
-        util::Result<bool> more = Deliver();
-        if (!more || !*more) return more;
-        split.Restart();
-      }
-    }
-    carry_.append(line_start, end - line_start);
+    util::Result<bool> more = splitter_.Split(
+        std::string_view(data, size),
+        [&](std::string_view line, std::uint64_t number) {
+          return AppendLine(line, number, split);
+        },
+        [&](std::string&& line, std::uint64_t number) {
+          return AppendLine(stored_lines_.emplace_back(std::move(line)), number, split);
+        });
     summary_.split_seconds += split.ElapsedSeconds();
+    if (!more || !*more) return more;
     // The entries may point into the output buffer, which the next decompression overwrites.
     return Deliver();
   }
 
   // The unterminated last line, then whatever is still batched.
   util::Result<bool> FinishInput() {
-    if (!carry_.empty()) AppendPiece({});
+    util::Stopwatch split;
+    util::Result<bool> more = splitter_.Finish([&](std::string&& line, std::uint64_t number) {
+      return AppendLine(stored_lines_.emplace_back(std::move(line)), number, split);
+    });
+    if (!more || !*more) return more;
     return Deliver();
   }
 
  private:
-  void AppendPiece(std::string_view piece) {
-    if (carry_.empty()) {
-      AppendLine(piece);
-      return;
-    }
-    carry_.append(piece);
-    stored_lines_.push_back(carry_);
-    carry_.clear();
-    if (!AppendLine(stored_lines_.back())) stored_lines_.pop_back();
-  }
-
-  // Drops one trailing carriage return and skips empty lines; true when the line was appended.
-  bool AppendLine(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) return false;
-    entries_.push_back({line, ++summary_.line_count});
-    return true;
+  // Batches one line and delivers the batch when it is full, the delivery not counted as
+  // splitting time.
+  util::Result<bool> AppendLine(std::string_view line, std::uint64_t number,
+                                util::Stopwatch& split) {
+    entries_.push_back({line, number});
+    summary_.line_count = number;
+    if (entries_.size() < batch_size_) return true;
+    summary_.split_seconds += split.ElapsedSeconds();
+    util::Result<bool> more = Deliver();
+    split.Restart();
+    return more;
   }
 
   util::Result<bool> Deliver() {
@@ -83,7 +73,7 @@ class LineBatcher {
   const std::uint64_t batch_size_;
   const ZstdLineBatchVisitor& visitor_;
   ZstdLineReadSummary& summary_;
-  std::string carry_;
+  LineSplitter splitter_;
   std::vector<ZstdLineBatchEntry> entries_;
   std::deque<std::string> stored_lines_;
 };

@@ -4,44 +4,9 @@
 #include <filesystem>
 
 #include "pipeline/conversion_options.h"
+#include "pipeline/conversion_totals.h"
 
 namespace boardmill::pipeline {
-
-// The counts and busy seconds that add up across files and threads: what a conversion of one
-// file reports, what stage threads add to a run's totals, and the summable part of a run's
-// summary.
-struct ConversionTotals {
-  std::uint64_t visited_lines = 0;
-  std::uint64_t encoded_positions = 0;
-  std::uint64_t invalid_positions = 0;
-  std::uint64_t compressed_input_bytes = 0;
-  std::uint64_t decompressed_input_bytes = 0;
-  std::uint64_t raw_output_bytes = 0;
-  std::uint64_t compressed_output_bytes = 0;
-  double read_seconds = 0.0;
-  double decompress_seconds = 0.0;
-  double split_seconds = 0.0;
-  double encode_seconds = 0.0;
-  double compress_seconds = 0.0;
-  double write_seconds = 0.0;
-
-  ConversionTotals& operator+=(const ConversionTotals& other) {
-    visited_lines += other.visited_lines;
-    encoded_positions += other.encoded_positions;
-    invalid_positions += other.invalid_positions;
-    compressed_input_bytes += other.compressed_input_bytes;
-    decompressed_input_bytes += other.decompressed_input_bytes;
-    raw_output_bytes += other.raw_output_bytes;
-    compressed_output_bytes += other.compressed_output_bytes;
-    read_seconds += other.read_seconds;
-    decompress_seconds += other.decompress_seconds;
-    split_seconds += other.split_seconds;
-    encode_seconds += other.encode_seconds;
-    compress_seconds += other.compress_seconds;
-    write_seconds += other.write_seconds;
-    return *this;
-  }
-};
 
 // The counters, timings and paths a runner returns. Every runner fills the fields its mode
 // knows; the others keep the zero they start with.

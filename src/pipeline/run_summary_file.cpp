@@ -50,23 +50,13 @@ void RunSummaryFile::AddWorkerCaps(const ConversionSummary& summary) {
 }
 
 void RunSummaryFile::AddLineCounts(const ConversionSummary& summary) {
-  Add("visited_lines", summary.visited_lines);
-  Add("encoded_positions", summary.encoded_positions);
-  Add("invalid_positions", summary.invalid_positions);
+  ForEachField(TotalsGroup::kLineCounts, summary, AddFieldLine());
 }
 
 void RunSummaryFile::AddVolumesAndTimes(const ConversionSummary& summary) {
-  Add("compressed_input_bytes", summary.compressed_input_bytes);
-  Add("decompressed_input_bytes", summary.decompressed_input_bytes);
-  Add("raw_output_bytes", summary.raw_output_bytes);
-  Add("compressed_output_bytes", summary.compressed_output_bytes);
+  ForEachField(TotalsGroup::kVolumes, summary, AddFieldLine());
   Add("elapsed_seconds", summary.elapsed_seconds);
-  Add("read_seconds", summary.read_seconds);
-  Add("decompress_seconds", summary.decompress_seconds);
-  Add("split_seconds", summary.split_seconds);
-  Add("encode_seconds", summary.encode_seconds);
-  Add("compress_seconds", summary.compress_seconds);
-  Add("write_seconds", summary.write_seconds);
+  ForEachField(TotalsGroup::kSeconds, summary, AddFieldLine());
 }
 
 void RunSummaryFile::AddEffectiveRate(const ConversionSummary& summary) {

@@ -35,10 +35,11 @@ class RunSummaryFile {
   void AddShardSettings(const ConversionOptions& options);
   // requested_worker_cap, pending_file_cap and effective_max_workers.
   void AddWorkerCaps(const ConversionSummary& summary);
-  // visited_lines, encoded_positions and invalid_positions.
+  // The line counts of kTotalsFields: visited_lines, encoded_positions and invalid_positions.
   void AddLineCounts(const ConversionSummary& summary);
-  // The byte totals and timings every mode reports in this order: compressed_input_bytes through
-  // compressed_output_bytes, then elapsed_seconds through write_seconds.
+  // The byte totals and timings every mode reports in this order: the volumes of kTotalsFields
+  // (compressed_input_bytes through compressed_output_bytes), elapsed_seconds, then their seconds
+  // (read_seconds through write_seconds).
   void AddVolumesAndTimes(const ConversionSummary& summary);
   // effective_fens_per_second, present only when the run took measurable time.
   void AddEffectiveRate(const ConversionSummary& summary);
@@ -55,6 +56,10 @@ class RunSummaryFile {
   util::Result<void> WriteInto(const std::filesystem::path& directory) const;
 
  private:
+  // Adds a field of kTotalsFields under its key.
+  auto AddFieldLine() {
+    return [this](const TotalsField& field, auto value) { Add(field.key, value); };
+  }
   void AddLine(std::string_view key, std::string_view value);
 
   int decimals_;

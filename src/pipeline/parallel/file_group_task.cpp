@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <span>
+#include <string>
 
 #include "pipeline/line_encoder.h"
 #include "pipeline/parallel/fragment_file.h"
@@ -69,7 +70,6 @@ class FileGroupConverter {
     file_.read_seconds = read->read_seconds;
     file_.decompress_seconds = read->decompress_seconds;
     file_.split_seconds = read->split_seconds;
-    file_.raw_output_bytes = file_.encoded_positions * chess::kPackedSfenSize;
     if (progress_ != nullptr) {
       progress_->AddInputBytesRead(read->compressed_bytes);
       progress_->AddFilesDone(1);
@@ -77,41 +77,28 @@ class FileGroupConverter {
     return file_;
   }
 
+  // Encodes the batch's lines up to the file's line cap; false once the cap is reached.
   util::Result<bool> HandleBatch(std::span<const compression::ZstdLineBatchEntry> batch) {
     const util::Stopwatch clock;
-    const std::uint64_t encoded_before = file_.encoded_positions;
-    const std::uint64_t invalid_before = file_.invalid_positions;
-    // The line cap cuts the batch once, not line by line.
-    const std::size_t wanted = max_lines_ == 0
-                                   ? batch.size()
-                                   : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                         batch.size(), max_lines_ - file_.visited_lines));
-    for (const compression::ZstdLineBatchEntry& entry : batch.first(wanted)) {
-      ++file_.visited_lines;
-      util::Result<void> taken = TakeLine(entry);
-      if (!taken) return std::move(taken).TakeError();
-    }
-    const bool more = wanted == batch.size();
-    file_.encode_seconds += clock.ElapsedSeconds();
-    if (progress_ != nullptr) {
-      progress_->AddLines(file_.encoded_positions - encoded_before,
-                          file_.invalid_positions - invalid_before);
-    }
-    return more;
+    const std::span<const compression::ZstdLineBatchEntry> wanted =
+        LinesWithinCap(batch, file_.visited_lines, max_lines_);
+    util::Result<LineBatchCounts> counts = encoder_.EncodeBatch(
+        wanted, [this](const EncodedLine& encoded) { return TakeRecord(encoded); },
+        [this](const compression::ZstdLineBatchEntry& line, const std::string& message) {
+          return rejects_.Append(file_.input_path, line.line_number, message, line.text);
+        });
+    if (!counts) return std::move(counts).TakeError();
+    file_ += counts->Totals(clock.ElapsedSeconds());
+    if (progress_ != nullptr) progress_->AddLines(counts->records, counts->rejects);
+    return wanted.size() == batch.size();
   }
 
-  util::Result<void> TakeLine(const compression::ZstdLineBatchEntry& entry) {
-    const util::Result<EncodedLine> encoded = encoder_.Encode(entry.text);
-    if (!encoded) {
-      ++file_.invalid_positions;
-      return rejects_.Append(file_.input_path, entry.line_number, encoded.error(), entry.text);
-    }
+  util::Result<void> TakeRecord(const EncodedLine& encoded) {
     // Out of pages: the fullest shard becomes a frame now, which frees the most pages.
-    while (!resources_.records.Append(encoded->shard_id, encoded->record)) {
+    while (!resources_.records.Append(encoded.shard_id, encoded.record)) {
       util::Result<void> compressed = CompressShard(resources_.records.FullestShard());
       if (!compressed) return compressed;
     }
-    ++file_.encoded_positions;
     return {};
   }
 

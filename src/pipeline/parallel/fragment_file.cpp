@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kMagic = "BMFRAG01";
 constexpr std::size_t kEntryWords = 4;
-constexpr std::size_t kFileWords = 16;
+// The totals, then line_batch_size, records_per_flush and compression_level.
+constexpr std::size_t kFileWords = kTotalsFields.size() + 3;
 constexpr std::size_t kFooterWords = 6;
 constexpr std::size_t kWordBytes = 8;
 constexpr std::size_t kFooterBytes = kFooterWords * kWordBytes + kMagic.size();
@@ -38,16 +39,17 @@ std::uint64_t ReadWord(const std::uint8_t* bytes) {
   return value;
 }
 
-std::uint64_t Bits(double value) { return std::bit_cast<std::uint64_t>(value); }
-double Double(std::uint64_t bits) { return std::bit_cast<double>(bits); }
+std::uint64_t Word(std::uint64_t value) { return value; }
+std::uint64_t Word(double value) { return std::bit_cast<std::uint64_t>(value); }
+void FromWord(std::uint64_t word, std::uint64_t& value) { value = word; }
+void FromWord(std::uint64_t word, double& value) { value = std::bit_cast<double>(word); }
 
 void AppendFileEntry(std::vector<std::uint8_t>& out, const FileProcessingSummary& file) {
+  for (const TotalsField& field : kTotalsFields) {
+    UseField(field, file, [&out](auto value) { AppendWord(out, Word(value)); });
+  }
   for (const std::uint64_t word :
-       {file.visited_lines, file.encoded_positions, file.invalid_positions,
-        file.compressed_input_bytes, file.decompressed_input_bytes, file.raw_output_bytes,
-        file.compressed_output_bytes, Bits(file.read_seconds), Bits(file.decompress_seconds),
-        Bits(file.split_seconds), Bits(file.encode_seconds), Bits(file.compress_seconds),
-        Bits(file.write_seconds), file.line_batch_size, file.records_per_flush,
+       {file.line_batch_size, file.records_per_flush,
         static_cast<std::uint64_t>(static_cast<std::int64_t>(file.compression_level))}) {
     AppendWord(out, word);
   }
@@ -59,32 +61,21 @@ void AppendFileEntry(std::vector<std::uint8_t>& out, const FileProcessingSummary
 // Reads one file entry at `at`, advancing it; false when the entry runs past `end`.
 bool ReadFileEntry(const std::uint8_t*& at, const std::uint8_t* end, FileProcessingSummary& file) {
   if (static_cast<std::size_t>(end - at) < (kFileWords + 1) * kWordBytes) return false;
-  std::uint64_t words[kFileWords];
-  for (std::uint64_t& word : words) {
-    word = ReadWord(at);
+  const auto next_word = [&at] {
+    const std::uint64_t word = ReadWord(at);
     at += kWordBytes;
+    return word;
+  };
+  for (const TotalsField& field : kTotalsFields) {
+    UseField(field, file, [&next_word](auto& value) { FromWord(next_word(), value); });
   }
-  const std::uint64_t name_length = ReadWord(at);
-  at += kWordBytes;
+  file.line_batch_size = next_word();
+  file.records_per_flush = next_word();
+  file.compression_level = static_cast<std::int32_t>(static_cast<std::int64_t>(next_word()));
+  const std::uint64_t name_length = next_word();
   if (name_length > static_cast<std::uint64_t>(end - at)) return false;
   file.input_path = std::string(reinterpret_cast<const char*>(at), name_length);
   at += name_length;
-  file.visited_lines = words[0];
-  file.encoded_positions = words[1];
-  file.invalid_positions = words[2];
-  file.compressed_input_bytes = words[3];
-  file.decompressed_input_bytes = words[4];
-  file.raw_output_bytes = words[5];
-  file.compressed_output_bytes = words[6];
-  file.read_seconds = Double(words[7]);
-  file.decompress_seconds = Double(words[8]);
-  file.split_seconds = Double(words[9]);
-  file.encode_seconds = Double(words[10]);
-  file.compress_seconds = Double(words[11]);
-  file.write_seconds = Double(words[12]);
-  file.line_batch_size = words[13];
-  file.records_per_flush = words[14];
-  file.compression_level = static_cast<std::int32_t>(static_cast<std::int64_t>(words[15]));
   return true;
 }
 

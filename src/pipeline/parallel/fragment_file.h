@@ -19,7 +19,8 @@ namespace boardmill::pipeline {
 // file, and a fixed footer. Every number is a 64-bit little-endian word (doubles by their bits):
 //   frames
 //   per frame: shard, offset, size, records
-//   per file: the 16 numbers of its summary (counts, seconds, knobs), name length, name bytes
+//   per file: its totals in kTotalsFields order, line_batch_size, records_per_flush,
+//             compression_level, name length, name bytes
 //   footer: first_file, file_count, reject_rows, frame_count, frames_index_offset,
 //           files_index_offset, "BMFRAG01"
 // A shard's frames appear in the order of its records, so the merge appends them to the shard as

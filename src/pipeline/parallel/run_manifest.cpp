@@ -99,23 +99,12 @@ std::string RunStartRecord(const ConversionOptions& options) {
 }
 
 std::string FileRecord(const FileProcessingSummary& summary) {
-  return RecordText("file", summary.skipped ? "skipped" : "completed")
-      .Add(summary.file_index)
-      .AddFreeText(summary.input_path.string())
-      .Add(summary.visited_lines)
-      .Add(summary.encoded_positions)
-      .Add(summary.invalid_positions)
-      .Add(summary.compressed_input_bytes)
-      .Add(summary.decompressed_input_bytes)
-      .Add(summary.raw_output_bytes)
-      .Add(summary.compressed_output_bytes)
-      .Add(summary.read_seconds)
-      .Add(summary.decompress_seconds)
-      .Add(summary.split_seconds)
-      .Add(summary.encode_seconds)
-      .Add(summary.compress_seconds)
-      .Add(summary.write_seconds)
-      .Add(summary.line_batch_size)
+  RecordText record("file", summary.skipped ? "skipped" : "completed");
+  record.Add(summary.file_index).AddFreeText(summary.input_path.string());
+  for (const TotalsField& field : kTotalsFields) {
+    UseField(field, summary, [&record](auto value) { record.Add(value); });
+  }
+  return record.Add(summary.line_batch_size)
       .Add(summary.records_per_flush)
       .Add(summary.compression_level)
       .Line();
@@ -135,24 +124,17 @@ std::string TuningRecord(const TuningDecision& decision) {
 
 std::string RunFinishRecord(const ConversionSummary& summary, std::string_view status) {
   KeyValueText payload;
+  const auto add_field = [&payload](const TotalsField& field, auto value) {
+    payload.Add(field.key, value);
+  };
   payload.AddFreeText("status", status)
       .Add("completed_input_files", summary.completed_input_files)
-      .Add("skipped_input_files", summary.skipped_input_files)
-      .Add("visited_lines", summary.visited_lines)
-      .Add("encoded_positions", summary.encoded_positions)
-      .Add("invalid_positions", summary.invalid_positions)
-      .Add("compressed_input_bytes", summary.compressed_input_bytes)
-      .Add("decompressed_input_bytes", summary.decompressed_input_bytes)
-      .Add("raw_output_bytes", summary.raw_output_bytes)
-      .Add("compressed_output_bytes", summary.compressed_output_bytes)
-      .Add("elapsed_seconds", summary.elapsed_seconds)
-      .Add("read_seconds", summary.read_seconds)
-      .Add("decompress_seconds", summary.decompress_seconds)
-      .Add("split_seconds", summary.split_seconds)
-      .Add("encode_seconds", summary.encode_seconds)
-      .Add("compress_seconds", summary.compress_seconds)
-      .Add("write_seconds", summary.write_seconds)
-      .Add("merge_seconds", summary.merge_seconds);
+      .Add("skipped_input_files", summary.skipped_input_files);
+  ForEachField(TotalsGroup::kLineCounts, summary, add_field);
+  ForEachField(TotalsGroup::kVolumes, summary, add_field);
+  payload.Add("elapsed_seconds", summary.elapsed_seconds);
+  ForEachField(TotalsGroup::kSeconds, summary, add_field);
+  payload.Add("merge_seconds", summary.merge_seconds);
   return RecordText("run", "finish").Add(payload.Text()).Line();
 }
 

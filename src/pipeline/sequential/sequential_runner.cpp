@@ -1,5 +1,7 @@
 #include "pipeline/sequential/sequential_runner.h"
 
+#include <span>
+#include <string>
 #include <vector>
 
 #include "compression/compression_level.h"
@@ -82,38 +84,28 @@ class SequentialFileConverter {
   }
 
  private:
+  // Encodes the batch's lines up to the file's line cap; false once the cap is reached. The
+  // sequential mode keeps no reject log: an invalid line is only counted.
   util::Result<bool> HandleBatch(std::span<const compression::ZstdLineBatchEntry> batch) {
-    const std::uint64_t encoded_before = summary_.encoded_positions;
-    const std::uint64_t invalid_before = summary_.invalid_positions;
-    util::Result<bool> more = EncodeBatch(batch);
-    if (options_.progress != nullptr) {
-      options_.progress->AddLines(summary_.encoded_positions - encoded_before,
-                                  summary_.invalid_positions - invalid_before);
-    }
-    return more;
-  }
-
-  util::Result<bool> EncodeBatch(std::span<const compression::ZstdLineBatchEntry> batch) {
-    util::Stopwatch clock;
-    for (const compression::ZstdLineBatchEntry& entry : batch) {
-      if (options_.max_lines_per_file != 0 && lines_in_file_ >= options_.max_lines_per_file) {
-        summary_.encode_seconds += clock.ElapsedSeconds();
-        return false;
-      }
-      ++lines_in_file_;
-      ++summary_.visited_lines;
-      const util::Result<EncodedLine> encoded = encoder_.Encode(entry.text);
-      if (!encoded) {
-        ++summary_.invalid_positions;
-        continue;
-      }
-      util::Result<std::uint64_t> written = shards_.WriteRecord(encoded->shard_id, encoded->record);
-      if (!written) return std::move(written).TakeError();
-      ++summary_.encoded_positions;
-      summary_.raw_output_bytes += chess::kPackedSfenSize;
-    }
-    summary_.encode_seconds += clock.ElapsedSeconds();
-    return true;
+    const util::Stopwatch clock;
+    const std::span<const compression::ZstdLineBatchEntry> wanted =
+        LinesWithinCap(batch, lines_in_file_, options_.max_lines_per_file);
+    util::Result<LineBatchCounts> counts = encoder_.EncodeBatch(
+        wanted,
+        [this](const EncodedLine& encoded) -> util::Result<void> {
+          util::Result<std::uint64_t> written =
+              shards_.WriteRecord(encoded.shard_id, encoded.record);
+          if (!written) return std::move(written).TakeError();
+          return {};
+        },
+        [](const compression::ZstdLineBatchEntry&, const std::string&) {
+          return util::Result<void>();
+        });
+    if (!counts) return std::move(counts).TakeError();
+    lines_in_file_ += wanted.size();
+    summary_ += counts->Totals(clock.ElapsedSeconds());
+    if (options_.progress != nullptr) options_.progress->AddLines(counts->records, counts->rejects);
+    return wanted.size() == batch.size();
   }
 
   const ConversionOptions& options_;

@@ -31,7 +31,7 @@ util::Result<void> ResolveLines(TextLineBatch& batch, ParseItem& item) {
       }
       text = item.slabs[reference.index]->data() + reference.offset;
     }
-    item.lines.push_back(ResolvedLine{text, reference.length, reference.line_number});
+    item.lines.push_back(ResolvedLine{{text, reference.length}, reference.line_number});
     item.total_bytes += reference.length;
   }
   return {};

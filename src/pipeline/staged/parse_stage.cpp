@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,32 +30,33 @@ class ParseWorker {
   // False when the thread should leave.
   bool Process(const ParseItemHandle& item, StageStep& step) {
     encoded_.clear();
-    std::uint64_t rejects = 0;
-    for (const ResolvedLine& line : item->lines) {
-      const std::string_view text(line.text, line.length);
-      const util::Result<EncodedLine> encoded = encoder_.Encode(text);
-      if (encoded) {
-        if (records_per_shard_[encoded->shard_id]++ == 0) touched_.push_back(encoded->shard_id);
-        encoded_.push_back(*encoded);
-        continue;
-      }
-      ++rejects;
-      const util::Result<std::uint64_t> logged = pipeline_.rejects.Append(
-          pipeline_.files[item->file_index], line.line_number, encoded.error(), text);
-      if (!logged) {
-        pipeline_.ReportFailure(logged.error());
-        return false;
-      }
+    const util::Result<LineBatchCounts> counts = encoder_.EncodeBatch(
+        std::span<const ResolvedLine>(item->lines),
+        [this](const EncodedLine& encoded) {
+          if (records_per_shard_[encoded.shard_id]++ == 0) touched_.push_back(encoded.shard_id);
+          encoded_.push_back(encoded);
+          return util::Result<void>();
+        },
+        [this, &item](const ResolvedLine& line, const std::string& message) -> util::Result<void> {
+          util::Result<std::uint64_t> logged = pipeline_.rejects.Append(
+              pipeline_.files[item->file_index], line.line_number, message, line.text);
+          if (!logged) return std::move(logged).TakeError();
+          return {};
+        });
+    if (!counts) {
+      pipeline_.ReportFailure(counts.error());
+      return false;
     }
     const BatchKey key{item->file_index, item->batch_number};
     const ShardPresenceMask shards = DepositRuns(key);
-    const std::uint64_t records = encoded_.size();
-    if (pipeline_.progress != nullptr) pipeline_.progress->AddLines(records, rejects);
-    if (pipeline_.ledger.MarkParsed(key, shards, records * chess::kPackedSfenSize) &&
+    if (pipeline_.progress != nullptr) {
+      pipeline_.progress->AddLines(counts->records, counts->rejects);
+    }
+    if (pipeline_.ledger.MarkParsed(key, shards, counts->records * chess::kPackedSfenSize) &&
         pipeline_.progress != nullptr) {
       pipeline_.progress->AddFilesDone(1);
     }
-    Count(*item, records, rejects, step);
+    Count(*item, *counts, step);
     return true;
   }
 
@@ -90,27 +93,23 @@ class ParseWorker {
     return shards;
   }
 
-  void Count(const ParseItem& item, std::uint64_t records, std::uint64_t rejects, StageStep& step) {
+  void Count(const ParseItem& item, const LineBatchCounts& counts, StageStep& step) {
     const std::uint64_t lines = item.lines.size();
-    const std::uint64_t record_bytes = records * chess::kPackedSfenSize;
+    const std::uint64_t record_bytes = counts.records * chess::kPackedSfenSize;
     WorkerStats& worker = step.stats().worker();
     StageStats& stage = step.stats().stage();
     worker.AddBatches(1);
     worker.AddItemsIn(lines);
-    worker.AddItemsOut(records);
+    worker.AddItemsOut(counts.records);
     worker.AddBytesIn(item.total_bytes);
     worker.AddBytesOut(record_bytes);
     worker.RecordBatchSize(lines, item.total_bytes);
     stage.AddBatches(1);
     stage.AddItemsIn(lines);
-    stage.AddItemsOut(records);
+    stage.AddItemsOut(counts.records);
     stage.AddBytesIn(item.total_bytes);
     stage.AddBytesOut(record_bytes);
-    pipeline_.totals.Add({.visited_lines = lines,
-                          .encoded_positions = records,
-                          .invalid_positions = rejects,
-                          .raw_output_bytes = record_bytes,
-                          .encode_seconds = step.Finish()});
+    pipeline_.totals.Add(counts.Totals(step.Finish()));
   }
 
   StagedPipeline& pipeline_;

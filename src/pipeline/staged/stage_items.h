@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "compression/zstd_text_slab.h"
@@ -45,8 +46,7 @@ struct SlabItem {
 
 // One line of a parse batch, pointing into a slab or into an owned line the batch keeps alive.
 struct ResolvedLine {
-  const char* text = nullptr;
-  std::uint64_t length = 0;
+  std::string_view text;
   std::uint64_t line_number = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "test_support.h"
@@ -68,6 +69,34 @@ TEST(FragmentFileTest, IndexReadsBackFramesAndFileSummaries) {
   EXPECT_EQ(index->files[1].encode_seconds, 1e-9);
   EXPECT_EQ(index->files[0].compression_level, -3);
   EXPECT_EQ(index->files[0].records_per_flush, 4096U);
+}
+
+// Every total, each with a value of its own (a fraction for most seconds), so that a field the
+// entry skips, swaps or reads with the wrong type shows.
+TEST(FragmentFileTest, FileEntryRoundTripsEveryTotal) {
+  const TempDir temp;
+  FileProcessingSummary file;
+  file.input_path = "a.fen.zst";
+  std::uint64_t next = 1;
+  for (const TotalsField& field : kTotalsFields) {
+    UseField(field, file, [&next](auto& value) {
+      value = static_cast<std::remove_cvref_t<decltype(value)>>(3 * next++) / 2;
+    });
+  }
+  FragmentFileWriter writer;
+  const fs::path path = temp / "f.fragment";
+  ASSERT_TRUE(writer.Open(path).ok());
+  ASSERT_TRUE(writer.Commit(0, {&file, 1}, 0).ok());
+
+  const util::Result<FragmentIndex> index = ReadFragmentIndex(path);
+  ASSERT_TRUE(index.ok()) << index.error();
+  ASSERT_EQ(index->files.size(), 1U);
+  for (const TotalsField& field : kTotalsFields) {
+    UseField(field, file, [&](const auto& written) {
+      UseField(field, index->files[0],
+               [&](const auto& read) { EXPECT_EQ(read, written) << field.key; });
+    });
+  }
 }
 
 TEST(FragmentFileTest, CutOrOverwrittenFragmentsAreReportedDamaged) {
