@@ -66,8 +66,14 @@ class LineOutput {
   }
 
  private:
+  // A closed pipe is no fault of the output: the stream's error mark goes, so that the check of
+  // standard output at the program's end does not take it for one.
   void NoteFailure() {
-    if (errno != EPIPE && failure_ == 0) failure_ = errno;
+    if (errno == EPIPE) {
+      std::clearerr(stdout);
+    } else if (failure_ == 0) {
+      failure_ = errno;
+    }
   }
 
   int failure_ = 0;
