@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "chess/packed_sfen.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 #include "util/result.h"
 
 namespace boardmill::pipeline {
@@ -19,14 +19,14 @@ struct EncodedLine {
 // is an invalid position, and only then is a message string built.
 class LineEncoder {
  public:
-  LineEncoder(bool use_fast_encoder, ShardRouter router)
+  LineEncoder(bool use_fast_encoder, shards::ShardRouter router)
       : use_fast_encoder_(use_fast_encoder), router_(router) {}
 
   util::Result<EncodedLine> Encode(std::string_view line) const;
 
  private:
   bool use_fast_encoder_;
-  ShardRouter router_;
+  shards::ShardRouter router_;
 };
 
 }  // namespace boardmill::pipeline

@@ -13,7 +13,7 @@
 #include "io/mpi_job.h"
 #include "pipeline/conversion_locks.h"
 #include "pipeline/first_failure.h"
-#include "pipeline/memory_ceiling.h"
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/autotuner.h"
 #include "pipeline/parallel/earlier_run.h"
@@ -30,9 +30,10 @@
 #include "pipeline/parallel/worker_caps.h"
 #include "pipeline/parallel/worker_memory.h"
 #include "pipeline/reject_logger.h"
-#include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/stage_stats.h"
+#include "run/memory_ceiling.h"
+#include "run/run_outcome_files.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -148,7 +149,7 @@ class ParallelRun {
         job_(options.mpi_job != nullptr && options.mpi_job->size() > 1 ? options.mpi_job : nullptr),
         paths_(ResolvePaths(options)),
         router_(options.output_shard_count),
-        ceiling_mib_(ResolveMemoryCeilingMib(options)),
+        ceiling_mib_(run::ResolveMemoryCeilingMib(options.memory_ceiling_mib)),
         manifest_(paths_.manifest),
         reject_log_(paths_.reject_log) {}
 
@@ -430,7 +431,7 @@ class ParallelRun {
     if (!completed) return completed;
     // Removed only now, after the checks that leave an earlier run's output untouched when they
     // fail, and before the manifest and the reject log are rewritten.
-    util::Result<void> removed = RemoveEarlierRunOutcome(options_.output_directory);
+    util::Result<void> removed = run::RemoveEarlierRunOutcome(options_.output_directory);
     if (!removed) return removed;
     util::Result<void> opened = manifest_.Open(ManifestOptions(), options_.resume);
     if (opened && !recovered_.empty()) opened = RecordRecoveredFiles();
@@ -447,7 +448,7 @@ class ParallelRun {
 
   // Refused before anything is touched: not even one worker fits under the ceiling.
   util::Result<void> CheckWorkerFits() const {
-    return CheckMemoryNeed(
+    return run::CheckMemoryNeed(
         ceiling_mib_, MinimumWorkerMemoryBytes(options_),
         "a parallel worker at level " + std::to_string(options_.compression_level));
   }
@@ -538,8 +539,8 @@ class ParallelRun {
   void PlanRankWorkers(std::uint64_t pending_files) {
     const std::uint64_t hardware = std::max(std::thread::hardware_concurrency(), 1U);
     caps_ = ComputeWorkerCaps(options_, pending_files, hardware, 0);
-    memory_ =
-        PlanWorkerMemory(options_, MemoryCeilingBytes(ceiling_mib_), caps_.effective_max_workers);
+    memory_ = PlanWorkerMemory(options_, run::MemoryCeilingBytes(ceiling_mib_),
+                               caps_.effective_max_workers);
     caps_.effective_max_workers = memory_.workers;
     knobs_.active_workers = InitialActiveWorkers(options_, caps_.effective_max_workers);
     knobs_.line_batch_size = std::max<std::uint64_t>(options_.line_batch_size, 1);
@@ -778,7 +779,7 @@ class ParallelRun {
   const io::MpiJob* const job_;  // null unless the run spans several ranks
   const util::Stopwatch run_clock_;
   const RunPaths paths_;
-  const ShardRouter router_;
+  const shards::ShardRouter router_;
   const std::uint64_t ceiling_mib_;
   io::RunLocks locks_;  // declared before the writers, so released only after they are closed
   RunManifest manifest_;

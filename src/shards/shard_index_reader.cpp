@@ -1,4 +1,4 @@
-#include "pipeline/shard_index_reader.h"
+#include "shards/shard_index_reader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -7,10 +7,10 @@
 #include <system_error>
 
 #include "chess/packed_sfen.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
 #include "util/unique_file.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 namespace {
 
@@ -127,6 +127,18 @@ void ExpectText(IndexTextReader& reader, std::string_view name, std::string_view
   reader.Expect(',');
 }
 
+// "routing": any kind this program writes, since verification follows the kind it reads.
+RoutingKind ReadRouting(IndexTextReader& reader) {
+  reader.ExpectName("routing");
+  const std::optional<RoutingKind> routing = ParseRoutingName(reader.ReadString());
+  if (!routing && !reader.failed()) {
+    reader.Fail("\"routing\" is not " + JsonQuoted(RoutingName(RoutingKind::kOccupancy)) + " or " +
+                JsonQuoted(RoutingName(RoutingKind::kShuffle)));
+  }
+  reader.Expect(',');
+  return routing.value_or(RoutingKind::kOccupancy);
+}
+
 std::uint64_t ReadCountMember(IndexTextReader& reader, std::string_view name) {
   reader.ExpectName(name);
   return reader.ReadCount();
@@ -151,12 +163,12 @@ std::optional<std::uint64_t> ParseXxh64(std::string_view digits) {
 }
 
 // One entry of "shards"; `id` is its place in the list.
-IndexedShard ReadShard(IndexTextReader& reader, std::uint64_t id, const ShardRouter& router) {
+IndexedShard ReadShard(IndexTextReader& reader, std::uint64_t id, std::uint64_t shard_count) {
   const std::string where = " of shard " + std::to_string(id);
   IndexedShard shard;
   reader.Expect('{');
   reader.ExpectName("file");
-  const std::string expected_file = router.ShardPath({}, id).string();
+  const std::string expected_file = ShardFileName(id, shard_count);
   if (reader.ReadString() != expected_file && !reader.failed()) {
     reader.Fail("\"file\"" + where + " is not " + JsonQuoted(expected_file));
   }
@@ -182,7 +194,6 @@ IndexedShard ReadShard(IndexTextReader& reader, std::uint64_t id, const ShardRou
 }
 
 std::vector<IndexedShard> ReadShardList(IndexTextReader& reader, std::uint64_t shard_count) {
-  const ShardRouter router(shard_count);
   std::vector<IndexedShard> shards;
   reader.ExpectName("shards");
   reader.Expect('[');
@@ -192,7 +203,7 @@ std::vector<IndexedShard> ReadShardList(IndexTextReader& reader, std::uint64_t s
       reader.Fail("\"shards\" lists more than " + std::to_string(shard_count) + " shards");
       break;
     }
-    shards.push_back(ReadShard(reader, shards.size(), router));
+    shards.push_back(ReadShard(reader, shards.size(), shard_count));
   } while (reader.Consume(','));
   reader.Expect(']');
   return shards;
@@ -230,15 +241,14 @@ util::Result<std::string> ReadIndexText(const fs::path& path) {
 
 }  // namespace
 
-util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
-                                                        const fs::path& path) {
+util::Result<ShardIndex> ParseShardIndex(std::string_view text, const fs::path& path) {
   IndexTextReader reader(text);
   reader.Expect('{');
   ExpectText(reader, "format", kShardIndexFormat);
   ExpectCount(reader, "version", kShardIndexVersion);
   ExpectCount(reader, "record_bytes", chess::kPackedSfenSize);
   ExpectText(reader, "record_format", kShardIndexRecordFormat);
-  ExpectText(reader, "routing", kShardIndexRouting);
+  const RoutingKind routing = ReadRouting(reader);
   const std::uint64_t shard_count = ReadCountMember(reader, "shard_count");
   if (shard_count == 0 && !reader.failed()) reader.Fail("\"shard_count\" is 0");
   reader.Expect(',');
@@ -252,20 +262,20 @@ util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
   if (reader.failed()) {
     return util::Fail("Invalid shard index " + path.string() + ": " + reader.error() + ".");
   }
-  return shards;
+  return ShardIndex{.routing = routing, .shards = std::move(shards)};
 }
 
-util::Result<std::optional<std::vector<IndexedShard>>> LoadShardIndex(const fs::path& directory) {
+util::Result<std::optional<ShardIndex>> LoadShardIndex(const fs::path& directory) {
   const fs::path path = directory / kShardIndexFileName;
   std::error_code error;
   if (fs::symlink_status(path, error).type() == fs::file_type::not_found) {
-    return std::optional<std::vector<IndexedShard>>();
+    return std::optional<ShardIndex>();
   }
   util::Result<std::string> text = ReadIndexText(path);
   if (!text) return std::move(text).TakeError();
-  util::Result<std::vector<IndexedShard>> shards = ParseShardIndex(*text, path);
-  if (!shards) return std::move(shards).TakeError();
-  return std::optional<std::vector<IndexedShard>>(std::move(*shards));
+  util::Result<ShardIndex> index = ParseShardIndex(*text, path);
+  if (!index) return std::move(index).TakeError();
+  return std::optional<ShardIndex>(std::move(*index));
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -1,4 +1,4 @@
-#include "pipeline/shard_index.h"
+#include "shards/shard_index.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/shard_index_reader.h"
+#include "shards/shard_index_reader.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 namespace {
 
 // `text` with the white space between its tokens removed, as `jq -c` would write it.
@@ -45,15 +45,15 @@ constexpr char kIndexText[] =
     "}\n";
 
 TEST(ShardIndexTest, WritesTheDocumentedFileAndReadsItBack) {
-  EXPECT_EQ(FormatShardIndex(kShards), kIndexText);
-  const util::Result<std::vector<IndexedShard>> read = ParseShardIndex(kIndexText, "index");
+  EXPECT_EQ(FormatShardIndex(RoutingKind::kOccupancy, kShards), kIndexText);
+  const util::Result<ShardIndex> read = ParseShardIndex(kIndexText, "index");
   ASSERT_TRUE(read.ok()) << read.error();
-  EXPECT_EQ(*read, kShards);
+  EXPECT_EQ(read->shards, kShards);
+  EXPECT_EQ(read->Routing(), (ShardRouting{RoutingKind::kOccupancy, 2}));
 
-  const util::Result<std::vector<IndexedShard>> compact_read =
-      ParseShardIndex(Compacted(kIndexText), "index");
+  const util::Result<ShardIndex> compact_read = ParseShardIndex(Compacted(kIndexText), "index");
   ASSERT_TRUE(compact_read.ok()) << compact_read.error();
-  EXPECT_EQ(*compact_read, kShards);
+  EXPECT_EQ(compact_read->shards, kShards);
 }
 
 struct Mutation {
@@ -96,7 +96,7 @@ TEST(ShardIndexTest, RefusesAnythingButTheShapeItWritesWithOneLine) {
     const std::size_t at = text.rfind(mutation.from);
     ASSERT_NE(at, std::string::npos);
     text.replace(at, mutation.from.size(), mutation.to);
-    const util::Result<std::vector<IndexedShard>> read = ParseShardIndex(text, "/out/index");
+    const util::Result<ShardIndex> read = ParseShardIndex(text, "/out/index");
     ASSERT_FALSE(read.ok());
     const std::string prefix = "Invalid shard index /out/index: " + mutation.detail;
     EXPECT_EQ(read.error().substr(0, prefix.size()), prefix);
@@ -106,4 +106,4 @@ TEST(ShardIndexTest, RefusesAnythingButTheShapeItWritesWithOneLine) {
 }
 
 }  // namespace
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards
