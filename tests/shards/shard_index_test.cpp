@@ -56,6 +56,14 @@ TEST(ShardIndexTest, WritesTheDocumentedFileAndReadsItBack) {
   EXPECT_EQ(compact_read->shards, kShards);
 }
 
+TEST(ShardIndexTest, ReadsBackTheRoutingOfAShuffle) {
+  const util::Result<ShardIndex> read =
+      ParseShardIndex(FormatShardIndex(RoutingKind::kShuffle, kShards), "index");
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(read->Routing(), (ShardRouting{RoutingKind::kShuffle, 2}));
+  EXPECT_EQ(read->shards, kShards);
+}
+
 struct Mutation {
   const char* name;
   std::string from;
@@ -67,6 +75,8 @@ TEST(ShardIndexTest, RefusesAnythingButTheShapeItWritesWithOneLine) {
   const std::vector<Mutation> mutations = {
       {"other version", "\"version\": 1", "\"version\": 2", "\"version\" is not 1."},
       {"other format", "boardmill-shards", "webdataset", "\"format\" is not \"boardmill-shards\"."},
+      {"unknown routing", "eighth-rank occupancy byte mod shard_count", "by hand",
+       "\"routing\" is not \"eighth-rank occupancy byte mod shard_count\" or \"shuffle\"."},
       {"name outside the directory", "shard-001.psfen.zst", "../shard-001.psfen.zst",
        "\"file\" of shard 1 is not \"shard-001.psfen.zst\"."},
       {"raw bytes", "\"raw_bytes\": 96", "\"raw_bytes\": 97",

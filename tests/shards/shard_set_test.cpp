@@ -25,26 +25,6 @@ chess::Position Parse(const std::string& fen) {
   return position.ok() ? *position : chess::Position();
 }
 
-TEST(ShardRouterTest, NamesArePaddedToTheDigitsOfTheLastIdButAtLeastThree) {
-  const fs::path dir = "out";
-  struct Case {
-    std::uint64_t count;
-    std::uint64_t id;
-    std::string name;
-  };
-  for (const Case& c : std::vector<Case>{{1, 0, "shard-000.psfen.zst"},
-                                         {10, 0, "shard-000.psfen.zst"},
-                                         {10, 9, "shard-009.psfen.zst"},
-                                         {256, 255, "shard-255.psfen.zst"},
-                                         {1000, 7, "shard-007.psfen.zst"},
-                                         {1000, 999, "shard-999.psfen.zst"},
-                                         {1001, 0, "shard-0000.psfen.zst"},
-                                         {1001, 1000, "shard-1000.psfen.zst"},
-                                         {0, 0, "shard-000.psfen.zst"}}) {
-    EXPECT_EQ(ShardPath(dir, c.id, c.count), dir / c.name) << c.count << " shards, id " << c.id;
-  }
-}
-
 TEST(ShardRouterTest, RoutesByTheEighthRankOccupancyModuloTheShardCount) {
   const chess::Position empty_rank = Parse("8/8/8/8/8/8/8/K6k w - - 0 1");
   const chess::Position corners = Parse("r6r/8/8/8/8/8/8/K6k w - - 0 1");  // a8, h8: 0x81
