@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -17,7 +16,8 @@
 #include "app/option_values.h"
 #include "app/usage.h"
 #include "chess/fen_format.h"
-#include "chess/packed_sfen_codec.h"
+#include "chess/packed_sfen.h"
+#include "chess/position.h"
 #include "io/run_locks.h"
 #include "shards/shard_files.h"
 #include "shards/shard_record_reader.h"

@@ -132,8 +132,7 @@ RoutingKind ReadRouting(IndexTextReader& reader) {
   reader.ExpectName("routing");
   const std::optional<RoutingKind> routing = ParseRoutingName(reader.ReadString());
   if (!routing && !reader.failed()) {
-    reader.Fail("\"routing\" is not " + JsonQuoted(RoutingName(RoutingKind::kOccupancy)) + " or " +
-                JsonQuoted(RoutingName(RoutingKind::kShuffle)));
+    reader.Fail("\"routing\" is not " + KnownRoutingNames());
   }
   reader.Expect(',');
   return routing.value_or(RoutingKind::kOccupancy);

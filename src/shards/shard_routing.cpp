@@ -20,8 +20,14 @@ constexpr std::array<NamedRouting, 2> kRoutingNames = {{
     {RoutingKind::kOccupancy, "eighth-rank occupancy byte mod shard_count"},
     {RoutingKind::kShuffle, "shuffle"},
 }};
-static_assert(kRoutingNames[static_cast<std::size_t>(RoutingKind::kShuffle)].kind ==
-              RoutingKind::kShuffle);
+
+constexpr bool EachKindIsItsPlace() {
+  for (std::size_t place = 0; place < kRoutingNames.size(); ++place) {
+    if (static_cast<std::size_t>(kRoutingNames[place].kind) != place) return false;
+  }
+  return true;
+}
+static_assert(EachKindIsItsPlace());
 
 }  // namespace
 
@@ -34,6 +40,15 @@ std::optional<RoutingKind> ParseRoutingName(std::string_view name) {
     if (routing.name == name) return routing.kind;
   }
   return std::nullopt;
+}
+
+std::string KnownRoutingNames() {
+  std::string names;
+  for (const NamedRouting& routing : kRoutingNames) {
+    if (!names.empty()) names += " or ";
+    names.append("\"").append(routing.name).append("\"");
+  }
+  return names;
 }
 
 bool ShardRouting::Admits(const chess::Position& position, std::uint64_t shard_id) const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "chess/position.h"
@@ -16,6 +17,8 @@ enum class RoutingKind { kOccupancy, kShuffle };
 std::string_view RoutingName(RoutingKind kind);
 // The kind a "routing" value names; empty for a value no kind writes.
 std::optional<RoutingKind> ParseRoutingName(std::string_view name);
+// Every "routing" value, quoted, for a message: "\"a\" or \"b\"".
+std::string KnownRoutingNames();
 
 // The routing of a set of shards: its kind and the shard count it spreads records over.
 struct ShardRouting {
