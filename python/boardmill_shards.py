@@ -24,6 +24,8 @@ _INDEX_HEADER = {
     "record_bytes": RECORD_BYTES,
     "record_format": "PackedSfen",
 }
+# Shard file names as src/shards/shard_naming.cpp (ShardFileName, ParseShardFileName) defines
+# them: the id zero-padded to at least three digits.
 _SHARD_NAME = re.compile(r"shard-([0-9]{3,})\.psfen\.zst")
 _READ_CHUNK = 1 << 20
 

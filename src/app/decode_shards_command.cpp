@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -17,10 +16,11 @@
 #include "app/decode_options.h"
 #include "app/usage.h"
 #include "chess/fen_format.h"
-#include "chess/packed_sfen_codec.h"
-#include "compression/zstd_file_decompressor.h"
+#include "chess/packed_sfen.h"
+#include "chess/position.h"
 #include "io/run_locks.h"
-#include "pipeline/shard_files.h"
+#include "shards/shard_files.h"
+#include "shards/shard_record_reader.h"
 #include "util/result.h"
 
 namespace boardmill::app {
@@ -36,7 +36,7 @@ util::Result<std::vector<fs::path>> ShardFilesOf(const fs::path& target) {
     return util::Fail("No such shard file or directory: " + target.string());
   }
   if (error) return util::Fail("Failed to check " + target.string() + ": " + error.message());
-  if (fs::is_directory(status)) return pipeline::ListShardFiles(target);
+  if (fs::is_directory(status)) return shards::ListShardFiles(target);
   return std::vector<fs::path>{target};
 }
 
@@ -79,8 +79,8 @@ class LineOutput {
   int failure_ = 0;
 };
 
-// Prints the records of shard files one by one, counting them per file for the message that
-// names a record that cannot be read.
+// Prints the records of shard files one by one, as FEN or with --hex as the record's bytes. A
+// record is decoded in either form, so that --hex stops at the same bad record.
 class ShardPrinter {
  public:
   ShardPrinter(const DecodeRequest& request, LineOutput& output)
@@ -90,60 +90,23 @@ class ShardPrinter {
   // failed).
   util::Result<bool> PrintFile(const fs::path& path) {
     if (LimitReached()) return false;
-    records_in_file_ = 0;
-    filled_ = 0;
-    util::Result<void> read = compression::VisitZstdFileChunks(
-        path, [this](std::span<const std::uint8_t> chunk) { return TakeChunk(chunk); });
-    if (read && stopped_) return false;
-    if (read && filled_ != 0) {
-      read = util::Fail("the data ends " + std::to_string(filled_) + " bytes into the record.");
-    }
-    if (!read) {
-      return util::Fail("Failed to decode record " + std::to_string(records_in_file_) + " of " +
-                        path.string() + ": " + read.error());
-    }
-    return true;
+    return reader_.ReadFile(
+        path, [this](const chess::PackedSfen& record, const chess::Position& position) {
+          const bool written =
+              output_.Write(hex_ ? chess::FormatPackedSfenHex(record) : chess::FormatFen(position));
+          ++printed_;
+          return written && !LimitReached();
+        });
   }
 
  private:
-  util::Result<bool> TakeChunk(std::span<const std::uint8_t> chunk) {
-    while (!chunk.empty()) {
-      const std::size_t take = std::min(record_.bytes.size() - filled_, chunk.size());
-      std::memcpy(record_.bytes.data() + filled_, chunk.data(), take);
-      filled_ += take;
-      chunk = chunk.subspan(take);
-      if (filled_ < record_.bytes.size()) break;
-      filled_ = 0;
-      util::Result<void> printed = PrintRecord();
-      if (!printed) return std::move(printed).TakeError();
-      if (stopped_) return false;
-    }
-    return true;
-  }
-
-  util::Result<void> PrintRecord() {
-    // The record is decoded in either form, so that --hex stops at the same bad record.
-    const util::Result<chess::Position> position = chess::DecodePackedSfen(record_);
-    if (!position) return util::Fail(position.error());
-    const std::string line =
-        hex_ ? chess::FormatPackedSfenHex(record_) : chess::FormatFen(*position);
-    stopped_ = !output_.Write(line);
-    ++printed_;
-    ++records_in_file_;
-    stopped_ = stopped_ || LimitReached();
-    return {};
-  }
-
   bool LimitReached() const { return limit_ && printed_ >= *limit_; }
 
   const bool hex_;
   const std::optional<std::uint64_t> limit_;
   LineOutput& output_;
-  chess::PackedSfen record_;
-  std::size_t filled_ = 0;
-  std::uint64_t records_in_file_ = 0;
+  shards::ShardRecordReader reader_;
   std::uint64_t printed_ = 0;
-  bool stopped_ = false;
 };
 
 }  // namespace

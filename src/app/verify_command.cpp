@@ -6,13 +6,13 @@
 #include "app/usage.h"
 #include "app/verify_options.h"
 #include "io/run_locks.h"
-#include "pipeline/shard_verification.h"
+#include "shards/shard_verification.h"
 
 namespace boardmill::app {
 
 namespace {
 
-std::string VerificationStatus(const pipeline::VerificationProgress& progress, double elapsed,
+std::string VerificationStatus(const shards::VerificationProgress& progress, double elapsed,
                                TimeLeftEstimate& time_left) {
   constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
   const ItemsDone shards{
@@ -36,13 +36,13 @@ int RunVerifyShardsCommand(int argc, char** argv) {
   // Shared, so that several checks may run at once but none while a run writes the shards.
   const util::Result<io::FileLock> lock = io::LockDirectoryForReading(argv[2], "shard directory");
   if (!lock) return PrintErrorLine(lock.error());
-  pipeline::VerificationProgress progress;
+  shards::VerificationProgress progress;
   const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
   StatusLine status_line(style,
                          [&progress, time_left = TimeLeftEstimate()](double elapsed) mutable {
                            return VerificationStatus(progress, elapsed, time_left);
                          });
-  const util::Result<pipeline::ShardVerificationSummary> summary = pipeline::VerifyShards(
+  const util::Result<shards::ShardVerificationSummary> summary = shards::VerifyShards(
       argv[2], {.shard_count = command_line.shard_count, .quick = command_line.quick},
       style ? &progress : nullptr);
   status_line.Stop();

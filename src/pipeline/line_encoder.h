@@ -7,7 +7,7 @@
 
 #include "chess/packed_sfen.h"
 #include "pipeline/conversion_totals.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 #include "util/result.h"
 
 namespace boardmill::pipeline {
@@ -38,7 +38,7 @@ struct LineBatchCounts {
 // invalid position, and only then is a message string built.
 class LineEncoder {
  public:
-  LineEncoder(bool use_fast_encoder, ShardRouter router)
+  LineEncoder(bool use_fast_encoder, shards::ShardRouter router)
       : use_fast_encoder_(use_fast_encoder), router_(router) {}
 
   util::Result<EncodedLine> Encode(std::string_view line) const;
@@ -62,7 +62,7 @@ class LineEncoder {
 
  private:
   bool use_fast_encoder_;
-  ShardRouter router_;
+  shards::ShardRouter router_;
 };
 
 // The first lines of `batch` that stay within `cap` lines per file (0: no cap), `taken` lines of

@@ -1,21 +1,11 @@
 #include "pipeline/run_summary_file.h"
 
+#include "run/run_outcome_files.h"
 #include "util/number_format.h"
-#include "util/whole_file.h"
 
 namespace boardmill::pipeline {
 
 namespace fs = std::filesystem;
-
-util::Result<void> RemoveStaleRunSummary(const fs::path& directory) {
-  const fs::path path = directory / kRunSummaryFileName;
-  // A missing summary is left alone: a run on a read-only file system should fail later, with the
-  // write that names the real problem.
-  if (!util::RemoveFileIfPresent(path)) {
-    return util::Fail("Failed to remove the run summary of an earlier run: " + path.string());
-  }
-  return {};
-}
 
 void RunSummaryFile::Add(std::string_view key, std::uint64_t value) {
   AddLine(key, std::to_string(value));
@@ -82,11 +72,7 @@ void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
 }
 
 util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {
-  const fs::path path = directory / kRunSummaryFileName;
-  if (util::WriteWholeFile(path, text_) == util::WholeFileWrite::kFailed) {
-    return util::Fail("Failed to write run summary: " + path.string());
-  }
-  return {};
+  return run::WriteRunSummary(directory, text_);
 }
 
 }  // namespace boardmill::pipeline

@@ -11,13 +11,6 @@
 
 namespace boardmill::pipeline {
 
-inline constexpr char kRunSummaryFileName[] = "run-summary.txt";
-
-// run-summary.txt is the mark of a finished run: every conversion removes the one an earlier run
-// left in `directory` before it writes anything, so that a run that then fails or is interrupted
-// cannot leave a directory that looks finished.
-util::Result<void> RemoveStaleRunSummary(const std::filesystem::path& directory);
-
 // Builds run-summary.txt: one "key=value" line per entry, in the order added, with every
 // floating-point value in fixed notation with the file's number of decimals.
 class RunSummaryFile {
@@ -49,10 +42,7 @@ class RunSummaryFile {
   // usable_cpus, after the memory ceiling in every mode.
   void AddUsableCpus(const ConversionSummary& summary);
 
-  // Writes run-summary.txt into `directory`. The text goes to a side file first and is renamed
-  // into place only when complete, so that a run killed or out of space while writing it never
-  // leaves a torn summary that passes for the mark of a finished run. A file that cannot be
-  // opened is skipped silently; one that cannot be written completely fails.
+  // Writes run-summary.txt into `directory` through run::WriteRunSummary.
   util::Result<void> WriteInto(const std::filesystem::path& directory) const;
 
  private:

@@ -3,7 +3,7 @@
 #include <bitset>
 #include <cstdint>
 
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 
 namespace boardmill::pipeline {
 
@@ -14,12 +14,12 @@ class ShardPresenceMask {
   // `shard` is a routed shard id, always below kRoutingKeyCount.
   void Set(std::uint64_t shard) { bits_.set(static_cast<std::size_t>(shard)); }
   bool Contains(std::uint64_t shard) const {
-    return shard < kRoutingKeyCount && bits_.test(static_cast<std::size_t>(shard));
+    return shard < shards::kRoutingKeyCount && bits_.test(static_cast<std::size_t>(shard));
   }
   bool Empty() const { return bits_.none(); }
 
  private:
-  std::bitset<kRoutingKeyCount> bits_;
+  std::bitset<shards::kRoutingKeyCount> bits_;
 };
 
 }  // namespace boardmill::pipeline

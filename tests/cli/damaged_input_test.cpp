@@ -21,7 +21,7 @@
 
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill {
@@ -72,9 +72,8 @@ std::vector<std::string> ReferenceShards(const std::vector<std::string>& lines) 
 
 std::vector<std::string> ActualShards(const fs::path& out) {
   std::vector<std::string> shards;
-  const pipeline::ShardRouter router(kShards);
   for (std::uint64_t id = 0; id < kShards; ++id) {
-    const fs::path path = router.ShardPath(out, id);
+    const fs::path path = shards::ShardPath(out, id, kShards);
     EXPECT_TRUE(fs::is_regular_file(path)) << path;
     shards.push_back(fs::is_regular_file(path) ? ReadZstdFile(path) : std::string());
   }

@@ -9,8 +9,8 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "conversion_run_support.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_index.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
@@ -49,9 +49,7 @@ class DecodeShardsTest : public ::testing::Test {
   }
 
   static fs::path Out() { return temp_->path() / "out"; }
-  static fs::path Shard(std::uint64_t id) {
-    return pipeline::ShardRouter(kShards).ShardPath(Out(), id);
-  }
+  static fs::path Shard(std::uint64_t id) { return shards::ShardPath(Out(), id, kShards); }
   static std::size_t RecordsIn(std::uint64_t id) { return ReadZstdFile(Shard(id)).size() / 32; }
 
   static TempDir* temp_;

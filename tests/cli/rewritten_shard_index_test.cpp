@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "conversion_run_support.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_index_reader.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_index.h"
+#include "shards/shard_index_reader.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using pipeline::IndexedShard;
+using shards::IndexedShard;
 
 constexpr std::uint64_t kShardCount = 8;
 
@@ -40,14 +40,13 @@ std::string RewrittenIndex(const std::vector<IndexedShard>& shards) {
       std::to_string(shards.size()) +
       ",\n"
       "    \"shards\": [\n";
-  const pipeline::ShardRouter router(shards.size());
   for (std::size_t id = 0; id < shards.size(); ++id) {
     text += "        {\n            \"bytes\": " + std::to_string(shards[id].bytes) +
-            ",\n            \"file\": \"" + router.ShardPath({}, id).string() +
+            ",\n            \"file\": \"" + shards::ShardFileName(id, shards.size()) +
             "\",\n            \"positions_per_game\": 1.5,\n            \"raw_bytes\": " +
             std::to_string(shards[id].records * 32) +
             ",\n            \"records\": " + std::to_string(shards[id].records) +
-            ",\n            \"xxh64\": \"" + pipeline::FormatXxh64(shards[id].xxh64) +
+            ",\n            \"xxh64\": \"" + shards::FormatXxh64(shards[id].xxh64) +
             "\"\n        }" + (id + 1 < shards.size() ? ",\n" : "\n");
   }
   return text + "    ],\n    \"total_records\": " + std::to_string(total) +
@@ -61,15 +60,14 @@ class RewrittenShardIndexTest : public ::testing::Test {
     const ProgramRun run =
         Convert(in_, out_, {"--sequential", "--shards", std::to_string(kShardCount)});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    const util::Result<std::optional<std::vector<IndexedShard>>> index =
-        pipeline::LoadShardIndex(out_);
+    const util::Result<std::optional<shards::ShardIndex>> index = shards::LoadShardIndex(out_);
     ASSERT_TRUE(index.ok() && index->has_value());
-    written_ = **index;
+    written_ = (*index)->shards;
   }
 
   // Writes the rewritten form of `shards` over the run's index.
   void RewriteIndex(const std::vector<IndexedShard>& shards) const {
-    WriteFile(out_ / pipeline::kShardIndexFileName, RewrittenIndex(shards));
+    WriteFile(out_ / shards::kShardIndexFileName, RewrittenIndex(shards));
   }
 
   ProgramRun Verify(const std::vector<std::string>& options) const {
@@ -79,7 +77,7 @@ class RewrittenShardIndexTest : public ::testing::Test {
   }
 
   fs::path Shard(std::uint64_t id) const {
-    return pipeline::ShardRouter(kShardCount).ShardPath(out_, id);
+    return shards::ShardPath(out_, id, kShardCount);
   }
 
   TempDir temp_;
@@ -130,8 +128,8 @@ TEST_F(RewrittenShardIndexTest, AChangedCountSizeOrHashIsStillRefused) {
        [](IndexedShard& listed) { listed.xxh64 ^= 1; },
        {"--quick"},
        "Shard file hash differs from the shard index: " + path + " has xxh64 " +
-           pipeline::FormatXxh64(real.xxh64) + ", the index lists " +
-           pipeline::FormatXxh64(real.xxh64 ^ 1) + "."},
+           shards::FormatXxh64(real.xxh64) + ", the index lists " +
+           shards::FormatXxh64(real.xxh64 ^ 1) + "."},
   };
   for (const Change& change : changes) {
     SCOPED_TRACE(change.name);

@@ -14,8 +14,8 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
-#include "pipeline/memory_ceiling.h"
-#include "pipeline/shard_router.h"
+#include "run/memory_ceiling.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 #include "util/usable_cpus.h"
 
@@ -59,9 +59,8 @@ std::vector<std::string> ExpectedShards(const std::vector<std::string>& lines,
 
 std::vector<std::string> ActualShards(const fs::path& out, std::uint64_t shard_count) {
   std::vector<std::string> shards;
-  const pipeline::ShardRouter router(shard_count);
   for (std::uint64_t id = 0; id < shard_count; ++id) {
-    shards.push_back(ReadZstdFile(router.ShardPath(out, id)));
+    shards.push_back(ReadZstdFile(shards::ShardPath(out, id, shard_count)));
   }
   return shards;
 }
@@ -239,7 +238,7 @@ void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const 
       {"compress_seconds", std::nullopt},
       {"write_seconds", std::nullopt},
       {"effective_fens_per_second", std::nullopt},
-      {"memory_ceiling_mib", std::to_string(pipeline::ResolveMemoryCeilingMib({}))},
+      {"memory_ceiling_mib", std::to_string(run::ResolveMemoryCeilingMib(0))},
       {"usable_cpus", std::to_string(util::UsableCpuCount())},
   };
   // The run always takes measurable time here, so the rate line is present.
@@ -632,9 +631,8 @@ TEST_F(ShardContentTest, ZstdCommandLineToolReadsEveryShardAsWeDo) {
     const ProgramRun run =
         Convert({"--shards", "16", "--compression-level", level, "--records-per-flush", flush});
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    const pipeline::ShardRouter router(16);
     for (std::uint64_t id = 0; id < 16; ++id) {
-      const fs::path path = router.ShardPath(out_, id);
+      const fs::path path = shards::ShardPath(out_, id, 16);
       const ProgramRun tool = RunShell("zstd -q -dc '" + path.string() + "'");
       ASSERT_EQ(tool.exit_code, 0) << path << ": " << tool.err;
       const auto ours = compression::DecompressZstdFile(path);

@@ -1,4 +1,4 @@
-#include "pipeline/shard_index.h"
+#include "shards/shard_index.h"
 
 #include <gtest/gtest.h>
 #include <xxhash.h>
@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "conversion_run_support.h"
-#include "pipeline/shard_index_reader.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_index_reader.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using pipeline::IndexedShard;
-using pipeline::kShardIndexFileName;
+using shards::IndexedShard;
+using shards::kShardIndexFileName;
 
 const std::vector<std::string> kModes = {"--sequential", "--parallel", "--staged"};
 
@@ -40,7 +40,7 @@ TEST_P(ShardIndexModeTest, ListsEveryShardAsItIsOnDisk) {
   const ProgramRun run = Convert(in_, out_, {GetParam(), "--shards", "260", "--max-threads", "2"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   ExpectIndexDescribesShards(out_, 260);
-  const std::string index = ReadFile(out_ / kShardIndexFileName);
+  const std::string index = ReadFile(out_ / shards::kShardIndexFileName);
   EXPECT_NE(index.find("\"total_records\": " +
                        SummaryValues(out_ / "run-summary.txt").at("encoded_positions") + ",\n"),
             std::string::npos);
@@ -49,10 +49,10 @@ TEST_P(ShardIndexModeTest, ListsEveryShardAsItIsOnDisk) {
 TEST_P(ShardIndexModeTest, ARunRemovesTheIndexAnEarlierRunLeft) {
   MakeInputs(in_, 2, 50);
   ASSERT_EQ(Convert(in_, out_, {GetParam(), "--shards", "4"}).exit_code, 0);
-  ASSERT_TRUE(fs::exists(out_ / kShardIndexFileName));
+  ASSERT_TRUE(fs::exists(out_ / shards::kShardIndexFileName));
   WriteFile(in_ / "input-999.fen.zst", "not zstd");
   ASSERT_EQ(Convert(in_, out_, {GetParam(), "--shards", "4"}).exit_code, 1);
-  EXPECT_FALSE(fs::exists(out_ / kShardIndexFileName));
+  EXPECT_FALSE(fs::exists(out_ / shards::kShardIndexFileName));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, ShardIndexModeTest, ::testing::ValuesIn(kModes),
@@ -75,13 +75,12 @@ class IndexedVerifyTest : public ::testing::Test {
     return RunBoardmill(arguments);
   }
 
-  fs::path Shard(std::uint64_t id) const { return pipeline::ShardRouter(8).ShardPath(out_, id); }
+  fs::path Shard(std::uint64_t id) const { return shards::ShardPath(out_, id, 8); }
 
   std::vector<IndexedShard> Index() const {
-    const util::Result<std::optional<std::vector<IndexedShard>>> index =
-        pipeline::LoadShardIndex(out_);
+    const util::Result<std::optional<shards::ShardIndex>> index = shards::LoadShardIndex(out_);
     EXPECT_TRUE(index.ok() && index->has_value());
-    return index.ok() && index->has_value() ? **index : std::vector<IndexedShard>{};
+    return index.ok() && index->has_value() ? (*index)->shards : std::vector<IndexedShard>{};
   }
 
   TempDir temp_;
@@ -100,8 +99,8 @@ std::string StoredBytesVerdict(const fs::path& path, const std::string& stored,
            std::to_string(written.size()) + ".";
   }
   return "Shard file hash differs from the shard index: " + path.string() + " has xxh64 " +
-         pipeline::FormatXxh64(Xxh64(stored)) + ", the index lists " +
-         pipeline::FormatXxh64(Xxh64(written)) + ".";
+         shards::FormatXxh64(Xxh64(stored)) + ", the index lists " +
+         shards::FormatXxh64(Xxh64(written)) + ".";
 }
 
 TEST_F(IndexedVerifyTest, EveryDamageIsNamedByTheFullAndTheQuickCheck) {
@@ -146,7 +145,8 @@ TEST_F(IndexedVerifyTest, OnlyTheFullCheckCountsTheRecords) {
   ASSERT_EQ(index.size(), 8U);
   const std::uint64_t records = index[5].records;
   ++index[5].records;  // the bytes and hash still match
-  WriteFile(out_ / kShardIndexFileName, pipeline::FormatShardIndex(index));
+  WriteFile(out_ / shards::kShardIndexFileName,
+            shards::FormatShardIndex(shards::RoutingKind::kOccupancy, index));
 
   ExpectRun(Verify({}), 1, "",
             "Shard record count differs from the shard index: " + Shard(5).string() + " holds " +
@@ -161,15 +161,15 @@ TEST_F(IndexedVerifyTest, OnlyTheFullCheckCountsTheRecords) {
 TEST_F(IndexedVerifyTest, TheIndexGivesTheShardCountAndQuickNeedsIt) {
   ExpectRun(Verify({}), 0, "Verified shard files: 8\nVerified records: " + total_records_ + "\n",
             "");
-  const std::string index_path = (out_ / kShardIndexFileName).string();
+  const std::string index_path = (out_ / shards::kShardIndexFileName).string();
   ExpectRun(Verify({"--shards", "16"}), 1, "",
             "Shard count 16 differs from the 8 shards of the shard index: " + index_path + "\n");
 
-  WriteFile(out_ / kShardIndexFileName, "[]");
+  WriteFile(out_ / shards::kShardIndexFileName, "[]");
   ExpectRun(Verify({"--quick"}), 1, "",
             "Invalid shard index " + index_path + ": expected '{' at byte 0.\n");
 
-  fs::remove(out_ / kShardIndexFileName);
+  fs::remove(out_ / shards::kShardIndexFileName);
   ExpectRun(Verify({"--quick"}), 1, "",
             "Quick verification needs a shard index, and there is none: " + index_path + "\n");
   // Without an index, as before: 256 shards unless told otherwise.

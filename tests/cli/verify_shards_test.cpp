@@ -9,9 +9,10 @@
 #include "chess/packed_sfen_codec.h"
 #include "pipeline/conversion_options.h"
 #include "pipeline/sequential/sequential_runner.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_router.h"
-#include "pipeline/shard_verification.h"
+#include "shards/shard_index.h"
+#include "shards/shard_naming.h"
+#include "shards/shard_router.h"
+#include "shards/shard_verification.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -40,11 +41,11 @@ class VerifyShardsTest : public ::testing::Test {
     const util::Result<ConversionSummary> summary = RunSequential(options);
     ASSERT_TRUE(summary.ok()) << summary.error();
     ASSERT_EQ(summary->encoded_positions, lines);
-    ASSERT_TRUE(fs::remove(out_ / kShardIndexFileName));
+    ASSERT_TRUE(fs::remove(out_ / shards::kShardIndexFileName));
   }
 
   fs::path Shard(std::uint64_t shard_count, std::uint64_t id) const {
-    return ShardRouter(shard_count).ShardPath(out_, id);
+    return shards::ShardPath(out_, id, shard_count);
   }
 
   ProgramRun Verify(const std::vector<std::string>& options) const {
@@ -201,7 +202,7 @@ std::string ExpectedVerdict(const std::string& record, std::uint64_t shard_id,
   if (!position) {
     return "Decode failed for shard " + std::to_string(shard_id) + at + ": " + position.error();
   }
-  if (ShardRouter(shard_count).Route(*position) != shard_id) {
+  if (shards::ShardRouter(shard_count).Route(*position) != shard_id) {
     return "Shard routing mismatch in " + path.string() + at + ".";
   }
   const util::Result<chess::PackedSfen> encoded = chess::EncodePackedSfen(*position);
@@ -221,7 +222,7 @@ TEST_F(VerifyShardsTest, EveryFlippedBitOfARecordIsJudgedAndNamedByItsOffset) {
   for (std::size_t bit = 0; bit < 256; ++bit) {
     const std::string damaged = FlipBit(payload, 64, bit);
     WriteZstdFile(path, damaged);
-    const util::Result<ShardVerificationSummary> verified = VerifyShards(out_, 4);
+    const util::Result<shards::ShardVerificationSummary> verified = shards::VerifyShards(out_, 4);
     const std::string verdict = verified.ok() ? "" : verified.error();
     EXPECT_EQ(verdict, ExpectedVerdict(damaged.substr(64, 32), id, 4, path)) << "bit " << bit;
     ++kinds[verdict.substr(0, verdict.find(' '))];
@@ -242,7 +243,7 @@ TEST_F(VerifyShardsTest, CommandReportsTheFirstFlippedRecordLikeTheLibrary) {
   // second record until one is caught.
   for (std::size_t bit = 13; bit < 64; ++bit) {
     WriteZstdFile(path, FlipBit(payload, 32, bit));
-    const util::Result<ShardVerificationSummary> verified = VerifyShards(out_, 16);
+    const util::Result<shards::ShardVerificationSummary> verified = shards::VerifyShards(out_, 16);
     if (verified.ok()) continue;
     EXPECT_NE(verified.error().find(" at record offset 32"), std::string::npos) << verified.error();
     ExpectFailure(Verify({"--shards", "16"}), verified.error());

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/shard_index_reader.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_index_reader.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
@@ -55,19 +55,17 @@ inline std::map<std::string, std::string> ShardContents(const std::filesystem::p
 // records counted from its decompressed content, its size, and the XXH64 of its bytes.
 inline void ExpectIndexDescribesShards(const std::filesystem::path& directory,
                                        std::uint64_t shard_count) {
-  const util::Result<std::optional<std::vector<pipeline::IndexedShard>>> index =
-      pipeline::LoadShardIndex(directory);
+  const util::Result<std::optional<shards::ShardIndex>> index = shards::LoadShardIndex(directory);
   ASSERT_TRUE(index.ok()) << index.error();
   ASSERT_TRUE(index->has_value()) << "no shard index in " << directory;
-  ASSERT_EQ((*index)->size(), shard_count);
-  const pipeline::ShardRouter router(shard_count);
+  ASSERT_EQ((*index)->shards.size(), shard_count);
   for (std::uint64_t id = 0; id < shard_count; ++id) {
-    const std::filesystem::path path = router.ShardPath(directory, id);
+    const std::filesystem::path path = shards::ShardPath(directory, id, shard_count);
     const std::string stored = ReadFile(path);
     const std::uint64_t records = stored.empty() ? 0 : ReadZstdFile(path).size() / 32;
-    const pipeline::IndexedShard actual{records, stored.size(),
-                                        XXH64(stored.data(), stored.size(), 0)};
-    EXPECT_EQ((**index)[id], actual) << path;
+    const shards::IndexedShard actual{records, stored.size(),
+                                      XXH64(stored.data(), stored.size(), 0)};
+    EXPECT_EQ((*index)->shards[id], actual) << path;
   }
 }
 

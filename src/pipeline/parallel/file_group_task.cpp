@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 class FileGroupConverter {
  public:
   FileGroupConverter(const FileGroupTask& task, const ConversionOptions& options,
-                     const ShardRouter& router, WorkerResources& resources)
+                     const shards::ShardRouter& router, WorkerResources& resources)
       : task_(task),
         max_lines_(options.max_lines_per_file),
         progress_(options.progress),
@@ -149,7 +149,7 @@ class FileGroupConverter {
   const std::uint64_t max_lines_;
   RunProgress* const progress_;
   const LineEncoder encoder_;
-  const ShardRouter& router_;
+  const shards::ShardRouter& router_;
   WorkerResources& resources_;
   FragmentFileWriter fragment_;
   RejectPartWriter rejects_;
@@ -160,7 +160,7 @@ class FileGroupConverter {
 
 util::Result<std::vector<FileProcessingSummary>> ConvertFileGroup(const FileGroupTask& task,
                                                                   const ConversionOptions& options,
-                                                                  const ShardRouter& router,
+                                                                  const shards::ShardRouter& router,
                                                                   WorkerResources& resources) {
   return FileGroupConverter(task, options, router, resources).Run();
 }

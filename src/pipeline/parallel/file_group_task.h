@@ -11,7 +11,7 @@
 #include "pipeline/parallel/file_processing_summary.h"
 #include "pipeline/parallel/shard_record_buffer.h"
 #include "pipeline/parallel/worker_knobs.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 #include "util/result.h"
 
 namespace boardmill::pipeline {
@@ -42,7 +42,7 @@ struct FileGroupTask {
 // proportion to its raw bytes, so that they add up to the task's.
 util::Result<std::vector<FileProcessingSummary>> ConvertFileGroup(const FileGroupTask& task,
                                                                   const ConversionOptions& options,
-                                                                  const ShardRouter& router,
+                                                                  const shards::ShardRouter& router,
                                                                   WorkerResources& resources);
 
 }  // namespace boardmill::pipeline

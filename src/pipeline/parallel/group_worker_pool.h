@@ -13,7 +13,7 @@
 #include "pipeline/parallel/worker_knob_cells.h"
 #include "pipeline/parallel/worker_plan.h"
 #include "pipeline/parallel/worker_stage_stats.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 
 namespace boardmill::pipeline {
 
@@ -24,7 +24,7 @@ struct WorkerResources;
 // none left or the run has failed.
 class GroupWorkerPool {
  public:
-  GroupWorkerPool(const ConversionOptions& options, const ShardRouter& router,
+  GroupWorkerPool(const ConversionOptions& options, const shards::ShardRouter& router,
                   const WorkerPlan& plan, const RunPaths& paths,
                   const std::vector<std::filesystem::path>& files);
 
@@ -43,7 +43,7 @@ class GroupWorkerPool {
   void ConvertGroup(const FileGroup& group, WorkerResources& resources, GroupReport& report);
 
   const ConversionOptions& options_;
-  const ShardRouter& router_;
+  const shards::ShardRouter& router_;
   const WorkerPlan& plan_;
   const RunPaths& paths_;
   const std::vector<std::filesystem::path>& files_;

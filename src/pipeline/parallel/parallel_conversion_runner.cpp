@@ -1,7 +1,7 @@
 #include "pipeline/parallel/parallel_conversion_runner.h"
 
 #include "io/mpi_job.h"
-#include "pipeline/memory_ceiling.h"
+#include "run/memory_ceiling.h"
 #include "pipeline/parallel/group_source.h"
 #include "pipeline/parallel/group_worker_pool.h"
 #include "pipeline/parallel/rank_coordinator.h"
@@ -9,7 +9,7 @@
 #include "pipeline/parallel/run_finisher.h"
 #include "pipeline/parallel/run_paths.h"
 #include "pipeline/parallel/run_preparation.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 
 namespace boardmill::pipeline {
 
@@ -19,7 +19,7 @@ namespace {
 // every shard and finishes.
 util::Result<ConversionSummary> RunAlone(const ConversionOptions& options) {
   const RunPaths paths = ResolveRunPaths(options);
-  const std::uint64_t ceiling_mib = ResolveMemoryCeilingMib(options);
+  const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
   RunPreparation run(options, paths, ceiling_mib);
   RunFinisher finisher(options, paths, ceiling_mib, run);
   util::Result<void> prepared = run.PrepareDirectories();
@@ -28,7 +28,7 @@ util::Result<ConversionSummary> RunAlone(const ConversionOptions& options) {
 
   GroupDispenser dispenser(run.new_groups());
   run.records().StopOnFailure(dispenser);
-  const ShardRouter router(options.output_shard_count);
+  const shards::ShardRouter router(options.output_shard_count);
   GroupWorkerPool pool(options, router, run.workers(), paths, run.files());
   pool.Run(dispenser, run.records(), !run.new_groups().empty(), {});
   if (run.records().failed()) return finisher.FailAfterWorkers();

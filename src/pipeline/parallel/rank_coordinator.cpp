@@ -1,6 +1,6 @@
 #include "pipeline/parallel/rank_coordinator.h"
 
-#include "pipeline/memory_ceiling.h"
+#include "run/memory_ceiling.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/group_exchange_messages.h"
 #include "pipeline/parallel/group_worker_pool.h"
@@ -15,7 +15,7 @@ RankCoordinator::RankCoordinator(const ConversionOptions& options, const io::Mpi
       job_(job),
       paths_(ResolveRunPaths(options)),
       router_(options.output_shard_count),
-      ceiling_mib_(ResolveMemoryCeilingMib(options)),
+      ceiling_mib_(run::ResolveMemoryCeilingMib(options.memory_ceiling_mib)),
       run_(options, paths_, ceiling_mib_),
       finisher_(options, paths_, ceiling_mib_, run_) {}
 
@@ -183,7 +183,7 @@ util::Result<ShardMergeSummary> RankCoordinator::CollectMergedRanks(
     merged->merged_bytes += tally->merged_bytes;
     merged->write_seconds += tally->write_seconds;
     std::uint64_t id = theirs.first;
-    for (const IndexedShard& shard : tally->shards) {
+    for (const shards::IndexedShard& shard : tally->shards) {
       merged->shards[id] = shard;
       id += theirs.step;
     }

@@ -41,7 +41,7 @@ class RankCoordinator {
   const ConversionOptions& options_;
   const io::MpiJob& job_;
   const RunPaths paths_;
-  const ShardRouter router_;
+  const shards::ShardRouter router_;
   const std::uint64_t ceiling_mib_;
   RunPreparation run_;
   RunFinisher finisher_;

@@ -1,6 +1,6 @@
 #include "pipeline/parallel/rank_follower.h"
 
-#include "pipeline/memory_ceiling.h"
+#include "run/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/group_worker_pool.h"
 #include "pipeline/parallel/rank_handshake.h"
@@ -16,7 +16,7 @@ RankFollower::RankFollower(const ConversionOptions& options, const io::MpiJob& j
       job_(job),
       paths_(ResolveRunPaths(options)),
       router_(options.output_shard_count),
-      ceiling_mib_(ResolveMemoryCeilingMib(options)) {}
+      ceiling_mib_(run::ResolveMemoryCeilingMib(options.memory_ceiling_mib)) {}
 
 util::Result<ConversionSummary> RankFollower::Run() {
   std::vector<std::uint8_t> start_bytes;

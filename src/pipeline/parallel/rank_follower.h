@@ -12,7 +12,7 @@
 #include "pipeline/parallel/run_paths.h"
 #include "pipeline/parallel/shard_merger.h"
 #include "pipeline/parallel/worker_plan.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 #include "util/result.h"
 
 namespace boardmill::pipeline {
@@ -38,7 +38,7 @@ class RankFollower {
   const ConversionOptions& options_;
   const io::MpiJob& job_;
   const RunPaths paths_;
-  const ShardRouter router_;
+  const shards::ShardRouter router_;
   const std::uint64_t ceiling_mib_;
   std::vector<std::filesystem::path> files_;
   WorkerPlan workers_;

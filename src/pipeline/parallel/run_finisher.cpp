@@ -5,9 +5,9 @@
 
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/worker_caps.h"
-#include "pipeline/run_outcome_files.h"
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/run_summary_file.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 #include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
@@ -31,7 +31,7 @@ util::Result<ShardMergeSummary> MergeFragments(const ConversionOptions& options,
                                                ShardSubset subset) {
   const ShardMerger merger(options.output_directory, options.precreate_shards,
                            MergeThreadCount(options, max_workers),
-                           ShardRouter(options.output_shard_count), options.progress);
+                           shards::ShardRouter(options.output_shard_count), options.progress);
   return merger.Merge(fragments, subset);
 }
 

@@ -103,7 +103,7 @@ util::Result<ConvertedMessage> ConvertedMessage::Decode(const std::vector<std::u
 std::vector<std::uint8_t> MergedMessage::Encode() const {
   RankMessageWriter writer = OutcomeWriter(RankMessageKind::kMerged, outcome);
   writer.Number(output_files).Number(merged_bytes).Real(write_seconds);
-  for (const IndexedShard& shard : shards) {
+  for (const shards::IndexedShard& shard : shards) {
     writer.Number(shard.records).Number(shard.bytes).Number(shard.xxh64);
   }
   return writer.Take();
@@ -119,7 +119,7 @@ util::Result<MergedMessage> MergedMessage::Decode(const std::vector<std::uint8_t
   message.merged_bytes = reader.Number();
   message.write_seconds = reader.Real();
   for (std::uint64_t shard = 0; shard < shard_count && !reader.damaged(); ++shard) {
-    IndexedShard& indexed = message.shards.emplace_back();
+    shards::IndexedShard& indexed = message.shards.emplace_back();
     indexed.records = reader.Number();
     indexed.bytes = reader.Number();
     indexed.xxh64 = reader.Number();

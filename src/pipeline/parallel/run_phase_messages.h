@@ -7,7 +7,7 @@
 #include "pipeline/parallel/file_group.h"
 #include "pipeline/parallel/rank_handshake.h"
 #include "pipeline/parallel/worker_plan.h"
-#include "pipeline/shard_index.h"
+#include "shards/shard_index.h"
 #include "util/result.h"
 
 namespace boardmill::pipeline {
@@ -62,7 +62,7 @@ struct MergedMessage {
   std::uint64_t output_files = 0;
   std::uint64_t merged_bytes = 0;
   double write_seconds = 0.0;
-  std::vector<IndexedShard> shards;
+  std::vector<shards::IndexedShard> shards;
 
   std::vector<std::uint8_t> Encode() const;
   static util::Result<MergedMessage> Decode(const std::vector<std::uint8_t>& bytes,

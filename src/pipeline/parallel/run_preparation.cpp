@@ -8,7 +8,7 @@
 #include "pipeline/conversion_locks.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/resume_planner.h"
-#include "pipeline/run_outcome_files.h"
+#include "run/run_outcome_files.h"
 
 namespace boardmill::pipeline {
 
@@ -57,7 +57,7 @@ util::Result<void> RunPreparation::PrepareRun(std::uint64_t other_ranks_worker_c
   records_.summaries() = std::move(plan->summaries);
   // Removed only now, after the checks that leave an earlier run's output untouched when they
   // fail, and before the manifest and the reject log are rewritten.
-  util::Result<void> removed = RemoveEarlierRunOutcome(options_.output_directory);
+  util::Result<void> removed = run::RemoveEarlierRunOutcome(options_.output_directory);
   if (!removed) return removed;
   util::Result<void> opened = OpenRecords(plan->recovered);
   if (!opened) return opened;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pipeline/first_failure.h"
+#include "shards/shard_naming.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
 
@@ -53,11 +54,11 @@ util::Result<std::vector<std::vector<FramePlace>>> PlaceFrames(
 // One merge thread: takes shard ids until none are left or the merge has failed.
 class MergeWorker {
  public:
-  MergeWorker(const fs::path& output_directory, bool precreate_shards, const ShardRouter& router,
-              const std::vector<FragmentSource>& fragments,
+  MergeWorker(const fs::path& output_directory, bool precreate_shards,
+              const shards::ShardRouter& router, const std::vector<FragmentSource>& fragments,
               const std::vector<std::vector<FramePlace>>& places, ShardSubset subset,
               RunProgress* progress, std::atomic<std::uint64_t>& next, FirstFailure& failure,
-              MergeTally& tally, std::vector<IndexedShard>& shards)
+              MergeTally& tally, std::vector<shards::IndexedShard>& shards)
       : output_directory_(output_directory),
         precreate_shards_(precreate_shards),
         router_(router),
@@ -83,7 +84,7 @@ class MergeWorker {
 
  private:
   bool MergeShard(std::uint64_t shard) {
-    const fs::path output_path = router_.ShardPath(output_directory_, shard);
+    const fs::path output_path = shards::ShardPath(output_directory_, shard, router_.shard_count());
     File output(std::fopen(output_path.c_str(), "wb"));
     if (!output) return Fail("Failed to open merged shard output: " + output_path.string());
     File input;
@@ -105,7 +106,7 @@ class MergeWorker {
       return Fail("Failed while writing merged shard: " + output_path.string());
     }
     if (!places_[shard].empty() || precreate_shards_) ++tally_.output_files;
-    shards_[shard] = DescribeShard(records, written_);
+    shards_[shard] = shards::DescribeShard(records, written_);
     return true;
   }
 
@@ -142,7 +143,7 @@ class MergeWorker {
 
   const fs::path& output_directory_;
   const bool precreate_shards_;
-  const ShardRouter& router_;
+  const shards::ShardRouter& router_;
   const std::vector<FragmentSource>& fragments_;
   const std::vector<std::vector<FramePlace>>& places_;
   const ShardSubset subset_;
@@ -150,7 +151,7 @@ class MergeWorker {
   std::atomic<std::uint64_t>& next_shard_;
   FirstFailure& failure_;
   MergeTally& tally_;
-  std::vector<IndexedShard>& shards_;  // this thread writes only the slots of its shards
+  std::vector<shards::IndexedShard>& shards_;  // this thread writes only the slots of its shards
   util::ByteDigest written_;
   std::uint8_t* buffer_ = nullptr;
 };
@@ -175,7 +176,7 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSou
   std::atomic<std::uint64_t> next_shard{0};
   FirstFailure failure;
   std::vector<MergeTally> tallies(merge_threads_);
-  std::vector<IndexedShard> shards(router_.shard_count());
+  std::vector<shards::IndexedShard> shards(router_.shard_count());
   std::vector<std::thread> threads;
   threads.reserve(merge_threads_);
   for (MergeTally& tally : tallies) {
@@ -194,7 +195,7 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSou
     summary.write_seconds += tally.write_seconds;
   }
   // Shards another rank merges hold nothing here.
-  for (const IndexedShard& shard : shards) summary.merged_bytes += shard.bytes;
+  for (const shards::IndexedShard& shard : shards) summary.merged_bytes += shard.bytes;
   summary.merge_seconds = clock.ElapsedSeconds();
   summary.shards = std::move(shards);
   return summary;

@@ -6,8 +6,8 @@
 
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/run_progress.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_index.h"
+#include "shards/shard_router.h"
 #include "util/result.h"
 
 namespace boardmill::pipeline {
@@ -17,7 +17,7 @@ struct ShardMergeSummary {
   std::uint64_t merged_bytes = 0;
   double write_seconds = 0.0;
   double merge_seconds = 0.0;
-  std::vector<IndexedShard> shards;  // per shard id, what its file received
+  std::vector<shards::IndexedShard> shards;  // per shard id, what its file received
 };
 
 // A fragment file to merge, with its index.
@@ -49,7 +49,8 @@ struct ShardSubset {
 class ShardMerger {
  public:
   ShardMerger(std::filesystem::path output_directory, bool precreate_shards,
-              std::uint64_t merge_threads, ShardRouter router, RunProgress* progress = nullptr)
+              std::uint64_t merge_threads, shards::ShardRouter router,
+              RunProgress* progress = nullptr)
       : output_directory_(std::move(output_directory)),
         precreate_shards_(precreate_shards),
         merge_threads_(merge_threads == 0 ? 1 : merge_threads),
@@ -63,7 +64,7 @@ class ShardMerger {
   std::filesystem::path output_directory_;
   bool precreate_shards_;
   std::uint64_t merge_threads_;
-  ShardRouter router_;
+  shards::ShardRouter router_;
   RunProgress* progress_;
 };
 

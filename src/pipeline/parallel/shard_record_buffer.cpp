@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-#include "pipeline/shard_router.h"
+#include "shards/shard_router.h"
 
 namespace boardmill::pipeline {
 
 std::uint64_t ShardRecordBuffer::MinimumBudgetBytes(std::uint64_t shard_count) {
-  return 2 * std::min(std::max<std::uint64_t>(shard_count, 1), kRoutingKeyCount) * kPageBytes;
+  return 2 * std::min(std::max<std::uint64_t>(shard_count, 1), shards::kRoutingKeyCount) *
+         kPageBytes;
 }
 
 ShardRecordBuffer::ShardRecordBuffer(std::uint64_t shard_count, std::uint64_t budget_bytes)

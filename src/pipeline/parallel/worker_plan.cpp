@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "pipeline/memory_ceiling.h"
+#include "run/memory_ceiling.h"
 #include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
@@ -13,7 +13,7 @@ WorkerPlan PlanWorkers(const ConversionOptions& options, std::uint64_t pending_f
   WorkerPlan plan;
   plan.caps = ComputeWorkerCaps(options, pending_files, util::UsableCpuCount(), 0);
   plan.memory =
-      PlanWorkerMemory(options, MemoryCeilingBytes(ceiling_mib), plan.caps.effective_max_workers);
+      PlanWorkerMemory(options, run::MemoryCeilingBytes(ceiling_mib), plan.caps.effective_max_workers);
   plan.caps.effective_max_workers = plan.memory.workers;
   plan.knobs.active_workers = InitialActiveWorkers(options, plan.caps.effective_max_workers);
   plan.knobs.line_batch_size = std::max<std::uint64_t>(options.line_batch_size, 1);
@@ -23,7 +23,7 @@ WorkerPlan PlanWorkers(const ConversionOptions& options, std::uint64_t pending_f
 }
 
 util::Result<void> CheckWorkerFits(const ConversionOptions& options, std::uint64_t ceiling_mib) {
-  return CheckMemoryNeed(ceiling_mib, MinimumWorkerMemoryBytes(options),
+  return run::CheckMemoryNeed(ceiling_mib, MinimumWorkerMemoryBytes(options),
                          "a parallel worker at level " + std::to_string(options.compression_level));
 }
 

@@ -10,12 +10,13 @@
 #include "compression/zstd_stream_writer.h"
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/line_encoder.h"
-#include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
-#include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
-#include "pipeline/shard_set.h"
+#include "run/memory_ceiling.h"
+#include "run/run_outcome_files.h"
+#include "shards/shard_set.h"
 #include "util/stopwatch.h"
 #include "util/usable_cpus.h"
 
@@ -37,7 +38,7 @@ util::Result<void> ValidateSequentialOptions(const ConversionOptions& options) {
 // the first 256 shards can, whatever the shard count. Each holds its context, window and output
 // buffer, and a flush of records waiting for it.
 std::uint64_t MemoryNeed(const ConversionOptions& options) {
-  const std::uint64_t streams = std::min(options.output_shard_count, kRoutingKeyCount);
+  const std::uint64_t streams = std::min(options.output_shard_count, shards::kRoutingKeyCount);
   const std::uint64_t per_stream =
       compression::CompressionStreamMemoryBytes(options.compression_level, 0) +
       compression::ZstdStreamWriter::kOutputBufferBytes +
@@ -46,10 +47,10 @@ std::uint64_t MemoryNeed(const ConversionOptions& options) {
 }
 
 util::Result<void> CheckMemoryCeiling(const ConversionOptions& options, std::uint64_t ceiling_mib) {
-  const std::uint64_t streams = std::min(options.output_shard_count, kRoutingKeyCount);
-  return CheckMemoryNeed(ceiling_mib, MemoryNeed(options),
-                         "a sequential run with " + std::to_string(streams) + " level-" +
-                             std::to_string(options.compression_level) + " shard streams");
+  const std::uint64_t streams = std::min(options.output_shard_count, shards::kRoutingKeyCount);
+  return run::CheckMemoryNeed(ceiling_mib, MemoryNeed(options),
+                              "a sequential run with " + std::to_string(streams) + " level-" +
+                                  std::to_string(options.compression_level) + " shard streams");
 }
 
 ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
@@ -72,7 +73,7 @@ ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t
 class SequentialFileConverter {
  public:
   SequentialFileConverter(const ConversionOptions& options, const LineEncoder& encoder,
-                          ShardSet& shards, ConversionSummary& summary)
+                          shards::ShardSet& shards, ConversionSummary& summary)
       : options_(options), encoder_(encoder), shards_(shards), summary_(summary) {}
 
   util::Result<compression::ZstdLineReadSummary> Convert(const fs::path& file) {
@@ -110,7 +111,7 @@ class SequentialFileConverter {
 
   const ConversionOptions& options_;
   const LineEncoder& encoder_;
-  ShardSet& shards_;
+  shards::ShardSet& shards_;
   ConversionSummary& summary_;
   compression::ZstdLineReader reader_;
   std::uint64_t lines_in_file_ = 0;
@@ -136,19 +137,19 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   if (!files) return std::move(files).TakeError();
   if (options.progress != nullptr) options.progress->SetInput(*files);
   ConversionSummary summary = InitialSummary(options, files->size());
-  summary.memory_ceiling_mib = ResolveMemoryCeilingMib(options);
+  summary.memory_ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
   summary.usable_cpus = util::UsableCpuCount();
   util::Result<void> fits = CheckMemoryCeiling(options, summary.memory_ceiling_mib);
   if (!fits) return std::move(fits).TakeError();
 
   util::Result<io::RunLocks> locks = AcquireRunLocks(options, ExecutionMode::kSequential);
   if (!locks) return std::move(locks).TakeError();
-  util::Result<void> removed = RemoveEarlierRunOutcome(options.output_directory);
+  util::Result<void> removed = run::RemoveEarlierRunOutcome(options.output_directory);
   if (!removed) return std::move(removed).TakeError();
 
-  const ShardRouter router(options.output_shard_count);
-  ShardSet shards(options.output_directory, options.compression_level, options.records_per_flush,
-                  options.precreate_shards, router);
+  const shards::ShardRouter router(options.output_shard_count);
+  shards::ShardSet shards(options.output_directory, options.compression_level,
+                          options.records_per_flush, options.precreate_shards, router);
   util::Result<std::uint64_t> opened = shards.Open();
   if (!opened) return std::move(opened).TakeError();
 
@@ -164,7 +165,7 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
     }
   }
 
-  util::Result<ShardSetSummary> finished = shards.Finish();
+  util::Result<shards::ShardSetSummary> finished = shards.Finish();
   if (!finished) return std::move(finished).TakeError();
   summary.output_file_count = finished->finished_files;
   summary.compressed_output_bytes = finished->compressed_bytes;

@@ -24,7 +24,7 @@ class ParseWorker {
         encoder_(pipeline.options.enable_fast_encoder, pipeline.router),
         records_per_shard_(pipeline.shard_count),
         next_offset_(pipeline.shard_count) {
-    touched_.reserve(kRoutingKeyCount);
+    touched_.reserve(shards::kRoutingKeyCount);
   }
 
   // False when the thread should leave.

@@ -5,9 +5,10 @@
 
 #include "chess/packed_sfen.h"
 #include "compression/zstd_memory.h"
-#include "pipeline/shard_index.h"
 #include "pipeline/staged/stage_step.h"
 #include "pipeline/staged/stage_workers.h"
+#include "shards/shard_index.h"
+#include "shards/shard_naming.h"
 #include "util/byte_digest.h"
 
 namespace boardmill::pipeline {
@@ -25,7 +26,8 @@ class StagedShardWriter {
       : pipeline_(pipeline),
         shard_(shard),
         stats_(stats),
-        path_(pipeline.router.ShardPath(pipeline.options.output_directory, shard)),
+        path_(shards::ShardPath(pipeline.options.output_directory, shard,
+                                pipeline.router.shard_count())),
         block_bytes_(pipeline.memory.block_bytes),
         write_threshold_bytes_(pipeline.memory.write_threshold_bytes) {}
 
@@ -37,7 +39,7 @@ class StagedShardWriter {
     }
     // The routing key has 256 values, so a shard above them never receives a record: its file
     // stays empty, and it needs neither buffers nor to follow the batches.
-    if (shard_ < kRoutingKeyCount) {
+    if (shard_ < shards::kRoutingKeyCount) {
       raw_.reserve(block_bytes_);
       output_.reserve(write_threshold_bytes_ + compression::CompressedBlockBound(block_bytes_));
       if (!CollectAllBatches()) return;
@@ -50,7 +52,7 @@ class StagedShardWriter {
       pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
       return;
     }
-    pipeline_.written_shards[shard_] = DescribeShard(records_, written_);
+    pipeline_.written_shards[shard_] = shards::DescribeShard(records_, written_);
   }
 
  private:

@@ -8,8 +8,8 @@
 #include "compression/text_line_batch.h"
 #include "compression/zstd_memory.h"
 #include "pipeline/line_encoder.h"
-#include "pipeline/memory_ceiling.h"
-#include "pipeline/shard_router.h"
+#include "run/memory_ceiling.h"
+#include "shards/shard_router.h"
 
 namespace boardmill::pipeline {
 
@@ -32,10 +32,10 @@ struct PlanLevel {
 };
 
 constexpr std::array<PlanLevel, 8> kLevels = {{
-    {8 * kMebibyte, 8 * kMebibyte, 4, false, 4 * kMebibyte, kUnlimitedBatch},
-    {kMebibyte, kMebibyte, 2, true, 4 * kMebibyte, kUnlimitedBatch},
-    {kMebibyte, kMebibyte, 2, true, kMebibyte, kUnlimitedBatch},
-    {kMebibyte, kMebibyte, 2, true, 256 * kKibibyte, kUnlimitedBatch},
+    {8 * run::kMebibyte, 8 * run::kMebibyte, 4, false, 4 * run::kMebibyte, kUnlimitedBatch},
+    {run::kMebibyte, run::kMebibyte, 2, true, 4 * run::kMebibyte, kUnlimitedBatch},
+    {run::kMebibyte, run::kMebibyte, 2, true, run::kMebibyte, kUnlimitedBatch},
+    {run::kMebibyte, run::kMebibyte, 2, true, 256 * kKibibyte, kUnlimitedBatch},
     {512 * kKibibyte, 512 * kKibibyte, 2, true, 64 * kKibibyte, kUnlimitedBatch},
     {256 * kKibibyte, 256 * kKibibyte, 2, true, 64 * kKibibyte, 65536},
     {256 * kKibibyte, 256 * kKibibyte, 2, true, 64 * kKibibyte, 16384},
@@ -52,10 +52,10 @@ constexpr std::uint64_t kRecordBytesPerCompressedByte = 8;
 constexpr std::uint64_t kRecordBytesPerTextByte = 2;
 // The stack a thread touches and, for a writer, its file stream's buffer.
 constexpr std::uint64_t kThreadBytes = 64 * kKibibyte;
-constexpr std::uint64_t kMinRecordBudgetBytes = 4 * kMebibyte;
+constexpr std::uint64_t kMinRecordBudgetBytes = 4 * run::kMebibyte;
 constexpr std::uint64_t kMaxRecordBudgetBytes = std::uint64_t{1} << 30;
-constexpr std::uint64_t kMaxAnnounceBytes = 8 * kMebibyte;
-constexpr std::uint64_t kMaxWriteThresholdBytes = kMebibyte;
+constexpr std::uint64_t kMaxAnnounceBytes = 8 * run::kMebibyte;
+constexpr std::uint64_t kMaxWriteThresholdBytes = run::kMebibyte;
 // Besides the elastic pools: the queue sampler and the stage controller.
 constexpr std::uint64_t kHelperThreads = 2;
 
@@ -104,7 +104,7 @@ std::uint64_t NeedBesidesRecordBudget(const StagedMemoryInputs& inputs,
   const ElasticCounts& pools = inputs.pool_sizes;
   const std::uint64_t readers = pools[kReader];
   const std::uint64_t decompressors = pools[kDecompress];
-  const std::uint64_t walkers = std::min(inputs.shard_count, kRoutingKeyCount);
+  const std::uint64_t walkers = std::min(inputs.shard_count, shards::kRoutingKeyCount);
 
   const std::uint64_t reading = readers * plan.reads_in_flight * plan.read_chunk_bytes;
   const std::uint64_t queued_chunks =
@@ -171,7 +171,7 @@ std::string DescribeRun(const StagedMemoryInputs& inputs) {
 
 util::Result<StagedMemoryPlan> PlanStagedMemory(const StagedMemoryInputs& inputs,
                                                 std::uint64_t ceiling_mib) {
-  const std::uint64_t ceiling_bytes = MemoryCeilingBytes(ceiling_mib);
+  const std::uint64_t ceiling_bytes = run::MemoryCeilingBytes(ceiling_mib);
   std::uint64_t need = 0;
   for (std::uint64_t level = 0; level < kLevels.size(); ++level) {
     StagedMemoryPlan plan = SizesFor(inputs, level);
@@ -182,7 +182,7 @@ util::Result<StagedMemoryPlan> PlanStagedMemory(const StagedMemoryInputs& inputs
     }
   }
   util::Result<void> refused =
-      CheckMemoryNeed(ceiling_mib, need + kMinRecordBudgetBytes, DescribeRun(inputs));
+      run::CheckMemoryNeed(ceiling_mib, need + kMinRecordBudgetBytes, DescribeRun(inputs));
   return std::move(refused).TakeError();
 }
 

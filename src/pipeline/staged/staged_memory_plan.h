@@ -49,7 +49,7 @@ struct StagedMemoryPlan {
 
 // The first level whose need fits `ceiling_mib`, with the record budget raised into what the
 // ceiling leaves (at most 1 GiB). A ceiling below the last level's need is refused with the
-// one-line message of CheckMemoryNeed.
+// one-line message of run::CheckMemoryNeed.
 util::Result<StagedMemoryPlan> PlanStagedMemory(const StagedMemoryInputs& inputs,
                                                 std::uint64_t ceiling_mib);
 

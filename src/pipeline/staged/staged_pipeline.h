@@ -13,8 +13,6 @@
 #include "pipeline/conversion_options.h"
 #include "pipeline/first_failure.h"
 #include "pipeline/reject_logger.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_router.h"
 #include "pipeline/stage_stats.h"
 #include "pipeline/staged/batch_ledger.h"
 #include "pipeline/staged/controller_row.h"
@@ -32,6 +30,8 @@
 #include "pipeline/staged/staged_run_totals.h"
 #include "pipeline/staged/wake_signal.h"
 #include "pipeline/staged/worker_stats.h"
+#include "shards/shard_index.h"
+#include "shards/shard_router.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -99,7 +99,7 @@ struct StagedPipeline {
 
   const ConversionOptions& options;
   const std::vector<std::filesystem::path> files;
-  const ShardRouter router;
+  const shards::ShardRouter router;
   const StagePlan plan;
   const StagedMemoryPlan memory;
   const std::uint64_t shard_count;
@@ -127,7 +127,7 @@ struct StagedPipeline {
   ShardSlots<CompressedBlock> block_slots;
   // Per shard id, what its writer put in the file: each writer fills its own slot, which the
   // runner reads once the writers are joined.
-  std::vector<IndexedShard> written_shards;
+  std::vector<shards::IndexedShard> written_shards;
 
   std::array<StageStats, kPipelineStageCount> stage_stats;
   std::array<std::vector<WorkerStats>, kPipelineStageCount> worker_stats;

@@ -5,14 +5,15 @@
 
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
-#include "pipeline/memory_ceiling.h"
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/option_limits.h"
-#include "pipeline/run_outcome_files.h"
 #include "pipeline/run_summary_file.h"
 #include "pipeline/staged/stage_statistics_files.h"
 #include "pipeline/staged/staged_memory_plan.h"
 #include "pipeline/staged/staged_pipeline.h"
 #include "pipeline/staged/staged_pipeline_threads.h"
+#include "run/memory_ceiling.h"
+#include "run/run_outcome_files.h"
 #include "util/usable_cpus.h"
 
 namespace boardmill::pipeline {
@@ -115,7 +116,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   if (!files) return std::move(files).TakeError();
   const std::uint64_t usable_cpus = util::UsableCpuCount();
   const StagePlan plan = PlanStages(options_, files->size(), usable_cpus);
-  const std::uint64_t ceiling_mib = ResolveMemoryCeilingMib(options_);
+  const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options_.memory_ceiling_mib);
   util::Result<StagedMemoryPlan> memory =
       PlanStagedMemory(MemoryInputs(options_, plan), ceiling_mib);
   if (!memory) return std::move(memory).TakeError();
@@ -123,7 +124,7 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
 
   util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kStaged);
   if (!locks) return std::move(locks).TakeError();
-  util::Result<void> removed = RemoveEarlierRunOutcome(options_.output_directory);
+  util::Result<void> removed = run::RemoveEarlierRunOutcome(options_.output_directory);
   if (!removed) return std::move(removed).TakeError();
 
   const StagedPaths paths = PathsFor(options_);

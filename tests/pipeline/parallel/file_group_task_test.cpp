@@ -46,7 +46,7 @@ TEST(FileGroupTaskTest, ARecordBudgetSmallerThanTheTaskSplitsShardsIntoFramesInI
 
   ConversionOptions options;
   options.output_shard_count = 2;
-  const ShardRouter router(2);
+  const shards::ShardRouter router(2);
   WorkerResources resources(2, 0);
   const FileGroupTask task{{0, 2}, files, temp / "fragments", {1, 512, 4096, 3}};
   const util::Result<std::vector<FileProcessingSummary>> summaries =

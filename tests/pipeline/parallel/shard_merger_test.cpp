@@ -10,6 +10,7 @@
 
 #include "compression/zstd_frame_compressor.h"
 #include "pipeline/parallel/fragment_file.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -41,7 +42,7 @@ FragmentSource WriteFragment(const fs::path& path, std::uint64_t first_file,
 // and, within a fragment, in the order the frames were written.
 TEST(ShardMergerTest, AppendsEachShardsFramesInFragmentOrderThenWriteOrder) {
   const TempDir temp;
-  const ShardRouter router(4);
+  const shards::ShardRouter router(4);
   const fs::path output = temp.path() / "out";
   const std::vector<FragmentSource> fragments = {
       WriteFragment(temp / "a.fragment", 0, {{2, "c0"}, {0, "a0"}, {2, "c0'"}}),
@@ -53,10 +54,10 @@ TEST(ShardMergerTest, AppendsEachShardsFramesInFragmentOrderThenWriteOrder) {
   const util::Result<ShardMergeSummary> merged = merger.Merge(fragments);
 
   ASSERT_TRUE(merged) << merged.error();
-  EXPECT_EQ(ReadZstdFile(router.ShardPath(output, 0)), "a0a2");
-  EXPECT_EQ(ReadFile(router.ShardPath(output, 1)), "");
-  EXPECT_EQ(ReadZstdFile(router.ShardPath(output, 2)), "c0c0'c2");
-  EXPECT_EQ(ReadFile(router.ShardPath(output, 3)), "");
+  EXPECT_EQ(ReadZstdFile(shards::ShardPath(output, 0, router.shard_count())), "a0a2");
+  EXPECT_EQ(ReadFile(shards::ShardPath(output, 1, router.shard_count())), "");
+  EXPECT_EQ(ReadZstdFile(shards::ShardPath(output, 2, router.shard_count())), "c0c0'c2");
+  EXPECT_EQ(ReadFile(shards::ShardPath(output, 3, router.shard_count())), "");
   EXPECT_EQ(merged->output_files, 2U);
   std::uint64_t frame_bytes = 0;
   for (const FragmentSource& fragment : fragments) {
@@ -68,7 +69,7 @@ TEST(ShardMergerTest, AppendsEachShardsFramesInFragmentOrderThenWriteOrder) {
 TEST(ShardMergerTest, AFrameOfAShardTheRunDoesNotHaveFailsTheMerge) {
   const TempDir temp;
   const FragmentSource fragment = WriteFragment(temp / "a.fragment", 0, {{5, "x"}});
-  const ShardMerger merger(temp / "out", /*precreate_shards=*/true, 1, ShardRouter(4));
+  const ShardMerger merger(temp / "out", /*precreate_shards=*/true, 1, shards::ShardRouter(4));
   const util::Result<ShardMergeSummary> merged = merger.Merge({fragment});
   ASSERT_FALSE(merged);
   EXPECT_EQ(merged.error(), "Damaged fragment file: " + (temp / "a.fragment").string());

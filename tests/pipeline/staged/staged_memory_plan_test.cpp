@@ -7,7 +7,7 @@
 #include <string>
 
 #include "chess/packed_sfen.h"
-#include "pipeline/memory_ceiling.h"
+#include "run/memory_ceiling.h"
 
 namespace boardmill::pipeline {
 namespace {
@@ -33,16 +33,16 @@ TEST(StagedMemoryPlanTest, AGenerousCeilingKeepsTheFullSizes) {
   const util::Result<StagedMemoryPlan> plan = PlanStagedMemory(DefaultInputs(), 1 << 20);
   ASSERT_TRUE(plan.ok()) << plan.error();
   EXPECT_EQ(plan->level, 0U);
-  EXPECT_EQ(plan->read_chunk_bytes, 8 * kMebibyte);
+  EXPECT_EQ(plan->read_chunk_bytes, 8 * run::kMebibyte);
   EXPECT_EQ(plan->reads_in_flight, 4U);
   EXPECT_EQ(plan->decompress_queue_capacity, 8U);
   EXPECT_EQ(plan->line_index_queue_capacity, 8U);
   EXPECT_EQ(plan->parse_queue_capacity, 16U);
   EXPECT_EQ(plan->compress_queue_capacity, 16U);
-  EXPECT_EQ(plan->slab_bytes, 8 * kMebibyte);
+  EXPECT_EQ(plan->slab_bytes, 8 * run::kMebibyte);
   EXPECT_EQ(plan->parse_batch_lines, 262144U);
-  EXPECT_EQ(plan->block_bytes, 4 * kMebibyte);
-  EXPECT_EQ(plan->write_threshold_bytes, kMebibyte);
+  EXPECT_EQ(plan->block_bytes, 4 * run::kMebibyte);
+  EXPECT_EQ(plan->write_threshold_bytes, run::kMebibyte);
   EXPECT_EQ(plan->record_budget_bytes, std::uint64_t{1} << 30);
 }
 
@@ -58,7 +58,7 @@ TEST(StagedMemoryPlanTest, SmallerCeilingsGetSmallerSizesThatStillFit) {
     SCOPED_TRACE(::testing::Message() << ceiling << " MiB");
     const util::Result<StagedMemoryPlan> plan = PlanStagedMemory(DefaultInputs(), ceiling);
     if (!plan.ok()) break;
-    EXPECT_LE(plan->needed_bytes, MemoryCeilingBytes(ceiling));
+    EXPECT_LE(plan->needed_bytes, run::MemoryCeilingBytes(ceiling));
     EXPECT_GE(plan->level, previous.level);
     EXPECT_LE(plan->block_bytes, previous.block_bytes);
     EXPECT_LE(plan->parse_batch_lines, previous.parse_batch_lines);
@@ -70,7 +70,7 @@ TEST(StagedMemoryPlanTest, SmallerCeilingsGetSmallerSizesThatStillFit) {
     previous = *plan;
   }
   EXPECT_GE(levels.size(), 5U);
-  EXPECT_LT(previous.block_bytes, 4 * kMebibyte);
+  EXPECT_LT(previous.block_bytes, 4 * run::kMebibyte);
   EXPECT_LT(previous.parse_batch_lines, 262144U);
   EXPECT_LT(ceiling, 256U) << "a two-thread run should fit in 256 MiB";
 }

@@ -12,7 +12,8 @@
 
 #include "pipeline/run_conversion.h"
 #include "pipeline/sequential/sequential_runner.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
+#include "shards/shard_router.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -87,10 +88,9 @@ ConversionOptions StagedOptions(const fs::path& input, const fs::path& output,
 }
 
 std::vector<std::string> DecompressedShards(const fs::path& directory, std::uint64_t shards) {
-  const ShardRouter router(shards);
   std::vector<std::string> contents;
   for (std::uint64_t shard = 0; shard < shards; ++shard) {
-    const fs::path path = router.ShardPath(directory, shard);
+    const fs::path path = shards::ShardPath(directory, shard, shards);
     EXPECT_TRUE(fs::is_regular_file(path)) << path;
     contents.push_back(fs::is_regular_file(path) ? ReadZstdFile(path) : std::string());
   }
@@ -211,9 +211,8 @@ TEST_F(StagedRunnerTest, ShardsMatchSequentialModeAcrossThreadCountsBatchSizesAn
 TEST_F(StagedRunnerTest, ShardsAboveTheRoutingKeyRangeAreCreatedEmpty) {
   const ConversionOptions options = StagedOptions(InputDirectory(), Output("out"), 300);
   ExpectSameShardsAsSequential(options);
-  const ShardRouter router(300);
-  for (std::uint64_t shard = kRoutingKeyCount; shard < 300; ++shard) {
-    const fs::path path = router.ShardPath(options.output_directory, shard);
+  for (std::uint64_t shard = shards::kRoutingKeyCount; shard < 300; ++shard) {
+    const fs::path path = shards::ShardPath(options.output_directory, shard, 300);
     ASSERT_TRUE(fs::exists(path)) << path;
     EXPECT_EQ(fs::file_size(path), 0U) << path;
   }
@@ -283,9 +282,8 @@ TEST(StagedRunnerBlocks, AShardIsOneFramePerFourMebibyteBlockInInputOrder) {
   ASSERT_TRUE(actual.ok()) << actual.error();
   ASSERT_TRUE(RunSequential(sequential).ok());
 
-  const ShardRouter router(2);
-  EXPECT_EQ(FrameCount(router.ShardPath(staged.output_directory, 1)), 2U);
-  EXPECT_EQ(FrameCount(router.ShardPath(staged.output_directory, 0)), 1U);
+  EXPECT_EQ(FrameCount(shards::ShardPath(staged.output_directory, 1, 2)), 2U);
+  EXPECT_EQ(FrameCount(shards::ShardPath(staged.output_directory, 0, 2)), 1U);
   EXPECT_EQ(DecompressedShards(staged.output_directory, 2),
             DecompressedShards(sequential.output_directory, 2));
 }
@@ -299,7 +297,7 @@ TEST(StagedRunnerEmptyInput, NoInputFilesStillCreatesEveryShardAndTheReports) {
   EXPECT_EQ(summary->input_file_count, 0U);
   EXPECT_EQ(summary->visited_lines, 0U);
   for (std::uint64_t shard = 0; shard < 4; ++shard) {
-    const fs::path path = ShardRouter(4).ShardPath(options.output_directory, shard);
+    const fs::path path = shards::ShardPath(options.output_directory, shard, 4);
     ASSERT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0U);
   }

@@ -10,7 +10,7 @@
 
 #include "io/input_discovery.h"
 #include "pipeline/sequential/sequential_runner.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -81,10 +81,11 @@ class HandBuiltPipeline {
     ConversionOptions sequential = options_;
     sequential.output_directory = sequential_output;
     ASSERT_TRUE(RunSequential(sequential).ok());
-    const ShardRouter router(options_.output_shard_count);
     for (std::uint64_t shard = 0; shard < options_.output_shard_count; ++shard) {
-      EXPECT_EQ(ReadZstdFile(router.ShardPath(options_.output_directory, shard)),
-                ReadZstdFile(router.ShardPath(sequential_output, shard)))
+      EXPECT_EQ(
+          ReadZstdFile(
+              shards::ShardPath(options_.output_directory, shard, options_.output_shard_count)),
+          ReadZstdFile(shards::ShardPath(sequential_output, shard, options_.output_shard_count)))
           << "shard " << shard;
     }
   }

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/shard_router.h"
 #include "pipeline/staged/staged_pipeline_runner.h"
+#include "shards/shard_naming.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -169,7 +169,7 @@ TEST_F(StagedReportsTest, StageStatsHoldOneRowPerStageWithConsistentCounters) {
   EXPECT_EQ(value(5, 5), summary.compressed_output_bytes);
   std::uint64_t shard_bytes = 0;
   for (std::uint64_t shard = 0; shard < 8; ++shard) {
-    shard_bytes += fs::file_size(ShardRouter(8).ShardPath(options.output_directory, shard));
+    shard_bytes += fs::file_size(shards::ShardPath(options.output_directory, shard, 8));
   }
   EXPECT_EQ(summary.compressed_output_bytes, shard_bytes);
   const std::uint64_t samples = ReadLines(options.output_directory / "queue-stats.tsv").size() - 1;
@@ -455,7 +455,7 @@ TEST_F(StagedFailureTest, AnUnreadableInputFileEndsTheRunWithTheReaderError) {
 TEST_F(StagedFailureTest, AShardThatCannotBeOpenedEndsTheRunWithItsPath) {
   AddBusyFiles();
   for (const ConversionOptions& options : ThreadVariants("blocked")) {
-    const fs::path shard = ShardRouter(8).ShardPath(options.output_directory, 5);
+    const fs::path shard = shards::ShardPath(options.output_directory, 5, 8);
     fs::create_directories(shard);
     ExpectFailure(options, "Failed to open staged shard output: " + shard.string());
   }

@@ -1,4 +1,4 @@
-#include "pipeline/shard_index.h"
+#include "shards/shard_index.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/shard_index_reader.h"
+#include "shards/shard_index_reader.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 namespace {
 
 // `text` with the white space between its tokens removed, as `jq -c` would write it.
@@ -57,14 +57,23 @@ constexpr char kRewrittenIndexText[] =
     "\"xxh64\":\"ef46db3751d8e999\"}],\"total_records\":3,\"version\":1}";
 
 TEST(ShardIndexTest, WritesTheDocumentedFileAndReadsItBackInAnyJsonLayout) {
-  EXPECT_EQ(FormatShardIndex(kShards), kIndexText);
+  EXPECT_EQ(FormatShardIndex(RoutingKind::kOccupancy, kShards), kIndexText);
   for (const std::string& text :
        {std::string(kIndexText), Compacted(kIndexText), std::string(kRewrittenIndexText)}) {
     SCOPED_TRACE(text);
-    const util::Result<std::vector<IndexedShard>> read = ParseShardIndex(text, "index");
+    const util::Result<ShardIndex> read = ParseShardIndex(text, "index");
     ASSERT_TRUE(read.ok()) << read.error();
-    EXPECT_EQ(*read, kShards);
+    EXPECT_EQ(read->shards, kShards);
+    EXPECT_EQ(read->Routing(), (ShardRouting{RoutingKind::kOccupancy, 2}));
   }
+}
+
+TEST(ShardIndexTest, ReadsBackTheRoutingOfAShuffle) {
+  const util::Result<ShardIndex> read =
+      ParseShardIndex(FormatShardIndex(RoutingKind::kShuffle, kShards), "index");
+  ASSERT_TRUE(read.ok()) << read.error();
+  EXPECT_EQ(read->Routing(), (ShardRouting{RoutingKind::kShuffle, 2}));
+  EXPECT_EQ(read->shards, kShards);
 }
 
 struct Mutation {
@@ -78,6 +87,8 @@ TEST(ShardIndexTest, RefusesEveryValueItReliesOnWithOneLine) {
   const std::vector<Mutation> mutations = {
       {"other version", "\"version\": 1", "\"version\": 2", "\"version\" is not 1."},
       {"other format", "boardmill-shards", "webdataset", "\"format\" is not \"boardmill-shards\"."},
+      {"unknown routing", "eighth-rank occupancy byte mod shard_count", "by hand",
+       "\"routing\" is not \"eighth-rank occupancy byte mod shard_count\" or \"shuffle\"."},
       {"name outside the directory", "shard-001.psfen.zst", "../shard-001.psfen.zst",
        "\"file\" of shard 1 is not \"shard-001.psfen.zst\"."},
       {"raw bytes", "\"raw_bytes\": 96", "\"raw_bytes\": 97",
@@ -122,18 +133,18 @@ TEST(ShardIndexTest, RefusesEveryValueItReliesOnWithOneLine) {
     const std::size_t at = text.rfind(mutation.from);
     ASSERT_NE(at, std::string::npos);
     text.replace(at, mutation.from.size(), mutation.to);
-    const util::Result<std::vector<IndexedShard>> read = ParseShardIndex(text, "/out/index");
+    const util::Result<ShardIndex> read = ParseShardIndex(text, "/out/index");
     ASSERT_FALSE(read.ok());
     const std::string prefix = "Invalid shard index /out/index: " + mutation.detail;
     EXPECT_EQ(read.error().substr(0, prefix.size()), prefix);
     EXPECT_EQ(read.error().back(), '.');
     EXPECT_EQ(read.error().find('\n'), std::string::npos);
   }
-  const util::Result<std::vector<IndexedShard>> listed =
+  const util::Result<ShardIndex> listed =
       ParseShardIndex("\n [" + std::string(kIndexText) + "]", "/out/index");
   ASSERT_FALSE(listed.ok());
   EXPECT_EQ(listed.error(), "Invalid shard index /out/index: expected '{' at byte 2.");
 }
 
 }  // namespace
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

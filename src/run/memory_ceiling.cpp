@@ -1,10 +1,10 @@
-#include "pipeline/memory_ceiling.h"
+#include "run/memory_ceiling.h"
 
 #include <algorithm>
 
 #include "util/memory_limit.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::run {
 
 namespace {
 
@@ -22,8 +22,8 @@ std::uint64_t DefaultMemoryCeilingMib(std::uint64_t process_limit_bytes) {
   return std::max<std::uint64_t>(process_limit_bytes / 2 / kMebibyte, 1);
 }
 
-std::uint64_t ResolveMemoryCeilingMib(const ConversionOptions& options) {
-  if (options.memory_ceiling_mib != 0) return options.memory_ceiling_mib;
+std::uint64_t ResolveMemoryCeilingMib(std::uint64_t requested_mib) {
+  if (requested_mib != 0) return requested_mib;
   return DefaultMemoryCeilingMib(util::ProcessMemoryLimitBytes());
 }
 
@@ -38,4 +38,4 @@ util::Result<void> CheckMemoryNeed(std::uint64_t ceiling_mib, std::uint64_t need
                     what + " needs about " + std::to_string(RoundUpToMib(needed_bytes)) + " MiB.");
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::run

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "chess/packed_sfen.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_router.h"
-#include "pipeline/shard_writer.h"
+#include "shards/shard_index.h"
+#include "shards/shard_router.h"
+#include "shards/shard_writer.h"
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 struct ShardSetSummary {
   std::uint64_t shard_count = 0;
@@ -55,4 +55,4 @@ class ShardSet {
   bool is_open_ = false;
 };
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -1,14 +1,14 @@
-#include "pipeline/shard_index.h"
+#include "shards/shard_index.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <string_view>
 
 #include "chess/packed_sfen.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
 #include "util/whole_file.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 namespace {
 
@@ -18,9 +18,9 @@ void AppendMember(std::string& text, std::string_view name, std::string_view jso
   text.append("\"").append(name).append("\": ").append(json_value);
 }
 
-std::string ShardLine(const ShardRouter& router, std::uint64_t id, const IndexedShard& shard) {
+std::string ShardLine(std::uint64_t id, std::uint64_t shard_count, const IndexedShard& shard) {
   std::string line = "    {";
-  AppendMember(line, "file", JsonQuoted(router.ShardPath({}, id).string()));
+  AppendMember(line, "file", JsonQuoted(ShardFileName(id, shard_count)));
   line += ", ";
   AppendMember(line, "records", std::to_string(shard.records));
   line += ", ";
@@ -40,8 +40,7 @@ std::string FormatXxh64(std::uint64_t hash) {
   return digits;
 }
 
-std::string FormatShardIndex(std::span<const IndexedShard> shards) {
-  const ShardRouter router(shards.size());
+std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> shards) {
   std::uint64_t total_records = 0;
   for (const IndexedShard& shard : shards) total_records += shard.records;
 
@@ -55,13 +54,13 @@ std::string FormatShardIndex(std::span<const IndexedShard> shards) {
   member("version", std::to_string(kShardIndexVersion));
   member("record_bytes", std::to_string(chess::kPackedSfenSize));
   member("record_format", JsonQuoted(kShardIndexRecordFormat));
-  member("routing", JsonQuoted(kShardIndexRouting));
+  member("routing", JsonQuoted(RoutingName(routing)));
   member("shard_count", std::to_string(shards.size()));
   member("total_records", std::to_string(total_records));
   member("compression", JsonQuoted(kShardIndexCompression));
   text += "  \"shards\": [\n";
   for (std::uint64_t id = 0; id < shards.size(); ++id) {
-    text += ShardLine(router, id, shards[id]);
+    text += ShardLine(id, shards.size(), shards[id]);
     text += id + 1 < shards.size() ? ",\n" : "\n";
   }
   text += "  ]\n}\n";
@@ -76,13 +75,14 @@ util::Result<void> RemoveStaleShardIndex(const fs::path& directory) {
   return {};
 }
 
-util::Result<void> WriteShardIndex(const fs::path& directory,
+util::Result<void> WriteShardIndex(const fs::path& directory, RoutingKind routing,
                                    std::span<const IndexedShard> shards) {
   const fs::path path = directory / kShardIndexFileName;
-  if (util::WriteWholeFile(path, FormatShardIndex(shards)) != util::WholeFileWrite::kWritten) {
+  if (util::WriteWholeFile(path, FormatShardIndex(routing, shards)) !=
+      util::WholeFileWrite::kWritten) {
     return util::Fail("Failed to write shard index: " + path.string());
   }
   return {};
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -5,11 +5,13 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "shards/shard_routing.h"
 #include "util/byte_digest.h"
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 inline constexpr char kShardIndexFileName[] = "shard-index.json";
 
@@ -17,7 +19,6 @@ inline constexpr char kShardIndexFileName[] = "shard-index.json";
 inline constexpr std::uint64_t kShardIndexVersion = 1;
 inline constexpr char kShardIndexFormat[] = "boardmill-shards";
 inline constexpr char kShardIndexRecordFormat[] = "PackedSfen";
-inline constexpr char kShardIndexRouting[] = "eighth-rank occupancy byte mod shard_count";
 inline constexpr char kShardIndexCompression[] = "zstd";
 
 // `text` in double quotes, as the index writes its strings (they need no escapes).
@@ -36,6 +37,15 @@ struct IndexedShard {
   friend bool operator==(const IndexedShard&, const IndexedShard&) = default;
 };
 
+// What shard-index.json tells: how the records were placed, and per shard id, in order, what its
+// file holds.
+struct ShardIndex {
+  RoutingKind routing = RoutingKind::kOccupancy;
+  std::vector<IndexedShard> shards;
+
+  ShardRouting Routing() const { return {routing, shards.size()}; }
+};
+
 inline IndexedShard DescribeShard(std::uint64_t records, const util::ByteDigest& written) {
   return {records, written.bytes(), written.Hash()};
 }
@@ -45,7 +55,7 @@ std::string FormatXxh64(std::uint64_t hash);
 
 // shard-index.json: one JSON object naming the record format and routing, the shard count and
 // total, and per shard, in id order, its file name, records, raw and stored bytes and hash.
-std::string FormatShardIndex(std::span<const IndexedShard> shards);
+std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> shards);
 
 // A run removes the index an earlier run left before it writes a shard, so that shards being
 // rewritten are never described by a stale index.
@@ -53,7 +63,7 @@ util::Result<void> RemoveStaleShardIndex(const std::filesystem::path& directory)
 
 // Writes shard-index.json into `directory` once every shard is complete, under a temporary name
 // renamed into place, so the index is whole or absent.
-util::Result<void> WriteShardIndex(const std::filesystem::path& directory,
+util::Result<void> WriteShardIndex(const std::filesystem::path& directory, RoutingKind routing,
                                    std::span<const IndexedShard> shards);
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -7,7 +7,7 @@
 
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 // The shard count verification assumes when neither the caller nor an index gives one: the
 // shard count of a conversion.
@@ -40,7 +40,8 @@ struct VerificationProgress {
 };
 
 // Checks every expected shard of a finished output directory: it exists, decompresses to whole
-// records, and each record decodes, belongs to its shard and re-encodes to the same bytes. When
+// records, and each record decodes, belongs to its shard (as the index's routing places records;
+// occupancy routing without an index) and re-encodes to the same bytes. When
 // the directory holds shard-index.json, each shard's size and hash must also be the ones the run
 // wrote, before it is decoded, and its record count the one listed. The first problem ends the
 // check with one line naming the shard (and, for a record, its byte offset).
@@ -53,4 +54,4 @@ inline util::Result<ShardVerificationSummary> VerifyShards(const std::filesystem
   return VerifyShards(directory, ShardVerificationRequest{.shard_count = shard_count});
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -1,8 +1,8 @@
-#include "pipeline/shard_writer.h"
+#include "shards/shard_writer.h"
 
 #include "chess/packed_sfen.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 ShardWriter::ShardWriter(std::filesystem::path path, std::int32_t compression_level,
                          std::uint64_t records_per_flush)
@@ -33,4 +33,4 @@ util::Result<void> ShardWriter::FlushPending() {
   return {};
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

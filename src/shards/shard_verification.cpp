@@ -1,4 +1,4 @@
-#include "pipeline/shard_verification.h"
+#include "shards/shard_verification.h"
 
 #include <cstring>
 #include <optional>
@@ -9,16 +9,17 @@
 
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
-#include "pipeline/shard_index.h"
-#include "pipeline/shard_index_reader.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_index.h"
+#include "shards/shard_index_reader.h"
+#include "shards/shard_naming.h"
+#include "shards/shard_routing.h"
 #include "util/byte_digest.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 namespace {
 
-util::Result<void> VerifyRecord(const ShardRouter& router, std::uint64_t shard_id,
+util::Result<void> VerifyRecord(const ShardRouting& routing, std::uint64_t shard_id,
                                 const std::filesystem::path& path,
                                 std::span<const std::uint8_t> bytes, std::uint64_t offset) {
   chess::PackedSfen record;
@@ -31,7 +32,7 @@ util::Result<void> VerifyRecord(const ShardRouter& router, std::uint64_t shard_i
     return util::Fail("Decode failed for shard " + std::to_string(shard_id) + where() + ": " +
                       position.error());
   }
-  if (router.Route(*position) != shard_id) {
+  if (!routing.Admits(*position, shard_id)) {
     return util::Fail("Shard routing mismatch in " + path.string() + where() + ".");
   }
   const util::Result<chess::PackedSfen> encoded = chess::EncodePackedSfen(*position);
@@ -55,7 +56,7 @@ util::Result<void> CheckShardExists(const std::filesystem::path& path) {
 }
 
 // The records of one shard file, each checked.
-util::Result<std::uint64_t> VerifyShardRecords(const ShardRouter& router, std::uint64_t shard_id,
+util::Result<std::uint64_t> VerifyShardRecords(const ShardRouting& routing, std::uint64_t shard_id,
                                                const std::filesystem::path& path) {
   util::Result<std::vector<std::uint8_t>> payload = compression::DecompressZstdFile(path);
   if (!payload) return std::move(payload).TakeError();
@@ -65,8 +66,8 @@ util::Result<std::uint64_t> VerifyShardRecords(const ShardRouter& router, std::u
   }
   const std::span<const std::uint8_t> bytes(*payload);
   for (std::uint64_t offset = 0; offset < bytes.size(); offset += chess::kPackedSfenSize) {
-    util::Result<void> verified =
-        VerifyRecord(router, shard_id, path, bytes.subspan(offset, chess::kPackedSfenSize), offset);
+    util::Result<void> verified = VerifyRecord(
+        routing, shard_id, path, bytes.subspan(offset, chess::kPackedSfenSize), offset);
     if (!verified) return std::move(verified).TakeError();
   }
   return static_cast<std::uint64_t>(bytes.size() / chess::kPackedSfenSize);
@@ -82,16 +83,16 @@ std::optional<std::uint64_t> ShardFileSize(const std::filesystem::path& path) {
 
 // Stops at the first shard without a size: verification ends there, so a huge shard count that
 // names no files costs no more here than it does in the verification itself.
-void SetProgressTotals(const ShardRouter& router, const std::filesystem::path& directory,
+void SetProgressTotals(std::uint64_t shard_count, const std::filesystem::path& directory,
                        VerificationProgress& progress) {
   std::uint64_t bytes = 0;
-  for (std::uint64_t id = 0; id < router.shard_count(); ++id) {
-    const std::optional<std::uint64_t> size = ShardFileSize(router.ShardPath(directory, id));
+  for (std::uint64_t id = 0; id < shard_count; ++id) {
+    const std::optional<std::uint64_t> size = ShardFileSize(ShardPath(directory, id, shard_count));
     if (!size) break;
     bytes += *size;
   }
   progress.bytes_total.store(bytes, std::memory_order_relaxed);
-  progress.shards_total.store(router.shard_count(), std::memory_order_relaxed);
+  progress.shards_total.store(shard_count, std::memory_order_relaxed);
 }
 
 void AddVerifiedShard(const std::filesystem::path& path, std::uint64_t records,
@@ -126,24 +127,27 @@ util::Result<void> CheckRecordCount(const std::filesystem::path& path, std::uint
                     std::to_string(listed.records) + ".");
 }
 
-using OptionalIndex = std::optional<std::vector<IndexedShard>>;
-
-util::Result<std::uint64_t> ResolveShardCount(const std::filesystem::path& directory,
-                                              const ShardVerificationRequest& request,
-                                              const OptionalIndex& index) {
-  if (!index) return request.shard_count.value_or(kDefaultVerifiedShardCount);
-  const std::uint64_t listed = index->size();
+// The routing the index names; without an index, the routing of a conversion over the requested
+// count.
+util::Result<ShardRouting> ResolveRouting(const std::filesystem::path& directory,
+                                          const ShardVerificationRequest& request,
+                                          const std::optional<ShardIndex>& index) {
+  if (!index) {
+    return ShardRouting{.kind = RoutingKind::kOccupancy,
+                        .shard_count = request.shard_count.value_or(kDefaultVerifiedShardCount)};
+  }
+  const std::uint64_t listed = index->shards.size();
   if (request.shard_count && *request.shard_count != listed) {
     return util::Fail("Shard count " + std::to_string(*request.shard_count) + " differs from the " +
                       std::to_string(listed) +
                       " shards of the shard index: " + (directory / kShardIndexFileName).string());
   }
-  return listed;
+  return index->Routing();
 }
 
 // One shard: present, as written (with an index), and, unless quick, every record sound. Its
 // records: those decoded, or in a quick check those the index lists.
-util::Result<std::uint64_t> VerifyShard(const ShardRouter& router, std::uint64_t id,
+util::Result<std::uint64_t> VerifyShard(const ShardRouting& routing, std::uint64_t id,
                                         const std::filesystem::path& path,
                                         const IndexedShard* listed, bool quick,
                                         ShardVerificationSummary& summary) {
@@ -152,7 +156,7 @@ util::Result<std::uint64_t> VerifyShard(const ShardRouter& router, std::uint64_t
   if (!checked) return std::move(checked).TakeError();
   if (listed != nullptr) summary.indexed_records += listed->records;
   if (quick) return listed->records;  // a quick check has an index
-  util::Result<std::uint64_t> records = VerifyShardRecords(router, id, path);
+  util::Result<std::uint64_t> records = VerifyShardRecords(routing, id, path);
   if (!records) return records;
   if (listed != nullptr) checked = CheckRecordCount(path, *records, *listed);
   if (!checked) return std::move(checked).TakeError();
@@ -166,28 +170,28 @@ util::Result<ShardVerificationSummary> VerifyShards(const std::filesystem::path&
                                                     const ShardVerificationRequest& request,
                                                     VerificationProgress* progress) {
   if (request.shard_count == 0) return util::Fail("Output shard count must be at least 1.");
-  util::Result<OptionalIndex> index = LoadShardIndex(directory);
+  util::Result<std::optional<ShardIndex>> index = LoadShardIndex(directory);
   if (!index) return std::move(index).TakeError();
   if (request.quick && !*index) {
     return util::Fail("Quick verification needs a shard index, and there is none: " +
                       (directory / kShardIndexFileName).string());
   }
-  const util::Result<std::uint64_t> shard_count = ResolveShardCount(directory, request, *index);
-  if (!shard_count) return util::Fail(shard_count.error());
+  const util::Result<ShardRouting> routing = ResolveRouting(directory, request, *index);
+  if (!routing) return util::Fail(routing.error());
 
-  const ShardRouter router(*shard_count);
-  if (progress != nullptr) SetProgressTotals(router, directory, *progress);
+  const std::uint64_t shard_count = routing->shard_count;
+  if (progress != nullptr) SetProgressTotals(shard_count, directory, *progress);
   ShardVerificationSummary summary;
-  for (std::uint64_t id = 0; id < *shard_count; ++id) {
-    const std::filesystem::path path = router.ShardPath(directory, id);
-    const IndexedShard* listed = *index ? &(**index)[id] : nullptr;
+  for (std::uint64_t id = 0; id < shard_count; ++id) {
+    const std::filesystem::path path = ShardPath(directory, id, shard_count);
+    const IndexedShard* listed = *index ? &(*index)->shards[id] : nullptr;
     util::Result<std::uint64_t> records =
-        VerifyShard(router, id, path, listed, request.quick, summary);
+        VerifyShard(*routing, id, path, listed, request.quick, summary);
     if (!records) return std::move(records).TakeError();
     if (progress != nullptr) AddVerifiedShard(path, *records, *progress);
   }
-  summary.verified_files = *shard_count;
+  summary.verified_files = shard_count;
   return summary;
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -3,17 +3,16 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/conversion_options.h"
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::run {
 
 inline constexpr std::uint64_t kMebibyte = std::uint64_t{1} << 20;
 
-// The memory a run may hold, in MiB: --memory-ceiling-mib when given (not 0), otherwise half of
-// what the process may use, so that a default run leaves room for the page cache and whatever
-// else the machine runs.
-std::uint64_t ResolveMemoryCeilingMib(const ConversionOptions& options);
+// The memory a run may hold, in MiB: `requested_mib` when given (not 0), otherwise half of what
+// the process may use, so that a default run leaves room for the page cache and whatever else
+// the machine runs.
+std::uint64_t ResolveMemoryCeilingMib(std::uint64_t requested_mib);
 // Half of `process_limit_bytes` in MiB, at least 1; 1024 when the limit is unknown (0).
 std::uint64_t DefaultMemoryCeilingMib(std::uint64_t process_limit_bytes);
 
@@ -26,4 +25,4 @@ std::uint64_t MemoryCeilingBytes(std::uint64_t ceiling_mib);
 util::Result<void> CheckMemoryNeed(std::uint64_t ceiling_mib, std::uint64_t needed_bytes,
                                    const std::string& what);
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::run

@@ -5,7 +5,7 @@
 
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 // The shard files of an output directory in id order: the ones its shard index lists, or,
 // without an index, every file named like a shard (shard-NNN.psfen.zst), so that the index, a
@@ -14,4 +14,4 @@ namespace boardmill::pipeline {
 util::Result<std::vector<std::filesystem::path>> ListShardFiles(
     const std::filesystem::path& directory);
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

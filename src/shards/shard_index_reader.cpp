@@ -1,4 +1,4 @@
-#include "pipeline/shard_index_reader.h"
+#include "shards/shard_index_reader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "chess/packed_sfen.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
+#include "shards/shard_routing.h"
 #include "util/unique_file.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 namespace {
 
@@ -54,6 +55,16 @@ class IndexChecker {
     if (!failed() && !(member.is_string() && member.get_ref<const std::string&>() == value)) {
       Fail(JsonQuoted(name) + " is not " + JsonQuoted(value));
     }
+  }
+
+  // "routing": any kind this program writes, since verification follows the kind it reads.
+  RoutingKind Routing(const Json& object) {
+    const Json& member = Member(object, "routing");
+    if (failed()) return RoutingKind::kOccupancy;
+    const std::optional<RoutingKind> routing =
+        member.is_string() ? ParseRoutingName(member.get_ref<const std::string&>()) : std::nullopt;
+    if (!routing) Fail("\"routing\" is not " + KnownRoutingNames());
+    return routing.value_or(RoutingKind::kOccupancy);
   }
 
   void ExpectCount(const Json& object, std::string_view name, std::uint64_t value) {
@@ -98,14 +109,14 @@ std::optional<std::uint64_t> ParseXxh64(std::string_view digits) {
 
 // One entry of "shards"; `id` is its place in the list.
 IndexedShard ReadShard(IndexChecker& checker, const Json& entry, std::uint64_t id,
-                       const ShardRouter& router) {
+                       std::uint64_t shard_count) {
   const std::string where = " of shard " + std::to_string(id);
   IndexedShard shard;
   if (!entry.is_object()) {
     checker.Fail("shard " + std::to_string(id) + " is not an object");
     return shard;
   }
-  const std::string expected_file = router.ShardPath({}, id).string();
+  const std::string expected_file = ShardFileName(id, shard_count);
   if (checker.Text(entry, "file", where) != expected_file && !checker.failed()) {
     checker.Fail("\"file\"" + where + " is not " + JsonQuoted(expected_file));
   }
@@ -138,10 +149,9 @@ std::vector<IndexedShard> ReadShardList(IndexChecker& checker, const Json& index
                  std::to_string(shard_count));
   }
   if (checker.failed()) return shards;
-  const ShardRouter router(shard_count);
   shards.reserve(list.size());
   for (const Json& entry : list) {
-    shards.push_back(ReadShard(checker, entry, shards.size(), router));
+    shards.push_back(ReadShard(checker, entry, shards.size(), shard_count));
     if (checker.failed()) break;
   }
   return shards;
@@ -190,8 +200,7 @@ util::Result<std::string> ReadIndexText(const fs::path& path) {
 
 }  // namespace
 
-util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
-                                                        const fs::path& path) {
+util::Result<ShardIndex> ParseShardIndex(std::string_view text, const fs::path& path) {
   const std::string refused = "Invalid shard index " + path.string() + ": ";
   Json index;
   try {
@@ -206,28 +215,28 @@ util::Result<std::vector<IndexedShard>> ParseShardIndex(std::string_view text,
   checker.ExpectCount(index, "version", kShardIndexVersion);
   checker.ExpectCount(index, "record_bytes", chess::kPackedSfenSize);
   checker.ExpectText(index, "record_format", kShardIndexRecordFormat);
-  checker.ExpectText(index, "routing", kShardIndexRouting);
+  const RoutingKind routing = checker.Routing(index);
   const std::uint64_t shard_count = checker.Count(index, "shard_count");
   if (shard_count == 0 && !checker.failed()) checker.Fail("\"shard_count\" is 0");
   const std::uint64_t total_records = checker.Count(index, "total_records");
   checker.ExpectText(index, "compression", kShardIndexCompression);
-  const std::vector<IndexedShard> shards = ReadShardList(checker, index, shard_count);
+  std::vector<IndexedShard> shards = ReadShardList(checker, index, shard_count);
   CheckTotal(checker, shards, total_records);
   if (checker.failed()) return util::Fail(refused + checker.error() + ".");
-  return shards;
+  return ShardIndex{.routing = routing, .shards = std::move(shards)};
 }
 
-util::Result<std::optional<std::vector<IndexedShard>>> LoadShardIndex(const fs::path& directory) {
+util::Result<std::optional<ShardIndex>> LoadShardIndex(const fs::path& directory) {
   const fs::path path = directory / kShardIndexFileName;
   std::error_code error;
   if (fs::symlink_status(path, error).type() == fs::file_type::not_found) {
-    return std::optional<std::vector<IndexedShard>>();
+    return std::optional<ShardIndex>();
   }
   util::Result<std::string> text = ReadIndexText(path);
   if (!text) return std::move(text).TakeError();
-  util::Result<std::vector<IndexedShard>> shards = ParseShardIndex(*text, path);
-  if (!shards) return std::move(shards).TakeError();
-  return std::optional<std::vector<IndexedShard>>(std::move(*shards));
+  util::Result<ShardIndex> index = ParseShardIndex(*text, path);
+  if (!index) return std::move(index).TakeError();
+  return std::optional<ShardIndex>(std::move(*index));
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

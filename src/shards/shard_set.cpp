@@ -1,8 +1,10 @@
-#include "pipeline/shard_set.h"
+#include "shards/shard_set.h"
 
 #include <system_error>
 
-namespace boardmill::pipeline {
+#include "shards/shard_naming.h"
+
+namespace boardmill::shards {
 
 ShardSet::ShardSet(std::filesystem::path output_directory, std::int32_t compression_level,
                    std::uint64_t records_per_flush, bool precreate_shards, ShardRouter router)
@@ -22,8 +24,9 @@ util::Result<std::uint64_t> ShardSet::Open() {
   writers_.resize(router_.shard_count());
   if (precreate_shards_) {
     for (std::uint64_t id = 0; id < router_.shard_count(); ++id) {
-      auto writer = std::make_unique<ShardWriter>(router_.ShardPath(output_directory_, id),
-                                                  compression_level_, records_per_flush_);
+      auto writer =
+          std::make_unique<ShardWriter>(ShardPath(output_directory_, id, router_.shard_count()),
+                                        compression_level_, records_per_flush_);
       util::Result<void> opened = writer->OpenStream();
       if (!opened) return std::move(opened).TakeError();
       writers_[id] = std::move(writer);
@@ -41,8 +44,9 @@ util::Result<ShardWriter*> ShardSet::OpenedWriter(std::uint64_t shard_id) {
   if (shard_id >= writers_.size()) return util::Fail("Shard id is out of range.");
   std::unique_ptr<ShardWriter>& writer = writers_[shard_id];
   if (!writer) {
-    writer = std::make_unique<ShardWriter>(router_.ShardPath(output_directory_, shard_id),
-                                           compression_level_, records_per_flush_);
+    writer =
+        std::make_unique<ShardWriter>(ShardPath(output_directory_, shard_id, router_.shard_count()),
+                                      compression_level_, records_per_flush_);
   }
   if (!writer->opened()) {
     util::Result<void> opened = writer->OpenStream();
@@ -94,4 +98,4 @@ util::Result<ShardSetSummary> ShardSet::Finish() {
   return summary;
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

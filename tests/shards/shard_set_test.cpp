@@ -1,4 +1,4 @@
-#include "pipeline/shard_set.h"
+#include "shards/shard_set.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,11 @@
 
 #include "chess/fen_parser.h"
 #include "compression/zstd_file_decompressor.h"
-#include "pipeline/shard_router.h"
+#include "shards/shard_naming.h"
+#include "shards/shard_router.h"
 #include "test_support.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,27 +23,6 @@ chess::Position Parse(const std::string& fen) {
   util::Result<chess::Position> position = chess::ParseFen(fen);
   EXPECT_TRUE(position.ok()) << fen << ": " << position.error();
   return position.ok() ? *position : chess::Position();
-}
-
-TEST(ShardRouterTest, NamesArePaddedToTheDigitsOfTheLastIdButAtLeastThree) {
-  const fs::path dir = "out";
-  struct Case {
-    std::uint64_t count;
-    std::uint64_t id;
-    std::string name;
-  };
-  for (const Case& c : std::vector<Case>{{1, 0, "shard-000.psfen.zst"},
-                                         {10, 0, "shard-000.psfen.zst"},
-                                         {10, 9, "shard-009.psfen.zst"},
-                                         {256, 255, "shard-255.psfen.zst"},
-                                         {1000, 7, "shard-007.psfen.zst"},
-                                         {1000, 999, "shard-999.psfen.zst"},
-                                         {1001, 0, "shard-0000.psfen.zst"},
-                                         {1001, 1000, "shard-1000.psfen.zst"},
-                                         {0, 0, "shard-000.psfen.zst"}}) {
-    EXPECT_EQ(ShardRouter(c.count).ShardPath(dir, c.id), dir / c.name)
-        << c.count << " shards, id " << c.id;
-  }
 }
 
 TEST(ShardRouterTest, RoutesByTheEighthRankOccupancyModuloTheShardCount) {
@@ -96,7 +76,7 @@ TEST_F(ShardSetTest, RecordsReachTheStreamOnlyInGroupsOfRecordsPerFlush) {
   // 4100th. Record by record it would already get it with the 4096th.
   const std::vector<std::uint8_t> records = RandomRecords(4100, 11);
   ShardSet shards(out_, 1, 5, true, ShardRouter(1));
-  const fs::path file = ShardRouter(1).ShardPath(out_, 0);
+  const fs::path file = ShardPath(out_, 0, 1);
   for (std::size_t i = 0; i < 4099; ++i) {
     const auto written = shards.Write(0, Record(records, i));
     ASSERT_TRUE(written.ok()) << written.error();
@@ -131,8 +111,8 @@ TEST_F(ShardSetTest, PendingRecordsBelowAFullGroupAreWrittenByFinish) {
   ASSERT_TRUE(finished.ok()) << finished.error();
   EXPECT_EQ(finished->records, 7U);
   EXPECT_EQ(finished->raw_bytes, 7 * chess::kPackedSfenSize);
-  EXPECT_EQ(ReadZstdFile(ShardRouter(2).ShardPath(out_, 0)), AsText(span));
-  EXPECT_EQ(ReadZstdFile(ShardRouter(2).ShardPath(out_, 1)),
+  EXPECT_EQ(ReadZstdFile(ShardPath(out_, 0, 2)), AsText(span));
+  EXPECT_EQ(ReadZstdFile(ShardPath(out_, 1, 2)),
             AsText(std::span<const std::uint8_t>(records).first(3 * chess::kPackedSfenSize)));
 }
 
@@ -152,7 +132,7 @@ TEST_F(ShardSetTest, MisalignedPayloadIsRefusedWithoutChangingAnyCounter) {
   ASSERT_TRUE(finished.ok()) << finished.error();
   EXPECT_EQ(finished->records, 2U);
   EXPECT_EQ(finished->raw_bytes, 64U);
-  EXPECT_EQ(ReadZstdFile(ShardRouter(4).ShardPath(out_, 2)), AsText(records));
+  EXPECT_EQ(ReadZstdFile(ShardPath(out_, 2, 4)), AsText(records));
 }
 
 TEST_F(ShardSetTest, OutOfRangeShardIdIsRefusedAndChangesNothing) {
@@ -166,7 +146,7 @@ TEST_F(ShardSetTest, OutOfRangeShardIdIsRefusedAndChangesNothing) {
   const auto finished = shards.Finish();
   ASSERT_TRUE(finished.ok()) << finished.error();
   EXPECT_EQ(finished->records, 0U);
-  EXPECT_FALSE(fs::exists(ShardRouter(3).ShardPath(out_, 3)));
+  EXPECT_FALSE(fs::exists(ShardPath(out_, 3, 3)));
 }
 
 TEST_F(ShardSetTest, PrecreatedSetLeavesEveryShardAsAValidFrameEvenIfOnlyOneIsFed) {
@@ -176,7 +156,8 @@ TEST_F(ShardSetTest, PrecreatedSetLeavesEveryShardAsAValidFrameEvenIfOnlyOneIsFe
   const auto opened = shards.Open();
   ASSERT_TRUE(opened.ok()) << opened.error();
   EXPECT_EQ(*opened, count);
-  for (std::uint64_t id = 0; id < count; ++id) EXPECT_TRUE(fs::exists(router.ShardPath(out_, id)));
+  for (std::uint64_t id = 0; id < count; ++id)
+    EXPECT_TRUE(fs::exists(ShardPath(out_, id, router.shard_count())));
 
   const std::vector<std::uint8_t> records = RandomRecords(9, 3);
   for (std::size_t i = 0; i < 9; ++i) ASSERT_TRUE(shards.Write(5, Record(records, i)).ok());
@@ -187,7 +168,7 @@ TEST_F(ShardSetTest, PrecreatedSetLeavesEveryShardAsAValidFrameEvenIfOnlyOneIsFe
   EXPECT_EQ(finished->records, 9U);
   std::uint64_t total_size = 0;
   for (std::uint64_t id = 0; id < count; ++id) {
-    const fs::path path = router.ShardPath(out_, id);
+    const fs::path path = ShardPath(out_, id, router.shard_count());
     total_size += fs::file_size(path);
     const auto content = compression::DecompressZstdFile(path);
     ASSERT_TRUE(content.ok()) << path << ": " << content.error();
@@ -205,9 +186,9 @@ TEST_F(ShardSetTest, WithoutPrecreationOnlyFedShardsGetFiles) {
   const auto finished = shards.Finish();
   ASSERT_TRUE(finished.ok()) << finished.error();
   EXPECT_EQ(finished->finished_files, 2U);
-  EXPECT_FALSE(fs::exists(router.ShardPath(out_, 0)));
-  EXPECT_FALSE(fs::exists(router.ShardPath(out_, 2)));
-  EXPECT_EQ(ReadZstdFile(router.ShardPath(out_, 3)), AsText(Record(records, 1)));
+  EXPECT_FALSE(fs::exists(ShardPath(out_, 0, router.shard_count())));
+  EXPECT_FALSE(fs::exists(ShardPath(out_, 2, router.shard_count())));
+  EXPECT_EQ(ReadZstdFile(ShardPath(out_, 3, router.shard_count())), AsText(Record(records, 1)));
 }
 
 TEST_F(ShardSetTest, FinishOfASetNeverOpenedReturnsZerosAndTouchesNothing) {
@@ -228,4 +209,4 @@ TEST_F(ShardSetTest, OutputDirectoryThatCannotBeCreatedIsReported) {
 }
 
 }  // namespace
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -8,7 +8,7 @@
 #include "compression/zstd_stream_writer.h"
 #include "util/result.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::shards {
 
 // One shard of a ShardSet: records wait in `pending` until a flush hands them to the stream.
 class ShardWriter {
@@ -36,4 +36,4 @@ class ShardWriter {
   std::uint64_t raw_bytes_ = 0;
 };
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::shards

@@ -1,0 +1,38 @@
+#include "run/run_outcome_files.h"
+
+#include "shards/shard_index.h"
+#include "util/whole_file.h"
+
+namespace boardmill::run {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+util::Result<void> RemoveStaleRunSummary(const fs::path& directory) {
+  const fs::path path = directory / kRunSummaryFileName;
+  // A missing summary is left alone: a run on a read-only file system should fail later, with the
+  // write that names the real problem.
+  if (!util::RemoveFileIfPresent(path)) {
+    return util::Fail("Failed to remove the run summary of an earlier run: " + path.string());
+  }
+  return {};
+}
+
+}  // namespace
+
+util::Result<void> RemoveEarlierRunOutcome(const fs::path& directory) {
+  util::Result<void> removed = RemoveStaleRunSummary(directory);
+  if (removed) removed = shards::RemoveStaleShardIndex(directory);
+  return removed;
+}
+
+util::Result<void> WriteRunSummary(const fs::path& directory, std::string_view text) {
+  const fs::path path = directory / kRunSummaryFileName;
+  if (util::WriteWholeFile(path, text) == util::WholeFileWrite::kFailed) {
+    return util::Fail("Failed to write run summary: " + path.string());
+  }
+  return {};
+}
+
+}  // namespace boardmill::run
