@@ -25,17 +25,18 @@ inline bool MayHoldClockOperations(std::string_view line) {
   return line.find('m') != std::string_view::npos;
 }
 
-// Reads `line` by the lenient rules with a route's two readers, each of which fills `position`
-// and returns nullptr or the message for the first fault (leaving `position` partly filled).
+// Reads `line` by the lenient rules with a route's two readers, each of which fills `parsed` (the
+// route's position record) and returns nullptr or the message for the first fault (leaving
+// `parsed` partly filled).
 // The strict reader goes first, so a strictly valid line costs one strict read and one byte
 // search; `lenient_only` tells whether the strict reading refuses the line.
-template <typename Position, typename StrictReader, typename LenientReader>
-const char* ReadFenLeniently(std::string_view line, Position& position, bool& lenient_only,
+template <typename Parsed, typename StrictReader, typename LenientReader>
+const char* ReadFenLeniently(std::string_view line, Parsed& parsed, bool& lenient_only,
                              StrictReader read_strictly, LenientReader read_leniently) {
-  lenient_only = read_strictly(line, position) != nullptr;
+  lenient_only = read_strictly(line, parsed) != nullptr;
   if (!lenient_only && !MayHoldClockOperations(line)) return nullptr;
-  position = Position{};
-  return read_leniently(line, position);
+  parsed = Parsed{};
+  return read_leniently(line, parsed);
 }
 
 }  // namespace boardmill::chess
