@@ -3,6 +3,7 @@
 #include "chess/fen_board.h"
 #include "chess/fen_fields.h"
 #include "chess/huffman_code.h"
+#include "chess/lenient_fen_fields.h"
 #include "chess/packed_sfen_codec.h"
 
 namespace boardmill::chess {
@@ -143,24 +144,43 @@ bool IsSquare(int square) { return square >= 0 && square < kSquareCount; }
 
 bool HasRecordBits(const PackedSfenBitWriter& record) { return record.bits_used() != 0; }
 
+// The fields after the board, checked and stored as the general route does.
+const char* ReadState(const FenFields& fields, FastPosition& position) {
+  FenState state;
+  if (const char* message = ReadFenState(fields, state)) return message;
+  position.side_to_move = state.side_to_move;
+  position.castling_rights = state.castling_rights;
+  position.en_passant_square = state.en_passant_square;
+  position.halfmove_clock = state.halfmove_clock;
+  position.fullmove_number = state.fullmove_number;
+  return nullptr;
+}
+
+// The strict reading: the board is read up to the first space, then the other fields are split
+// from what follows it.
+const char* ReadFenFast(std::string_view text, FastPosition& position) {
+  std::size_t pos = text.find_first_not_of(' ');
+  if (pos == std::string_view::npos) return kMissingBoardMessage;
+  if (const char* message = ReadBoard(text, pos, position)) return message;
+  FenFields fields;
+  SplitFenFieldsAfterBoard(text.substr(pos), fields);
+  return ReadState(fields, position);
+}
+
+// The lenient reading: the fields are split first, then the board field is read on its own.
+const char* ReadFenFastByLenientFields(std::string_view text, FastPosition& position) {
+  const std::optional<FenFields> fields = SplitLenientFenFields(text);
+  if (!fields) return kMissingBoardMessage;
+  std::size_t pos = 0;
+  if (const char* message = ReadBoard(fields->board, pos, position)) return message;
+  return ReadState(*fields, position);
+}
+
 }  // namespace
 
 util::Result<FastPosition> ParseFenFast(std::string_view text) {
-  std::size_t pos = text.find_first_not_of(' ');
-  if (pos == std::string_view::npos) return util::Fail(kMissingBoardMessage);
-
   FastPosition position;
-  if (const char* message = ReadBoard(text, pos, position)) return util::Fail(message);
-
-  FenFields fields;
-  SplitFenFieldsAfterBoard(text.substr(pos), fields);
-  util::Result<FenState> state = ParseFenState(fields);
-  if (!state) return std::move(state).TakeError();
-  position.side_to_move = state->side_to_move;
-  position.castling_rights = state->castling_rights;
-  position.en_passant_square = state->en_passant_square;
-  position.halfmove_clock = state->halfmove_clock;
-  position.fullmove_number = state->fullmove_number;
+  if (const char* message = ReadFenFast(text, position)) return util::Fail(message);
   return position;
 }
 
@@ -185,6 +205,19 @@ util::Result<FastEncodeResult> EncodeFenFast(std::string_view text) {
   util::Result<FastPosition> position = ParseFenFast(text);
   if (!position) return std::move(position).TakeError();
   return EncodeFastPosition(*position);
+}
+
+util::Result<FastEncodeResult> EncodeFenFast(std::string_view text, FenReading reading) {
+  if (reading == FenReading::kStrict) return EncodeFenFast(text);
+  FastPosition position;
+  bool lenient_only = false;
+  if (const char* message =
+          ReadFenLeniently(text, position, lenient_only, ReadFenFast, ReadFenFastByLenientFields)) {
+    return util::Fail(message);
+  }
+  util::Result<FastEncodeResult> encoded = EncodeFastPosition(position);
+  if (encoded) encoded->lenient_only = lenient_only;
+  return encoded;
 }
 
 }  // namespace boardmill::chess

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "chess/fen_reading.h"
 #include "chess/packed_sfen.h"
 #include "chess/packed_sfen_bits.h"
 #include "chess/piece.h"
@@ -35,6 +36,7 @@ struct FastEncodeResult {
   PackedSfen record;
   std::uint64_t occupancy = 0;    // equals Position::Occupancy() of the same board
   std::uint64_t routing_key = 0;  // occupancy >> 56: the eighth rank, a8 as bit 7
+  bool lenient_only = false;      // the lenient reading accepts what the strict one refuses
 };
 
 // Same grammar, defaults and messages as ParseFen, in one pass.
@@ -43,5 +45,8 @@ util::Result<FastEncodeResult> EncodeFastPosition(const FastPosition& position);
 // The runners' per-line entry: succeeds exactly when ParseFen + EncodePackedSfen does, with the
 // same record, or fails with the same message.
 util::Result<FastEncodeResult> EncodeFenFast(std::string_view text);
+// The same by the chosen reading; the lenient one agrees with ParseFen(text, FenReading) on
+// record, message and `lenient_only`.
+util::Result<FastEncodeResult> EncodeFenFast(std::string_view text, FenReading reading);
 
 }  // namespace boardmill::chess

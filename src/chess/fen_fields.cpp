@@ -72,36 +72,35 @@ void SplitFenFieldsAfterBoard(std::string_view rest, FenFields& fields) {
   }
 }
 
-util::Result<FenState> ParseFenState(const FenFields& fields) {
-  FenState state;
+const char* ReadFenState(const FenFields& fields, FenState& state) {
   if (fields.active_color == "w") {
     state.side_to_move = 0;
   } else if (fields.active_color == "b") {
     state.side_to_move = 1;
   } else {
-    return util::Fail("Active color must be 'w' or 'b'.");
+    return "Active color must be 'w' or 'b'.";
   }
 
   const std::optional<std::uint8_t> castling = ParseCastling(fields.castling);
-  if (!castling) return util::Fail("Castling field contains an invalid flag.");
+  if (!castling) return "Castling field contains an invalid flag.";
   state.castling_rights = *castling;
 
   if (fields.en_passant != "-") {
     const std::optional<int> square = ParseSquare(fields.en_passant);
-    if (!square) return util::Fail("En passant field is not a valid square.");
+    if (!square) return "En passant field is not a valid square.";
     const int rank = *square / 8;
-    if (rank != 2 && rank != 5) return util::Fail("En passant square must be on rank 3 or 6.");
+    if (rank != 2 && rank != 5) return "En passant square must be on rank 3 or 6.";
     state.en_passant_square = *square;
   }
 
   const std::optional<std::uint16_t> halfmove = ParseCounter(fields.halfmove_clock);
-  if (!halfmove) return util::Fail("Halfmove clock is invalid.");
+  if (!halfmove) return "Halfmove clock is invalid.";
   state.halfmove_clock = *halfmove;
 
   const std::optional<std::uint16_t> fullmove = ParseCounter(fields.fullmove_number);
-  if (!fullmove || *fullmove == 0) return util::Fail("Fullmove number is invalid.");
+  if (!fullmove || *fullmove == 0) return "Fullmove number is invalid.";
   state.fullmove_number = *fullmove;
-  return state;
+  return nullptr;
 }
 
 }  // namespace boardmill::chess

@@ -4,8 +4,6 @@
 #include <optional>
 #include <string_view>
 
-#include "util/result.h"
-
 namespace boardmill::chess {
 
 // The six positional fields of a FEN line, as views into the line. Missing trailing fields
@@ -36,8 +34,9 @@ struct FenState {
   std::uint16_t fullmove_number = 1;
 };
 
-// Active colour, castling, en passant and the two clocks, checked in that order.
-util::Result<FenState> ParseFenState(const FenFields& fields);
+// Active colour, castling, en passant and the two clocks, checked in that order into `state`.
+// Returns nullptr, or the message for the first field that fails; builds no string.
+const char* ReadFenState(const FenFields& fields, FenState& state);
 
 inline constexpr const char* kMissingBoardMessage = "FEN is missing the board field.";
 inline constexpr const char* kKingCountMessage =

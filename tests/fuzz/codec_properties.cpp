@@ -1,10 +1,13 @@
 #include "fuzz/codec_properties.h"
 
+#include <optional>
 #include <sstream>
 
 #include "chess/fast_fen_encoder.h"
+#include "chess/fen_fields.h"
 #include "chess/fen_format.h"
 #include "chess/fen_parser.h"
+#include "chess/lenient_fen_fields.h"
 #include "chess/packed_sfen_codec.h"
 
 namespace boardmill::testing {
@@ -76,12 +79,42 @@ std::string CheckFastBoardRecord(std::string_view text) {
   return {};
 }
 
+// Both routes read a line strictly first and keep that reading unless it fails or the line may
+// hold a clock operation. That is only sound if the lenient rules read such a line's fields
+// exactly as the strict ones do.
+std::string CheckStrictReadingFirst(std::string_view text) {
+  if (!chess::ParseFen(text).ok() || chess::MayHoldClockOperations(text)) return {};
+  const std::optional<chess::FenFields> strict = chess::SplitFenFields(text);
+  const std::optional<chess::FenFields> lenient = chess::SplitLenientFenFields(text);
+  if (!strict || !lenient) return "a strictly valid line has no board field";
+  if (lenient->board != strict->board) {
+    return "lenient board field \"" + std::string(lenient->board) +
+           "\" differs from the strict one";
+  }
+  chess::FenState by_strict;
+  chess::FenState by_lenient;
+  if (chess::ReadFenState(*strict, by_strict) != nullptr) return "strict fields refused";
+  if (const char* message = chess::ReadFenState(*lenient, by_lenient)) {
+    return std::string("lenient fields of a strictly valid line refused: ") + message;
+  }
+  if (by_strict.side_to_move != by_lenient.side_to_move ||
+      by_strict.castling_rights != by_lenient.castling_rights ||
+      by_strict.en_passant_square != by_lenient.en_passant_square ||
+      by_strict.halfmove_clock != by_lenient.halfmove_clock ||
+      by_strict.fullmove_number != by_lenient.fullmove_number) {
+    return "lenient fields of a strictly valid line read differently";
+  }
+  return {};
+}
+
 }  // namespace
 
-std::string CheckFenRoutesAgree(std::string_view text) {
-  if (std::string fault = CheckFastBoardRecord(text); !fault.empty()) return fault;
-  const util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(text);
-  const util::Result<chess::Position> parsed = chess::ParseFen(text);
+std::string CheckFenRoutesAgree(std::string_view text, chess::FenReading reading) {
+  const std::string fault = reading == chess::FenReading::kStrict ? CheckFastBoardRecord(text)
+                                                                  : CheckStrictReadingFirst(text);
+  if (!fault.empty()) return fault;
+  const util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(text, reading);
+  const util::Result<chess::ParsedFen> parsed = chess::ParseFen(text, reading);
   if (!parsed) {
     if (fast) return "fast route accepts what ParseFen refuses with: " + parsed.error();
     if (fast.error() != parsed.error()) {
@@ -89,7 +122,7 @@ std::string CheckFenRoutesAgree(std::string_view text) {
     }
     return {};
   }
-  const util::Result<chess::PackedSfen> general = chess::EncodePackedSfen(*parsed);
+  const util::Result<chess::PackedSfen> general = chess::EncodePackedSfen(parsed->position);
   if (!general) {
     if (fast) return "fast route accepts what EncodePackedSfen refuses with: " + general.error();
     if (fast.error() != general.error()) {
@@ -101,15 +134,19 @@ std::string CheckFenRoutesAgree(std::string_view text) {
   if (!(fast->record == *general)) {
     return "records differ: fast " + Hex(fast->record) + ", general " + Hex(*general);
   }
-  const std::uint64_t occupancy = parsed->Occupancy();
+  const std::uint64_t occupancy = parsed->position.Occupancy();
   if (fast->occupancy != occupancy || fast->routing_key != occupancy >> 56) {
     std::ostringstream out;
     out << std::hex << "fast occupancy " << fast->occupancy << " key " << fast->routing_key
         << ", position occupancy " << occupancy;
     return out.str();
   }
-  if (std::string fault = CheckCanonicalFen(*parsed); !fault.empty()) return fault;
-  return CheckRoundTrip(*parsed, *general);
+  if (fast->lenient_only != parsed->lenient_only) {
+    return std::string("fast route ") + (fast->lenient_only ? "counts" : "does not count") +
+           " the line as read only by the lenient rules, the general route does the opposite";
+  }
+  if (std::string fault = CheckCanonicalFen(parsed->position); !fault.empty()) return fault;
+  return CheckRoundTrip(parsed->position, *general);
 }
 
 std::string CheckRecordDecodes(const chess::PackedSfen& record) {
