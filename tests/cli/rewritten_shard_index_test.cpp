@@ -76,9 +76,7 @@ class RewrittenShardIndexTest : public ::testing::Test {
     return RunBoardmill(arguments);
   }
 
-  fs::path Shard(std::uint64_t id) const {
-    return shards::ShardPath(out_, id, kShardCount);
-  }
+  fs::path Shard(std::uint64_t id) const { return shards::ShardPath(out_, id, kShardCount); }
 
   TempDir temp_;
   const fs::path in_ = temp_ / "in";
