@@ -37,12 +37,12 @@ extern "C" {
 
 typedef struct boardmill_dataset boardmill_dataset;
 
-/* Opens the converted directory `dir`: its shard-index.json, or without one the files named
- * shard-NNN.psfen.zst. With `verify` non-zero, every shard a reader reads is checked against the
- * index (stored size and XXH64, record count) before its records are handed out; that needs an
- * index. On success stores a new handle in `*out`, to be released with boardmill_dataset_close,
- * and returns 0. Fails (negative, `*out` NULL) on a missing or unreadable directory, a malformed
- * index, or a directory without shards. */
+/* Opens the converted directory `dir`: the shards its shard-index.json lists, or without an index
+ * the files named shard-NNN.psfen.zst. With an index, readers check every shard's record count
+ * against it; with `verify` non-zero (which needs an index) also its stored size and XXH64,
+ * before any of its records are handed out. On success stores a new handle in `*out`, to be
+ * released with boardmill_dataset_close, and returns 0. Fails (negative, `*out` NULL) on a
+ * missing or unreadable directory, a malformed index, or a directory without shards. */
 BOARDMILL_API int boardmill_dataset_open(const char* dir, int verify, boardmill_dataset** out);
 
 /* Releases a dataset. Every reader opened on it must have been closed first. NULL is ignored. */
@@ -51,8 +51,7 @@ BOARDMILL_API void boardmill_dataset_close(boardmill_dataset* dataset);
 /* The number of shard files of the dataset. */
 BOARDMILL_API uint32_t boardmill_dataset_shards(const boardmill_dataset* dataset);
 
-/* The number of records of the whole dataset, as its index lists them; without an index, 0 until
- * known (the records are then only counted by reading). */
+/* The number of records of the whole dataset as its index lists them; 0 without an index. */
 BOARDMILL_API uint64_t boardmill_dataset_records(const boardmill_dataset* dataset);
 
 /*-**************************************************************************

@@ -84,10 +84,13 @@ struct BoardEnd {
 
 // Walks the board tokens in FEN order, kings skipped: a 0 bit is an empty square, a 1 bit starts
 // a five-bit piece token. A run of empty squares is counted with one count of trailing zeros, so
-// the loop turns once per piece, not once per square. A guard bit caps the count at what the
-// window holds, keeping five real bits after it; the window is refilled after 32 bits.
+// the loop turns once per piece, not once per square. The window is refilled once more than 32
+// of its bits are used, so its low 32 bits are always real; a guard bit at bit 27 caps a count
+// there, keeping the five bits after it inside them (a longer run takes two turns). The guard
+// being fixed keeps the loop's chain of dependent steps short: count, shift, count.
 template <typename PlacePiece>
 BoardEnd ScanBoard(const RecordWords& words, PlacePiece&& place) {
+  constexpr std::uint64_t kGuard = std::uint64_t{1} << (32 - kPieceTokenBits);
   unsigned start = kBoardStartBit;
   unsigned used = 0;  // bits of the window consumed
   std::uint64_t window = words.Window(start);
@@ -99,20 +102,20 @@ BoardEnd ScanBoard(const RecordWords& words, PlacePiece&& place) {
       used = 0;
       window = words.Window(start);
     }
-    const unsigned run =
-        static_cast<unsigned>(std::countr_zero(window | (std::uint64_t{1} << (58 - used))));
+    const unsigned run = static_cast<unsigned>(std::countr_zero(window | kGuard));
     if (token + run >= kBoardTokens) return {start + used + kBoardTokens - token, invalid != 0};
     token += run;
-    const unsigned bits = static_cast<unsigned>(window >> run) & 31;
-    if ((bits & 1) == 0) {  // the guard: the window held only empty squares
-      window >>= run;
+    const std::uint64_t from_run = window >> run;
+    const unsigned bits = static_cast<unsigned>(from_run) & 31;
+    if ((bits & 1) == 0) {  // the guard: the low bits held only empty squares
+      window = from_run;
       used += run;
       continue;
     }
     invalid |= (kInvalidTokens >> bits) & 1;
     place(token, kPieceOfToken[bits]);
     ++token;
-    window >>= run + kPieceTokenBits;
+    window = from_run >> kPieceTokenBits;
     used += run + kPieceTokenBits;
     if (token == kBoardTokens) return {start + used, invalid != 0};
   }
