@@ -74,12 +74,18 @@ util::Result<bool> Reader::LoadNextShard() {
   return true;
 }
 
-util::Result<const std::uint8_t*> Reader::NextStoredRecord() {
+util::Result<bool> Reader::HaveShardRecords() {
   while (shard_offset_ == shard_records_.size()) {
-    const util::Result<bool> loaded = LoadNextShard();
-    if (!loaded) return util::Fail(loaded.error());
-    if (!*loaded) return nullptr;
+    util::Result<bool> loaded = LoadNextShard();
+    if (!loaded || !*loaded) return loaded;
   }
+  return true;
+}
+
+util::Result<const std::uint8_t*> Reader::NextStoredRecord() {
+  const util::Result<bool> more = HaveShardRecords();
+  if (!more) return util::Fail(more.error());
+  if (!*more) return nullptr;
   const std::uint8_t* record = shard_records_.data() + shard_offset_;
   shard_offset_ += kRecordSize;
   return record;
@@ -88,12 +94,10 @@ util::Result<const std::uint8_t*> Reader::NextStoredRecord() {
 util::Result<std::size_t> Reader::CopyStored(std::uint8_t* records, std::size_t max_records) {
   std::size_t copied = 0;
   while (copied < max_records) {
-    // Through NextStoredRecord for its shard loading, then the rest of the shard in one copy.
-    const util::Result<const std::uint8_t*> first = NextStoredRecord();
-    if (!first) return util::Fail(first.error());
-    if (*first == nullptr) break;
-    std::memcpy(records + copied * kRecordSize, *first, kRecordSize);
-    ++copied;
+    const util::Result<bool> more = HaveShardRecords();
+    if (!more) return util::Fail(more.error());
+    if (!*more) break;
+    // As many as fit from the shard in one copy.
     const std::size_t run =
         std::min(max_records - copied, (shard_records_.size() - shard_offset_) / kRecordSize);
     std::memcpy(records + copied * kRecordSize, shard_records_.data() + shard_offset_,

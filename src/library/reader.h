@@ -32,8 +32,10 @@ class Reader {
   Reader(const Dataset& dataset, std::vector<std::size_t> shards, std::uint64_t shuffle_buffer,
          ShuffleRandom random);
 
-  // The next record in stored order, loading the next shard when one runs out; nullptr at the
-  // end.
+  // True while records remain: loads shard after shard until one has records left; false at the
+  // end of the share.
+  util::Result<bool> HaveShardRecords();
+  // The next record in stored order; nullptr at the end.
   util::Result<const std::uint8_t*> NextStoredRecord();
   util::Result<std::size_t> CopyStored(std::uint8_t* records, std::size_t max_records);
   util::Result<std::size_t> DrawShuffled(std::uint8_t* records, std::size_t max_records);
