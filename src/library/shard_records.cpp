@@ -1,0 +1,112 @@
+#include "library/shard_records.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+#include <zstd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "chess/packed_sfen.h"
+#include "compression/zstd_context.h"
+
+namespace boardmill::library {
+
+namespace {
+
+// Closes the descriptor on every exit path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  int get() const { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
+
+util::Result<std::vector<std::uint8_t>> ReadStoredBytes(const std::filesystem::path& path) {
+  // Non-blocking, so that opening a FIFO put in a shard's place returns at once to be refused.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) {
+    return util::Fail("Failed to open shard file " + path.string() + ": " + std::strerror(errno));
+  }
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return util::Fail("Shard is not a regular file: " + path.string());
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status.st_size));
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t read = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) return util::Fail("Failed while reading shard file: " + path.string());
+    filled += static_cast<std::size_t>(read);
+  }
+  return bytes;
+}
+
+util::Result<void> CheckStoredBytes(const DatasetShard& shard,
+                                    const std::vector<std::uint8_t>& stored) {
+  if (stored.size() != shard.listed->bytes) {
+    return util::Fail("Shard file size differs from the shard index: " + shard.path.string());
+  }
+  if (XXH64(stored.data(), stored.size(), 0) != shard.listed->xxh64) {
+    return util::Fail("Shard file hash differs from the shard index: " + shard.path.string());
+  }
+  return {};
+}
+
+util::Result<std::vector<std::uint8_t>> Decompress(const std::vector<std::uint8_t>& stored) {
+  const compression::ZstdDecompressionContext context(ZSTD_createDCtx());
+  if (!context) return util::Fail("Failed to create a Zstd decompression context.");
+  std::vector<std::uint8_t> content(ZSTD_DStreamOutSize());
+  ZSTD_inBuffer in{stored.data(), stored.size(), 0};
+  ZSTD_outBuffer out{content.data(), content.size(), 0};
+  std::size_t status = 0;
+  while (in.pos < in.size || out.pos == out.size) {
+    if (out.pos == out.size) {
+      content.resize(content.size() * 2);
+      out = {content.data(), content.size(), out.pos};
+    }
+    const std::size_t before = in.pos + out.pos;
+    status = ZSTD_decompressStream(context.get(), &out, &in);
+    if (ZSTD_isError(status)) return compression::ZstdError("Zstd decompression failed: ", status);
+    if (in.pos + out.pos == before) break;  // nothing moved: the input ends inside a frame
+  }
+  if (status != 0) return util::Fail(compression::kTruncatedFrameMessage);
+  content.resize(out.pos);
+  return content;
+}
+
+}  // namespace
+
+util::Result<std::vector<std::uint8_t>> ReadShardRecords(const DatasetShard& shard, bool verify) {
+  const util::Result<std::vector<std::uint8_t>> stored = ReadStoredBytes(shard.path);
+  if (!stored) return util::Fail(stored.error());
+  if (verify) {
+    util::Result<void> checked = CheckStoredBytes(shard, *stored);
+    if (!checked) return std::move(checked).TakeError();
+  }
+  util::Result<std::vector<std::uint8_t>> records = Decompress(*stored);
+  if (!records) {
+    return util::Fail("Failed to read shard " + shard.path.string() + ": " + records.error());
+  }
+  if (records->size() % chess::kPackedSfenSize != 0) {
+    return util::Fail("Shard payload is not a whole number of PackedSfen records: " +
+                      shard.path.string());
+  }
+  if (shard.listed && records->size() / chess::kPackedSfenSize != shard.listed->records) {
+    return util::Fail("Shard record count differs from the shard index: " + shard.path.string());
+  }
+  return records;
+}
+
+}  // namespace boardmill::library
