@@ -49,29 +49,31 @@ void RunSummaryFile::AddVolumesAndTimes(const ConversionSummary& summary) {
   ForEachField(TotalsGroup::kSeconds, summary, AddFieldLine());
 }
 
-void RunSummaryFile::AddEffectiveRate(const ConversionSummary& summary) {
-  if (summary.elapsed_seconds > 0) {
-    Add("effective_fens_per_second",
-        static_cast<double>(summary.encoded_positions) / summary.elapsed_seconds);
+void RunSummaryFile::AddFinalKnobs(const ConversionSummary& summary) {
+  Add("final_active_workers", summary.final_active_workers);
+  Add("final_line_batch_size", summary.final_line_batch_size);
+  if (summary.execution_mode == ExecutionMode::kStaged) {
+    Add("final_parse_batch_size", summary.final_parse_batch_size);
   }
-}
-
-void RunSummaryFile::AddMemoryCeiling(const ConversionSummary& summary) {
-  Add("memory_ceiling_mib", summary.memory_ceiling_mib);
-  if (summary.execution_mode == ExecutionMode::kParallel) {
-    Add("memory_worker_cap", summary.memory_worker_cap);
-  }
-}
-
-void RunSummaryFile::AddUsableCpus(const ConversionSummary& summary) {
-  Add("usable_cpus", summary.usable_cpus);
+  Add("final_records_per_flush", summary.final_records_per_flush);
+  Add("final_compression_level", summary.final_compression_level);
 }
 
 void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }
 
-util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {
+util::Result<void> RunSummaryFile::FinishInto(const ConversionSummary& summary,
+                                              const fs::path& directory) {
+  if (summary.elapsed_seconds > 0) {
+    Add("effective_fens_per_second",
+        static_cast<double>(summary.encoded_positions) / summary.elapsed_seconds);
+  }
+  Add("memory_ceiling_mib", summary.memory_ceiling_mib);
+  if (summary.execution_mode == ExecutionMode::kParallel) {
+    Add("memory_worker_cap", summary.memory_worker_cap);
+  }
+  Add("usable_cpus", summary.usable_cpus);
   return run::WriteRunSummary(directory, text_);
 }
 

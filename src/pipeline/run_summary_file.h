@@ -34,16 +34,15 @@ class RunSummaryFile {
   // (compressed_input_bytes through compressed_output_bytes), elapsed_seconds, then their seconds
   // (read_seconds through write_seconds).
   void AddVolumesAndTimes(const ConversionSummary& summary);
-  // effective_fens_per_second, present only when the run took measurable time.
-  void AddEffectiveRate(const ConversionSummary& summary);
-  // memory_ceiling_mib, the last key of every mode but the parallel one, which adds
-  // memory_worker_cap after it.
-  void AddMemoryCeiling(const ConversionSummary& summary);
-  // usable_cpus, after the memory ceiling in every mode.
-  void AddUsableCpus(const ConversionSummary& summary);
+  // The knobs a run ended with: final_active_workers, final_line_batch_size, in staged mode
+  // final_parse_batch_size, then final_records_per_flush and final_compression_level.
+  void AddFinalKnobs(const ConversionSummary& summary);
 
-  // Writes run-summary.txt into `directory` through run::WriteRunSummary.
-  util::Result<void> WriteInto(const std::filesystem::path& directory) const;
+  // Adds the keys every mode ends with, then writes run-summary.txt into `directory` through
+  // run::WriteRunSummary: effective_fens_per_second (only when the run took measurable time),
+  // memory_ceiling_mib (in parallel mode followed by memory_worker_cap) and usable_cpus.
+  util::Result<void> FinishInto(const ConversionSummary& summary,
+                                const std::filesystem::path& directory);
 
  private:
   // Adds a field of kTotalsFields under its key.

@@ -3,9 +3,9 @@
 #include <optional>
 #include <system_error>
 
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/worker_caps.h"
-#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/run_summary_file.h"
 #include "shards/shard_router.h"
 #include "util/usable_cpus.h"
@@ -141,16 +141,10 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("stdio_worker_cap", summary.stdio_worker_cap);
   file.AddVolumesAndTimes(summary);
   file.Add("merge_seconds", summary.merge_seconds);
-  file.Add("final_active_workers", summary.final_active_workers);
-  file.Add("final_line_batch_size", summary.final_line_batch_size);
-  file.Add("final_records_per_flush", summary.final_records_per_flush);
-  file.Add("final_compression_level", summary.final_compression_level);
+  file.AddFinalKnobs(summary);
   file.Add("manifest_path", summary.manifest_path);
   file.Add("reject_log_path", summary.reject_log_path);
-  file.AddEffectiveRate(summary);
-  file.AddMemoryCeiling(summary);
-  file.AddUsableCpus(summary);
-  return file.WriteInto(options.output_directory);
+  return file.FinishInto(summary, options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

@@ -190,10 +190,7 @@ util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
   file.Add("output_file_count", summary.output_file_count);
   file.AddLineCounts(summary);
   file.AddVolumesAndTimes(summary);
-  file.AddEffectiveRate(summary);
-  file.AddMemoryCeiling(summary);
-  file.AddUsableCpus(summary);
-  return file.WriteInto(options.output_directory);
+  return file.FinishInto(summary, options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

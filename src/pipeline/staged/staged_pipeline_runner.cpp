@@ -173,20 +173,13 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.AddWorkerCaps(summary);
   file.AddVolumesAndTimes(summary);
   file.Add("merge_seconds", summary.merge_seconds);
-  file.Add("final_active_workers", summary.final_active_workers);
-  file.Add("final_line_batch_size", summary.final_line_batch_size);
-  file.Add("final_parse_batch_size", summary.final_parse_batch_size);
-  file.Add("final_records_per_flush", summary.final_records_per_flush);
-  file.Add("final_compression_level", summary.final_compression_level);
+  file.AddFinalKnobs(summary);
   file.Add("reject_log_path", summary.reject_log_path);
   file.Add("stage_stats_path", summary.stage_stats_path);
   file.Add("worker_stats_path", summary.worker_stats_path);
   file.Add("queue_stats_path", summary.queue_stats_path);
   file.Add("controller_stats_path", summary.controller_stats_path);
-  file.AddEffectiveRate(summary);
-  file.AddMemoryCeiling(summary);
-  file.AddUsableCpus(summary);
-  return file.WriteInto(options.output_directory);
+  return file.FinishInto(summary, options.output_directory);
 }
 
 }  // namespace boardmill::pipeline
