@@ -2,7 +2,6 @@
  * build: reads every record of a converted directory, decodes them all and checks that the
  * count matches the index and that every record decodes. Usage: PROGRAM DIR VERSION. */
 #include <boardmill/boardmill.h>
-
 #include <stdio.h>
 #include <string.h>
 
@@ -12,15 +11,15 @@ static uint8_t records[kBatch * BOARDMILL_RECORD_SIZE];
 static uint8_t pieces[kBatch * 64];
 static uint8_t valid[kBatch];
 
-static int fail(const char *what) {
+static int fail(const char* what) {
   fprintf(stderr, "%s: %s\n", what, boardmill_last_error());
   return 1;
 }
 
 /* Reads and decodes the whole dataset; the number of records that decode, or -1. */
-static int64_t count_valid_records(const boardmill_dataset *dataset) {
+static int64_t count_valid_records(const boardmill_dataset* dataset) {
   boardmill_reader_options options;
-  boardmill_reader *reader = NULL;
+  boardmill_reader* reader = NULL;
   boardmill_positions positions;
   int64_t valid_records = 0;
   int64_t read;
@@ -37,8 +36,8 @@ static int64_t count_valid_records(const boardmill_dataset *dataset) {
   return read < 0 ? -1 : valid_records;
 }
 
-int main(int argc, char **argv) {
-  boardmill_dataset *dataset = NULL;
+int main(int argc, char** argv) {
+  boardmill_dataset* dataset = NULL;
   uint64_t expected;
   int64_t valid_records;
   if (argc != 3) {
