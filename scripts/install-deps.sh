@@ -2,10 +2,11 @@
 # Installs the Debian packages boardmill builds and tests with; does nothing when all are there.
 set -euo pipefail
 
-# dpkg-dev and file: `cpack -G DEB` reads the binary's library dependencies with dpkg-shlibdeps.
-# python3-setuptools, -venv and -pip: the Python package is built and installed offline in a test.
+# dpkg-dev and file: `cpack -G DEB` reads the binary's library dependencies with dpkg-shlibdeps;
+# lintian checks the packages it makes. python3-setuptools, -venv and -pip: the Python package is
+# built and installed offline in a test.
 packages=(cmake ninja-build g++ pkg-config libzstd-dev liburing-dev libxxhash-dev nlohmann-json3-dev
-  libgtest-dev libbenchmark-dev zstd libopenmpi-dev openmpi-bin dpkg-dev file
+  libgtest-dev libbenchmark-dev zstd libopenmpi-dev openmpi-bin dpkg-dev file lintian
   python3 python3-zstandard python3-numpy python3-xxhash
   python3-setuptools python3-venv python3-pip)
 if [[ "${1:-}" == "--with-clang" ]]; then

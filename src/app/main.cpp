@@ -12,11 +12,15 @@
 
 namespace {
 
-// The command, alone or as one rank of an MPI job.
+// The command, alone or as one rank of an MPI job. A launcher that started the program built
+// without MPI gets no job.
 int Run(const boardmill::io::MpiJob* job, int argc, char** argv) {
   boardmill::util::RaiseStreamLimit();
   if (job != nullptr && job->size() > 1) {
     return boardmill::app::DispatchAcrossRanks(*job, argc, argv);
+  }
+  if (job == nullptr && boardmill::io::MpiJob::LaunchedByMpi()) {
+    return boardmill::app::DispatchWithoutMpiSupport(argc, argv);
   }
   return boardmill::app::DispatchCommand(argc, argv);
 }

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "app/command_dispatch.h"
 #include "app/console_lines.h"
 #include "app/convert_command.h"
 #include "app/convert_options.h"
@@ -23,11 +24,15 @@ void Silence() {
   close(null);
 }
 
+bool IsConvertCommand(int argc, char** argv) {
+  return argc >= 2 && std::string_view(argv[1]) == "convert";
+}
+
 }  // namespace
 
 int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
   if (job.rank() != 0) Silence();
-  if (argc < 2 || std::string_view(argv[1]) != "convert") {
+  if (!IsConvertCommand(argc, argv)) {
     return PrintErrorLine("Only convert runs across the ranks of an MPI job.");
   }
   ConvertCommandLine command_line;
@@ -35,6 +40,15 @@ int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
   if (!parsed) return RefuseCommandLine(parsed.error());
   command_line.settings.mpi_job = &job;
   return RunConvertCommand(command_line);
+}
+
+int DispatchWithoutMpiSupport(int argc, char** argv) {
+  if (IsConvertCommand(argc, argv)) {
+    return PrintErrorLine(
+        "This boardmill has no MPI support; run boardmill-mpi under mpirun (package "
+        "boardmill-mpi).");
+  }
+  return DispatchCommand(argc, argv);
 }
 
 }  // namespace boardmill::app

@@ -8,4 +8,9 @@ namespace boardmill::app {
 // the parallel mode; rank 0 alone prints, so the job shows one report or one error line.
 int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv);
 
+// The command line of a process an MPI launcher started in the program built without MPI.
+// `convert` would run once per rank into the same directory, so it is refused in one line; the
+// other commands run as they do anywhere.
+int DispatchWithoutMpiSupport(int argc, char** argv);
+
 }  // namespace boardmill::app

@@ -12,11 +12,6 @@ namespace boardmill::io {
 
 namespace {
 
-// What Open MPI, PMIx-based launchers (Slurm, PRRTE) and the older PMI (MPICH, Intel MPI) put in
-// the environment of the processes they start.
-constexpr const char* kLauncherVariables[] = {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_RANK",
-                                              "PMI_SIZE"};
-
 int Count(std::size_t size) {
   if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     MPI_Abort(MPI_COMM_WORLD, 1);
@@ -57,13 +52,6 @@ MPI_Status ProbeWithoutSpinning(int from, int tag) {
 }
 
 }  // namespace
-
-bool MpiJob::LaunchedByMpi() {
-  for (const char* variable : kLauncherVariables) {
-    if (std::getenv(variable) != nullptr) return true;
-  }
-  return false;
-}
 
 std::unique_ptr<MpiJob> MpiJob::StartIfLaunched(int* argc, char*** argv) {
   if (!LaunchedByMpi()) return nullptr;

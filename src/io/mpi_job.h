@@ -13,7 +13,8 @@ namespace boardmill::io {
 // for one that is gone.
 class MpiJob {
  public:
-  // Starts MPI when the environment shows a launcher started this process; null otherwise.
+  // Starts MPI when the environment shows a launcher started this process; null otherwise, and
+  // always in the program built without MPI (mpi_job_absent.cpp).
   static std::unique_ptr<MpiJob> StartIfLaunched(int* argc, char*** argv);
   // True when the environment shows an MPI launcher started this process.
   static bool LaunchedByMpi();

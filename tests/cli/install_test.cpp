@@ -1,5 +1,5 @@
-// What an installation holds: the Debian package CPack makes from this build, unpacked, and the
-// man page that it and `cmake --install` put in section 1.
+// What an installation holds: the Debian packages CPack makes from this build, unpacked and
+// checked by lintian, and the man page that they and `cmake --install` put in section 1.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -56,34 +56,114 @@ TEST(ManPageTest, ManPageAndReadmeDocumentEveryOptionOfTheUsageText) {
   EXPECT_NE(ManPageText().find("boardmill " BOARDMILL_PROJECT_VERSION), std::string::npos);
 }
 
-// Builds the package from the build directory the tests come from, which takes a while.
-TEST(DebianPackageTest, InstallsTheBinaryAndManPageAndNamesItsLibraries) {
-  if (RunShell("command -v cpack && command -v dpkg-deb").exit_code != 0) {
-    GTEST_SKIP() << "cpack or dpkg-deb is not installed (scripts/install-deps.sh installs them)";
+// The packages CPack makes from the build directory the tests come from, built once for the
+// suite (which takes a while) and each unpacked into a root of its own.
+class DebianPackageTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (RunShell("command -v cpack && command -v dpkg-deb").exit_code != 0) return;
+    temp_ = new TempDir();
+    packed_ = new ProgramRun(RunShell("cd " + Quoted(temp_->path()) + " && cpack -G DEB --config " +
+                                      Quoted(fs::path(BOARDMILL_BUILD_DIR) / "CPackConfig.cmake") +
+                                      " -B " + Quoted(*temp_ / "package")));
   }
-  TempDir temp;
-  const ProgramRun packed = RunShell("cd " + Quoted(temp.path()) + " && cpack -G DEB --config " +
-                                     Quoted(fs::path(BOARDMILL_BUILD_DIR) / "CPackConfig.cmake") +
-                                     " -B " + Quoted(temp / "package"));
-  ASSERT_EQ(packed.exit_code, 0) << packed.out << packed.err;
-  fs::path made;
-  for (const fs::directory_entry& entry : fs::directory_iterator(temp / "package")) {
-    if (entry.path().extension() == ".deb") made = entry.path();
+  static void TearDownTestSuite() {
+    delete packed_;
+    delete temp_;
+    packed_ = nullptr;
+    temp_ = nullptr;
   }
-  ASSERT_FALSE(made.empty()) << packed.out;
-  EXPECT_TRUE(made.filename().string().starts_with("boardmill_" BOARDMILL_PROJECT_VERSION "_"))
-      << made;
 
-  const fs::path root = temp / "root";
-  ASSERT_EQ(RunShell("dpkg-deb -x " + Quoted(made) + " " + Quoted(root)).exit_code, 0);
+  void SetUp() override {
+    if (temp_ == nullptr) {
+      GTEST_SKIP() << "cpack or dpkg-deb is not installed (scripts/install-deps.sh installs them)";
+    }
+    ASSERT_EQ(packed_->exit_code, 0) << packed_->out << packed_->err;
+  }
+
+  // The .deb of `package`, named as Debian names it.
+  static fs::path Package(const std::string& package) {
+    return *temp_ / "package" /
+           (package + "_" BOARDMILL_PROJECT_VERSION "_" + Architecture() + ".deb");
+  }
+  static std::string Architecture() {
+    std::string architecture = RunShell("dpkg --print-architecture").out;
+    while (!architecture.empty() && architecture.back() == '\n') architecture.pop_back();
+    return architecture;
+  }
+
+  // Unpacks `package` into a root of its own, as dpkg would install it.
+  static fs::path Unpacked(const std::string& package) {
+    const fs::path root = *temp_ / ("root-" + package);
+    EXPECT_EQ(RunShell("dpkg-deb -x " + Quoted(Package(package)) + " " + Quoted(root)).exit_code,
+              0);
+    return root;
+  }
+
+  static std::string Field(const std::string& package, const std::string& field) {
+    return RunShell("dpkg-deb -f " + Quoted(Package(package)) + " " + field).out;
+  }
+
+  // What every package carries under /usr/share/doc/<package>.
+  static void ExpectDebianDocuments(const fs::path& root, const std::string& package) {
+    const fs::path documents = root / "usr/share/doc" / package;
+    EXPECT_NE(ReadFile(documents / "copyright").find("License: Expat"), std::string::npos);
+    EXPECT_EQ(RunShell("gzip -dc " + Quoted(documents / "changelog.gz") + " | grep -c '^## \\[" +
+                       BOARDMILL_PROJECT_VERSION + "\\]'")
+                  .out,
+              "1\n");
+  }
+
+  static TempDir* temp_;
+  static ProgramRun* packed_;
+};
+
+TempDir* DebianPackageTest::temp_ = nullptr;
+ProgramRun* DebianPackageTest::packed_ = nullptr;
+
+TEST_F(DebianPackageTest, TheCommandLinePackageRunsWithoutOpenMpi) {
+  const fs::path root = Unpacked("boardmill");
   ExpectRun(RunShell(Quoted(root / "usr/bin/boardmill") + " --version"), 0,
             "boardmill " BOARDMILL_PROJECT_VERSION "\n", "");
-  EXPECT_TRUE(fs::is_regular_file(root / "usr/share/man/man1/boardmill.1"));
+  EXPECT_FALSE(fs::exists(root / "usr/bin/boardmill-mpi"));
+  EXPECT_NE(RunShell("gzip -dc " + Quoted(root / "usr/share/man/man1/boardmill.1.gz"))
+                .out.find(".TH BOARDMILL 1"),
+            std::string::npos);
   EXPECT_TRUE(fs::is_regular_file(root / "usr/share/doc/boardmill/README.md"));
+  ExpectDebianDocuments(root, "boardmill");
 
-  const std::string depends = RunShell("dpkg-deb -f " + Quoted(made) + " Depends").out;
+  const std::string depends = Field("boardmill", "Depends");
   EXPECT_NE(depends.find("libzstd"), std::string::npos) << depends;
   EXPECT_NE(depends.find("liburing"), std::string::npos) << depends;
+  EXPECT_EQ(depends.find("mpi"), std::string::npos) << depends;
+  EXPECT_NE(Field("boardmill", "Description").find("\n ."), std::string::npos)
+      << "no extended description";
+}
+
+TEST_F(DebianPackageTest, TheMpiPackageAddsTheMpiFlavourAndDependsOnOpenMpi) {
+  const fs::path root = Unpacked("boardmill-mpi");
+  EXPECT_TRUE(fs::is_regular_file(root / "usr/bin/boardmill-mpi"));
+  EXPECT_FALSE(fs::exists(root / "usr/bin/boardmill")) << "a file of the boardmill package";
+  EXPECT_EQ(fs::read_symlink(root / "usr/share/man/man1/boardmill-mpi.1.gz"), "boardmill.1.gz");
+  ExpectDebianDocuments(root, "boardmill-mpi");
+
+  const std::string depends = Field("boardmill-mpi", "Depends");
+  EXPECT_NE(depends.find("libopenmpi"), std::string::npos) << depends;
+  EXPECT_NE(depends.find("boardmill (= " BOARDMILL_PROJECT_VERSION ")"), std::string::npos)
+      << depends;
+}
+
+// Packages are made from release builds; a sanitizer's runtime is no part of one.
+TEST_F(DebianPackageTest, LintianFindsNoErrorInAnyPackage) {
+  if (kAddressSanitizerBuild || kThreadSanitizerBuild) {
+    GTEST_SKIP() << "a sanitizer build is never packaged";
+  }
+  if (RunShell("command -v lintian").exit_code != 0) {
+    GTEST_SKIP() << "lintian is not installed (scripts/install-deps.sh installs it)";
+  }
+  const ProgramRun lintian =
+      RunShell("lintian --fail-on error " + Quoted(*temp_ / "package") + "/*.deb");
+  EXPECT_EQ(lintian.exit_code, 0) << lintian.out << lintian.err;
 }
 
 }  // namespace

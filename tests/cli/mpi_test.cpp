@@ -1,6 +1,8 @@
 // The parallel mode across the ranks of an MPI job, started with Open MPI's mpirun on this
-// machine: the same shards, manifest totals and reject log as one process; a killed job resumed
-// without mpirun; directories the ranks do not share; options with no meaning across ranks.
+// machine in the boardmill-mpi flavour: the same shards, manifest totals and reject log as one
+// process; a killed job resumed by the plain program without mpirun; directories the ranks do not
+// share; options with no meaning across ranks; the plain program refusing to convert under a
+// launcher.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -32,8 +34,9 @@ std::string MpiRun(int ranks) {
 }
 
 std::string ConvertCommand(const fs::path& input, const fs::path& output,
-                           const std::vector<std::string>& extra) {
-  std::string command = QuoteForShell(BOARDMILL_BINARY);
+                           const std::vector<std::string>& extra,
+                           const std::string& binary = BOARDMILL_MPI_BINARY) {
+  std::string command = QuoteForShell(binary);
   for (const std::string& argument : ConvertArguments(input, output, extra)) {
     command += ' ';
     command += QuoteForShell(argument);
@@ -159,6 +162,19 @@ TEST_F(MpiTest, OutputThatTheRanksDoNotShareAndModesOfOneProcessAreRefused) {
                 " as rank 0 does: every rank must share the output and scratch directories.\n");
   EXPECT_EQ(run.out, "");
   EXPECT_FALSE(fs::exists(output / "run-manifest.tsv")) << "work started";
+}
+
+// Without MPI, each rank would convert the whole input into the same directory as the others.
+// The launcher's environment alone shows the start, so no mpirun is needed here.
+TEST(MpiLauncherWithoutMpiTest, ThePlainProgramRefusesToConvertInOneLine) {
+  TempDir temp;
+  MakeInputs(temp / "in", 1, 10);
+  const ProgramRun run = RunShell("env OMPI_COMM_WORLD_SIZE=2 OMPI_COMM_WORLD_RANK=0 " +
+                                  ConvertCommand(temp / "in", temp / "out", {}, BOARDMILL_BINARY));
+  ExpectRun(run, 1, "",
+            "This boardmill has no MPI support; run boardmill-mpi under mpirun (package "
+            "boardmill-mpi).\n");
+  EXPECT_FALSE(fs::exists(temp / "out")) << "the refused run touched the output";
 }
 
 }  // namespace
