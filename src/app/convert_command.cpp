@@ -66,6 +66,10 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
     PrintLine("Memory worker cap: ", summary.memory_worker_cap);
   }
   PrintLine("Usable CPUs: ", summary.usable_cpus);
+  if (summary.execution_mode == pipeline::ExecutionMode::kSequential) {
+    std::printf("Sequential writer: %s\n",
+                std::string(pipeline::SequentialWriterName(summary.sequential_writer)).c_str());
+  }
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

@@ -5,6 +5,7 @@
 
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_totals.h"
+#include "pipeline/sequential/sequential_writer_plan.h"
 
 namespace boardmill::pipeline {
 
@@ -37,6 +38,8 @@ struct ConversionSummary : ConversionTotals {
   std::uint64_t memory_ceiling_mib = 0;  // the ceiling the run kept to
   std::uint64_t memory_worker_cap = 0;   // parallel: the workers that fit under the ceiling
   std::uint64_t usable_cpus = 0;         // what the default thread counts followed
+  SequentialWriter sequential_writer =
+      SequentialWriter::kStreams;  // sequential: how shards were written
   std::filesystem::path scratch_directory;
   std::filesystem::path manifest_path;
   std::filesystem::path reject_log_path;

@@ -63,8 +63,7 @@ void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }
 
-util::Result<void> RunSummaryFile::FinishInto(const ConversionSummary& summary,
-                                              const fs::path& directory) {
+void RunSummaryFile::AddClosingFigures(const ConversionSummary& summary) {
   if (summary.elapsed_seconds > 0) {
     Add("effective_fens_per_second",
         static_cast<double>(summary.encoded_positions) / summary.elapsed_seconds);
@@ -74,6 +73,9 @@ util::Result<void> RunSummaryFile::FinishInto(const ConversionSummary& summary,
     Add("memory_worker_cap", summary.memory_worker_cap);
   }
   Add("usable_cpus", summary.usable_cpus);
+}
+
+util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {
   return run::WriteRunSummary(directory, text_);
 }
 

@@ -38,11 +38,12 @@ class RunSummaryFile {
   // final_parse_batch_size, then final_records_per_flush and final_compression_level.
   void AddFinalKnobs(const ConversionSummary& summary);
 
-  // Adds the keys every mode ends with, then writes run-summary.txt into `directory` through
-  // run::WriteRunSummary: effective_fens_per_second (only when the run took measurable time),
-  // memory_ceiling_mib (in parallel mode followed by memory_worker_cap) and usable_cpus.
-  util::Result<void> FinishInto(const ConversionSummary& summary,
-                                const std::filesystem::path& directory);
+  // The keys every mode ends with: effective_fens_per_second (only when the run took measurable
+  // time), memory_ceiling_mib (in parallel mode followed by memory_worker_cap) and usable_cpus.
+  void AddClosingFigures(const ConversionSummary& summary);
+
+  // Writes run-summary.txt into `directory` through run::WriteRunSummary.
+  util::Result<void> WriteInto(const std::filesystem::path& directory) const;
 
  private:
   // Adds a field of kTotalsFields under its key.

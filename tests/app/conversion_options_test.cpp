@@ -427,15 +427,17 @@ TEST(RunSummaryFileTest, RateLineOnlyWhenTheRunTookTime) {
   EXPECT_NE(without_rate.find("\ncompression_level=-5\n"), std::string::npos);
   EXPECT_TRUE(
       without_rate.ends_with("\nencode_seconds=0.000\ncompress_seconds=0.000\n"
-                             "write_seconds=1.235\nmemory_ceiling_mib=0\nusable_cpus=2\n"))
+                             "write_seconds=1.235\nmemory_ceiling_mib=0\nusable_cpus=2\n"
+                             "sequential_writer=streams\n"))
       << without_rate;
 
   summary.elapsed_seconds = 2.5;
+  summary.sequential_writer = pipeline::SequentialWriter::kFrames;
   ASSERT_TRUE(pipeline::WriteSequentialRunSummary(options, summary).ok());
   const std::string with_rate = ReadFile(dir / "run-summary.txt");
   EXPECT_TRUE(
       with_rate.ends_with("\nwrite_seconds=1.235\neffective_fens_per_second=400000.000\n"
-                          "memory_ceiling_mib=0\nusable_cpus=2\n"))
+                          "memory_ceiling_mib=0\nusable_cpus=2\nsequential_writer=frames\n"))
       << with_rate;
 }
 

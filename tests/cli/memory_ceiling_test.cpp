@@ -68,17 +68,6 @@ void WritePositionFiles(const fs::path& directory, int files, int lines) {
   }
 }
 
-std::uint64_t FrameCount(const std::string& bytes) {
-  std::uint64_t frames = 0;
-  for (std::size_t offset = 0; offset < bytes.size(); ++frames) {
-    const std::size_t size =
-        ZSTD_findFrameCompressedSize(bytes.data() + offset, bytes.size() - offset);
-    if (ZSTD_isError(size)) return 0;
-    offset += size;
-  }
-  return frames;
-}
-
 class MemoryCeilingTest : public ::testing::Test {
  protected:
   void SetUp() override { MakeInputs(input(), 6, 400); }
@@ -90,9 +79,9 @@ class MemoryCeilingTest : public ::testing::Test {
 };
 
 TEST_F(MemoryCeilingTest, ACeilingAModeCannotKeepIsRefusedBeforeAnythingIsTouched) {
-  ExpectRefusal(Convert(input(), output(), {"--sequential", "--memory-ceiling-mib", "100"}),
-                "Memory ceiling of 100 MiB is too small: a sequential run with 256 "
-                "level-8 shard streams needs about ");
+  ExpectRefusal(Convert(input(), output(), {"--sequential", "--memory-ceiling-mib", "24"}),
+                "Memory ceiling of 24 MiB is too small: a sequential run writing 256 "
+                "level-8 shards in frames needs about ");
 
   ExpectRefusal(Convert(input(), output(), {"--parallel", "--memory-ceiling-mib", "20"}),
                 "Memory ceiling of 20 MiB is too small: a parallel worker at level 8 "
@@ -135,6 +124,35 @@ TEST_F(MemoryCeilingTest, ACeilingTheRunCanKeepBoundsItsMemoryAndItsWorkers) {
   EXPECT_EQ(ShardContents(output()), expected);
 }
 
+// 256 level-8 shard streams need far more than 1024 MiB, so under these ceilings the sequential
+// mode writes frames; with room for its streams it keeps one frame per shard.
+TEST_F(MemoryCeilingTest, ASequentialRunWithoutRoomForItsStreamsWritesFramesWithinTheCeiling) {
+  const fs::path input = temp_ / "large";
+  WritePositionFiles(input, 4, 100000);
+  const ProgramRun reference =
+      Convert(input, temp_ / "reference", {"--sequential", "--memory-ceiling-mib", "4096"});
+  ASSERT_EQ(reference.exit_code, 0) << reference.err;
+  EXPECT_NE(reference.out.find("\nSequential writer: streams\n"), std::string::npos);
+  EXPECT_EQ(SummaryValues(temp_ / "reference" / "run-summary.txt")["sequential_writer"], "streams");
+  const std::map<std::string, std::string> expected = ShardContents(temp_ / "reference");
+  for (const auto& [name, content] : expected) {
+    EXPECT_EQ(ZstdFrameCount(ReadFile(temp_ / "reference" / name)), 1U) << name;
+  }
+
+  for (const std::uint64_t ceiling_mib : {1024, 128}) {
+    SCOPED_TRACE(ceiling_mib);
+    fs::remove_all(output());
+    const MeasuredRun sequential = RunMeasured(
+        input, output(), {"--sequential", "--memory-ceiling-mib", std::to_string(ceiling_mib)});
+    ASSERT_TRUE(sequential.succeeded);
+    if (kMeasuresMemory) {
+      EXPECT_LE(sequential.peak_rss_kib, ceiling_mib * 1024 + kSlackKib);
+    }
+    EXPECT_EQ(SummaryValues(output() / "run-summary.txt")["sequential_writer"], "frames");
+    EXPECT_TRUE(ShardContents(output()) == expected);
+  }
+}
+
 TEST_F(MemoryCeilingTest, ATightCeilingGivesStagedRunsSmallerFramesTheSameRecordsAndItsMemory) {
   // Enough positions that the largest shard spans several of the frames this ceiling allows.
   const fs::path input = temp_ / "large";
@@ -159,7 +177,7 @@ TEST_F(MemoryCeilingTest, ATightCeilingGivesStagedRunsSmallerFramesTheSameRecord
   }
   ASSERT_FALSE(largest.empty());
   const std::uint64_t full_size_frames = (ReadZstdFile(largest).size() + (4 << 20) - 1) >> 22;
-  EXPECT_GT(FrameCount(ReadFile(largest)), full_size_frames);
+  EXPECT_GT(ZstdFrameCount(ReadFile(largest)), full_size_frames);
 }
 
 }  // namespace

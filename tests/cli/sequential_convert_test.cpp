@@ -14,6 +14,7 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
+#include "pipeline/sequential/sequential_writer_plan.h"
 #include "run/memory_ceiling.h"
 #include "shards/shard_naming.h"
 #include "test_support.h"
@@ -180,16 +181,19 @@ void ExpectReport(const ProgramRun& run, const RunFacts& facts) {
     }
     if (label == "Elapsed seconds") elapsed = std::stod(printed);
   }
-  // The rate line follows exactly when the run took measurable time, then the memory ceiling
-  // and the CPUs the run may use, which this test may use too.
-  ASSERT_EQ(lines.size(), expected.size() + (elapsed > 0 ? 3 : 2)) << run.out;
-  const std::string& ceiling_line = lines[lines.size() - 2];
+  // The rate line follows exactly when the run took measurable time, then the memory ceiling,
+  // the CPUs the run may use, which this test may use too, and the shard writer.
+  ASSERT_EQ(lines.size(), expected.size() + (elapsed > 0 ? 4 : 3)) << run.out;
+  const std::string& ceiling_line = lines[lines.size() - 3];
   EXPECT_TRUE(ceiling_line.starts_with("Memory ceiling MiB: ")) << ceiling_line;
   EXPECT_NE(ceiling_line, "Memory ceiling MiB: 0");
-  EXPECT_EQ(lines.back(), "Usable CPUs: " + std::to_string(util::UsableCpuCount()));
+  EXPECT_EQ(lines[lines.size() - 2], "Usable CPUs: " + std::to_string(util::UsableCpuCount()));
+  EXPECT_TRUE(lines.back() == "Sequential writer: streams" ||
+              lines.back() == "Sequential writer: frames")
+      << lines.back();
   if (elapsed > 0) {
     const std::string prefix = "Effective FEN/s: ";
-    const std::string& rate_line = lines[lines.size() - 3];
+    const std::string& rate_line = lines[lines.size() - 4];
     ASSERT_EQ(rate_line.rfind(prefix, 0), 0U) << rate_line;
     const std::string printed = rate_line.substr(prefix.size());
     EXPECT_TRUE(IsConsoleDouble(printed)) << printed;
@@ -207,6 +211,18 @@ struct SummaryOptions {
   std::uint64_t max_files = 0;
   std::uint64_t max_lines = 0;
 };
+
+// The writer a run with these options picks under the default ceiling.
+pipeline::SequentialWriter ExpectedWriter(const SummaryOptions& options) {
+  pipeline::ConversionOptions conversion;
+  conversion.output_shard_count = options.shards;
+  conversion.compression_level = options.level;
+  conversion.records_per_flush = options.records_per_flush;
+  const util::Result<pipeline::SequentialWriterPlan> plan =
+      pipeline::PlanSequentialWriter(conversion, run::ResolveMemoryCeilingMib(0));
+  EXPECT_TRUE(plan);
+  return plan ? plan->writer : pipeline::SequentialWriter::kStreams;
+}
 
 // Checks run-summary.txt key by key, in order; time values by format.
 void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const RunFacts& facts) {
@@ -240,6 +256,7 @@ void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const 
       {"effective_fens_per_second", std::nullopt},
       {"memory_ceiling_mib", std::to_string(run::ResolveMemoryCeilingMib(0))},
       {"usable_cpus", std::to_string(util::UsableCpuCount())},
+      {"sequential_writer", std::string(pipeline::SequentialWriterName(ExpectedWriter(options)))},
   };
   // The run always takes measurable time here, so the rate line is present.
   ASSERT_EQ(lines.size(), expected.size()) << text;
@@ -558,8 +575,8 @@ TEST_F(SequentialConvertTest, OptionsOtherModesReadAreAcceptedAndIgnored) {
   const std::vector<std::string> lines = SplitLines(run.out);
   EXPECT_EQ(lines[9], "Requested worker cap: 1");
   EXPECT_EQ(lines[20], "Final parse batch size: 0");
-  EXPECT_EQ(lines[lines.size() - 2], "Memory ceiling MiB: 4096");
-  EXPECT_EQ(lines[lines.size() - 3].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
+  EXPECT_EQ(lines[lines.size() - 3], "Memory ceiling MiB: 4096");
+  EXPECT_EQ(lines[lines.size() - 4].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
   EXPECT_FALSE(fs::exists(dir_ / "scratch"));
   EXPECT_FALSE(fs::exists(dir_ / "m.tsv"));
   EXPECT_EQ(ActualShards(out_, 4), ExpectedShards(kFens, 4));

@@ -78,6 +78,17 @@ std::string ReadZstdFile(const fs::path& path) {
   return content;
 }
 
+std::uint64_t ZstdFrameCount(const std::string& bytes) {
+  std::uint64_t frames = 0;
+  for (std::size_t offset = 0; offset < bytes.size(); ++frames) {
+    const std::size_t size =
+        ZSTD_findFrameCompressedSize(bytes.data() + offset, bytes.size() - offset);
+    if (ZSTD_isError(size)) return 0;
+    offset += size;
+  }
+  return frames;
+}
+
 std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix) {
   std::string name(prefix);
   name += std::to_string(number);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -54,6 +55,8 @@ class TempDir {
 void WriteZstdFile(const std::filesystem::path& path, const std::string& content, int level = 3);
 // Decompresses a file of one or more frames; fails the current test on a decoding error.
 std::string ReadZstdFile(const std::filesystem::path& path);
+// The Zstandard frames `bytes` holds back to back; 0 when they are not whole frames.
+std::uint64_t ZstdFrameCount(const std::string& bytes);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
 std::vector<std::string> ReadLines(const std::filesystem::path& path);

@@ -9,7 +9,7 @@
 #include "pipeline/conversion_options.h"
 #include "pipeline/parallel/file_group.h"
 #include "pipeline/parallel/file_processing_summary.h"
-#include "pipeline/parallel/shard_record_buffer.h"
+#include "pipeline/shard_record_buffer.h"
 #include "pipeline/parallel/worker_knobs.h"
 #include "shards/shard_router.h"
 #include "util/result.h"

@@ -144,7 +144,8 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.AddFinalKnobs(summary);
   file.Add("manifest_path", summary.manifest_path);
   file.Add("reject_log_path", summary.reject_log_path);
-  return file.FinishInto(summary, options.output_directory);
+  file.AddClosingFigures(summary);
+  return file.WriteInto(options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

@@ -5,7 +5,7 @@
 #include "compression/zstd_frame_compressor.h"
 #include "compression/zstd_line_reader.h"
 #include "compression/zstd_memory.h"
-#include "pipeline/parallel/shard_record_buffer.h"
+#include "pipeline/shard_record_buffer.h"
 
 namespace boardmill::pipeline {
 

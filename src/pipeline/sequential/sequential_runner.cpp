@@ -6,14 +6,14 @@
 
 #include "compression/compression_level.h"
 #include "compression/zstd_line_reader.h"
-#include "compression/zstd_memory.h"
-#include "compression/zstd_stream_writer.h"
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
 #include "pipeline/index_and_verify_shards.h"
 #include "pipeline/line_encoder.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
+#include "pipeline/sequential/framed_shard_files.h"
+#include "pipeline/sequential/sequential_writer_plan.h"
 #include "run/memory_ceiling.h"
 #include "run/run_outcome_files.h"
 #include "shards/shard_set.h"
@@ -34,25 +34,6 @@ util::Result<void> ValidateSequentialOptions(const ConversionOptions& options) {
   return compression::ValidateCompressionLevel(options.compression_level);
 }
 
-// The sequential mode keeps one compression stream open per shard that receives records; only
-// the first 256 shards can, whatever the shard count. Each holds its context, window and output
-// buffer, and a flush of records waiting for it.
-std::uint64_t MemoryNeed(const ConversionOptions& options) {
-  const std::uint64_t streams = std::min(options.output_shard_count, shards::kRoutingKeyCount);
-  const std::uint64_t per_stream =
-      compression::CompressionStreamMemoryBytes(options.compression_level, 0) +
-      compression::ZstdStreamWriter::kOutputBufferBytes +
-      options.records_per_flush * chess::kPackedSfenSize;
-  return streams * per_stream + compression::LineReaderMemoryBytes();
-}
-
-util::Result<void> CheckMemoryCeiling(const ConversionOptions& options, std::uint64_t ceiling_mib) {
-  const std::uint64_t streams = std::min(options.output_shard_count, shards::kRoutingKeyCount);
-  return run::CheckMemoryNeed(ceiling_mib, MemoryNeed(options),
-                              "a sequential run with " + std::to_string(streams) + " level-" +
-                                  std::to_string(options.compression_level) + " shard streams");
-}
-
 ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
   ConversionSummary summary;
   summary.execution_mode = ExecutionMode::kSequential;
@@ -69,11 +50,13 @@ ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t
   return summary;
 }
 
-// Encodes and writes the lines of one input file.
+// Encodes and writes the lines of one input file into `Shards`: a shards::ShardSet or
+// FramedShardFiles.
+template <typename Shards>
 class SequentialFileConverter {
  public:
   SequentialFileConverter(const ConversionOptions& options, const LineEncoder& encoder,
-                          shards::ShardSet& shards, ConversionSummary& summary)
+                          Shards& shards, ConversionSummary& summary)
       : options_(options), encoder_(encoder), shards_(shards), summary_(summary) {}
 
   util::Result<compression::ZstdLineReadSummary> Convert(const fs::path& file) {
@@ -94,8 +77,7 @@ class SequentialFileConverter {
     util::Result<LineBatchCounts> counts = encoder_.EncodeBatch(
         wanted,
         [this](const EncodedLine& encoded) -> util::Result<void> {
-          util::Result<std::uint64_t> written =
-              shards_.WriteRecord(encoded.shard_id, encoded.record);
+          auto written = shards_.WriteRecord(encoded.shard_id, encoded.record);
           if (!written) return std::move(written).TakeError();
           return {};
         },
@@ -111,7 +93,7 @@ class SequentialFileConverter {
 
   const ConversionOptions& options_;
   const LineEncoder& encoder_;
-  shards::ShardSet& shards_;
+  Shards& shards_;
   ConversionSummary& summary_;
   compression::ZstdLineReader reader_;
   std::uint64_t lines_in_file_ = 0;
@@ -123,6 +105,29 @@ void AddReaderTotals(const compression::ZstdLineReadSummary& read, ConversionSum
   summary.read_seconds += read.read_seconds;
   summary.decompress_seconds += read.decompress_seconds;
   summary.split_seconds += read.split_seconds;
+}
+
+// Opens the shards, converts every file into them in order and finishes them.
+template <typename Shards>
+util::Result<shards::ShardSetSummary> WriteShards(const ConversionOptions& options,
+                                                  const std::vector<fs::path>& files,
+                                                  Shards&& shards,
+                                                  const shards::ShardRouter& router,
+                                                  ConversionSummary& summary) {
+  auto opened = shards.Open();
+  if (!opened) return std::move(opened).TakeError();
+  const LineEncoder encoder(options.enable_fast_encoder, router);
+  SequentialFileConverter<Shards> converter(options, encoder, shards, summary);
+  for (const fs::path& file : files) {
+    util::Result<compression::ZstdLineReadSummary> read = converter.Convert(file);
+    if (!read) return std::move(read).TakeError();
+    AddReaderTotals(*read, summary);
+    if (options.progress != nullptr) {
+      options.progress->AddInputBytesRead(read->compressed_bytes);
+      options.progress->AddFilesDone(1);
+    }
+  }
+  return shards.Finish();
 }
 
 }  // namespace
@@ -139,8 +144,9 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   ConversionSummary summary = InitialSummary(options, files->size());
   summary.memory_ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
   summary.usable_cpus = util::UsableCpuCount();
-  util::Result<void> fits = CheckMemoryCeiling(options, summary.memory_ceiling_mib);
-  if (!fits) return std::move(fits).TakeError();
+  util::Result<SequentialWriterPlan> plan =
+      PlanSequentialWriter(options, summary.memory_ceiling_mib);
+  if (!plan) return std::move(plan).TakeError();
 
   util::Result<io::RunLocks> locks = AcquireRunLocks(options, ExecutionMode::kSequential);
   if (!locks) return std::move(locks).TakeError();
@@ -148,24 +154,19 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   if (!removed) return std::move(removed).TakeError();
 
   const shards::ShardRouter router(options.output_shard_count);
-  shards::ShardSet shards(options.output_directory, options.compression_level,
-                          options.records_per_flush, options.precreate_shards, router);
-  util::Result<std::uint64_t> opened = shards.Open();
-  if (!opened) return std::move(opened).TakeError();
-
-  const LineEncoder encoder(options.enable_fast_encoder, router);
-  SequentialFileConverter converter(options, encoder, shards, summary);
-  for (const fs::path& file : *files) {
-    util::Result<compression::ZstdLineReadSummary> read = converter.Convert(file);
-    if (!read) return std::move(read).TakeError();
-    AddReaderTotals(*read, summary);
-    if (options.progress != nullptr) {
-      options.progress->AddInputBytesRead(read->compressed_bytes);
-      options.progress->AddFilesDone(1);
-    }
-  }
-
-  util::Result<shards::ShardSetSummary> finished = shards.Finish();
+  summary.sequential_writer = plan->writer;
+  util::Result<shards::ShardSetSummary> finished =
+      plan->writer == SequentialWriter::kStreams
+          ? WriteShards(
+                options, *files,
+                shards::ShardSet(options.output_directory, options.compression_level,
+                                 options.records_per_flush, options.precreate_shards, router),
+                router, summary)
+          : WriteShards(
+                options, *files,
+                FramedShardFiles(options.output_directory, options.compression_level,
+                                 options.precreate_shards, router, plan->record_budget_bytes),
+                router, summary);
   if (!finished) return std::move(finished).TakeError();
   summary.output_file_count = finished->finished_files;
   summary.compressed_output_bytes = finished->compressed_bytes;
@@ -190,7 +191,9 @@ util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
   file.Add("output_file_count", summary.output_file_count);
   file.AddLineCounts(summary);
   file.AddVolumesAndTimes(summary);
-  return file.FinishInto(summary, options.output_directory);
+  file.AddClosingFigures(summary);
+  file.Add("sequential_writer", SequentialWriterName(summary.sequential_writer));
+  return file.WriteInto(options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

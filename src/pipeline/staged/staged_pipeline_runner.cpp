@@ -179,7 +179,8 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("worker_stats_path", summary.worker_stats_path);
   file.Add("queue_stats_path", summary.queue_stats_path);
   file.Add("controller_stats_path", summary.controller_stats_path);
-  return file.FinishInto(summary, options.output_directory);
+  file.AddClosingFigures(summary);
+  return file.WriteInto(options.output_directory);
 }
 
 }  // namespace boardmill::pipeline

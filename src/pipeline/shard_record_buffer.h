@@ -10,12 +10,12 @@
 
 namespace boardmill::pipeline {
 
-// The records a parallel task has encoded and not yet compressed, kept per shard in fixed-size
-// pages drawn from one budget. A task buffers its records so that each frame it compresses has a
-// known size (the library then sizes its tables to the data rather than to an endless stream),
-// and the budget keeps a worker's memory within its share of the ceiling however the records
-// spread over the shards: when the pages run out, the caller compresses the fullest shard and
-// releases its pages.
+// Records encoded and not yet compressed, kept per shard in fixed-size pages drawn from one
+// budget: a parallel task's, or a sequential run's that writes frames. Buffering the records
+// gives each frame a known size (the library then sizes its tables to the data rather than to an
+// endless stream), and the budget keeps memory within its share of the ceiling however the
+// records spread over the shards: when the pages run out, the caller compresses the fullest shard
+// and releases its pages.
 class ShardRecordBuffer {
  public:
   static constexpr std::uint64_t kPageBytes = std::uint64_t{32} << 10;

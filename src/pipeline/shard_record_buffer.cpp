@@ -1,4 +1,4 @@
-#include "pipeline/parallel/shard_record_buffer.h"
+#include "pipeline/shard_record_buffer.h"
 
 #include <algorithm>
 
