@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pipeline/first_failure.h"
+#include "util/output_file.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
 
@@ -84,7 +85,7 @@ class MergeWorker {
  private:
   bool MergeShard(std::uint64_t shard) {
     const fs::path output_path = router_.ShardPath(output_directory_, shard);
-    File output(std::fopen(output_path.c_str(), "wb"));
+    File output = util::CreateOutputFile(output_path);
     if (!output) return Fail("Failed to open merged shard output: " + output_path.string());
     File input;
     std::size_t open_fragment = fragments_.size();
