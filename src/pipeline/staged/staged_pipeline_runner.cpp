@@ -6,6 +6,7 @@
 
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
+#include "pipeline/conversion_path_checks.h"
 #include "pipeline/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_outcome_files.h"
@@ -113,6 +114,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
+  util::Result<void> checked = CheckConversionPaths(options_, *files);
+  if (!checked) return std::move(checked).TakeError();
   const StagePlan plan = PlanStages(options_, files->size(), std::thread::hardware_concurrency());
   const std::uint64_t ceiling_mib = ResolveMemoryCeilingMib(options_);
   util::Result<StagedMemoryPlan> memory =
