@@ -14,9 +14,13 @@ bool EndsWith(const std::string& name, const std::string& suffix) {
          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool IsRegularFileFollowingLinks(const fs::directory_entry& entry) {
+// A dangling link, a link loop, a FIFO or a directory named like an input would otherwise drop
+// out of the listing unseen, and its positions with it. A regular file that cannot be opened
+// fails later, when it is read, with the reader's message.
+util::Result<void> CheckInputEntry(const fs::path& path) {
   std::error_code error;
-  return fs::is_regular_file(fs::status(entry.path(), error)) && !error;
+  if (fs::is_regular_file(fs::status(path, error)) && !error) return {};
+  return util::Fail("Input entry is not a readable regular file: " + path.string());
 }
 
 }  // namespace
@@ -36,10 +40,11 @@ util::Result<std::vector<fs::path>> ListInputFiles(const fs::path& directory,
   const std::string wanted_suffix = suffix.string();
   fs::directory_iterator it(directory, error);
   for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-    if (!IsRegularFileFollowingLinks(*it)) continue;
-    if (EndsWith(it->path().filename().string(), wanted_suffix)) {
-      files.push_back(directory / it->path().filename());
-    }
+    if (!EndsWith(it->path().filename().string(), wanted_suffix)) continue;
+    fs::path file = directory / it->path().filename();
+    util::Result<void> usable = CheckInputEntry(file);
+    if (!usable) return std::move(usable).TakeError();
+    files.push_back(std::move(file));
   }
   if (error) return util::Fail("Failed to enumerate directory: " + error.message());
   std::sort(files.begin(), files.end());

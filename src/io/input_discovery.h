@@ -11,7 +11,8 @@ namespace boardmill::io {
 inline constexpr char kInputSuffix[] = ".fen.zst";
 
 // The regular files directly inside `directory` (links followed) whose names end in `suffix`,
-// sorted by name. Each path is `directory` as given joined with the file name.
+// sorted by name. An entry with such a name that is not a readable regular file fails the
+// listing with a line naming it. Each path is `directory` as given joined with the file name.
 util::Result<std::vector<std::filesystem::path>> ListInputFiles(
     const std::filesystem::path& directory, const std::filesystem::path& suffix);
 
