@@ -41,7 +41,9 @@ util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
       const util::Stopwatch decompress_clock;
       const std::size_t status = ZSTD_decompressStream(context_.get(), &out, &in);
       counts.decompress_seconds += decompress_clock.ElapsedSeconds();
-      if (ZSTD_isError(status)) return ZstdError("Zstd decompression failed: ", status);
+      if (ZSTD_isError(status)) {
+        return InputDecodingError(path, ZstdError("Zstd decompression failed: ", status).message);
+      }
       // A draining call after a frame ended exactly on a full buffer finds nothing to do, and
       // the library then answers with the size of a next frame's header; only a call that did
       // something tells whether the frame is complete.
@@ -56,7 +58,7 @@ util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
   if (std::ferror(file.get())) {
     return util::Fail("Failed while reading input file: " + path.string());
   }
-  if (!frame_complete) return util::Fail(kTruncatedFrameMessage);
+  if (!frame_complete) return InputDecodingError(path, kTruncatedFrameMessage);
   return true;
 }
 
