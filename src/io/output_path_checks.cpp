@@ -16,8 +16,9 @@ namespace fs = std::filesystem;
 // The absolute path with every link of its existing part resolved.
 fs::path Resolved(const fs::path& path) {
   std::error_code error;
-  fs::path resolved = fs::weakly_canonical(fs::absolute(path, error), error);
-  return error ? fs::absolute(path, error).lexically_normal() : resolved;
+  const fs::path absolute = fs::absolute(path, error).lexically_normal();
+  const fs::path resolved = fs::weakly_canonical(absolute, error);
+  return error ? absolute : resolved;
 }
 
 // True when `path` is `directory` or lies below it; both resolved.
@@ -26,17 +27,26 @@ bool IsWithin(const fs::path& path, const fs::path& directory) {
   return !relative.empty() && *relative.begin() != "..";
 }
 
+bool IsSameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool IsSameFile(const fs::path& a, const fs::path& b) {
   struct stat first {};
   struct stat second {};
   return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+         IsSameFile(first, second);
 }
 
-bool IsInputFile(const fs::path& resolved, const OutputPathLayout& layout) {
+// The same file as an input, whether reached through a link, another hard link or the same
+// path; a path where nothing exists yet is none. The chosen path is looked up once.
+bool IsInputFile(const fs::path& path, const OutputPathLayout& layout) {
+  struct stat chosen {};
+  if (::stat(path.c_str(), &chosen) != 0) return false;
   return std::any_of(layout.input_files.begin(), layout.input_files.end(),
                      [&](const fs::path& input) {
-                       return Resolved(input) == resolved || IsSameFile(input, resolved);
+                       struct stat status {};
+                       return ::stat(input.c_str(), &status) == 0 && IsSameFile(chosen, status);
                      });
 }
 
@@ -63,7 +73,7 @@ util::Result<void> Refuse(const ChosenOutput& chosen, const std::string& reason)
 
 util::Result<void> CheckOne(const ChosenOutput& chosen, const OutputPathLayout& layout) {
   const fs::path resolved = Resolved(chosen.path);
-  if (IsInputFile(resolved, layout)) return Refuse(chosen, "must not name an input file");
+  if (IsInputFile(chosen.path, layout)) return Refuse(chosen, "must not name an input file");
   if (IsWithin(resolved, Resolved(layout.input_directory))) {
     return Refuse(chosen, "must not lie inside the input directory");
   }

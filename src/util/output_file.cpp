@@ -30,16 +30,13 @@ bool IsCharacterDevice(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &status) == 0 && S_ISCHR(status.st_mode);
 }
 
-// Removes what stands at `path`; a directory stays, and the exclusive create then fails on it.
-bool RemoveEntry(const std::filesystem::path& path) {
-  return ::unlink(path.c_str()) == 0 || errno == ENOENT || errno == EISDIR || errno == EPERM;
-}
-
 }  // namespace
 
 UniqueFile CreateOutputFile(const std::filesystem::path& path, const char* mode) {
   if (IsCharacterDevice(path)) return StreamOf(::open(path.c_str(), kWriteFlags), mode);
-  if (!RemoveEntry(path)) return nullptr;
+  // Whatever stays in the way (a directory, an entry this process may not remove) makes the
+  // exclusive create fail.
+  ::unlink(path.c_str());
   return StreamOf(::open(path.c_str(), kWriteFlags | O_CREAT | O_EXCL, kFileMode), mode);
 }
 
