@@ -61,7 +61,12 @@ set(BOARDMILL_LIBRARY_DETAILS "This package holds libboardmill, a shared library
 encodes and decodes PackedSfen records and reads the shards.")
 set(BOARDMILL_LIBRARY_DEPENDS "")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
+# The shlibs file tells packages built against the library which package provides it (CPack
+# only writes one when asked for the whole run; packages without a shared library get none), and
+# the trigger has ldconfig refresh its cache once after the library is installed or removed.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian-library/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian-library/triggers)
 
 set(BOARDMILL_DEVELOPMENT_SUMMARY "reader and codec of boardmill's PackedSfen shards (development)")
 set(BOARDMILL_DEVELOPMENT_DETAILS "This package holds what a program needs to use libboardmill: the header, the

@@ -3,8 +3,10 @@
 #include <zstd.h>
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "util/result.h"
 
@@ -28,5 +30,11 @@ inline util::Error ZstdError(const char* prefix, std::size_t code) {
 
 inline constexpr char kTruncatedFrameMessage[] =
     "Zstd decompression ended before the frame was fully decoded.";
+
+// A decoding error of one input file, naming the file so that a user of a large data set knows
+// which one is damaged.
+inline util::Error InputDecodingError(const std::filesystem::path& input, std::string_view error) {
+  return util::Fail("Failed to decode input file " + input.string() + ": " + std::string(error));
+}
 
 }  // namespace boardmill::compression

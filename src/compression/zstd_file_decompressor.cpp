@@ -8,8 +8,16 @@
 namespace boardmill::compression {
 
 // The buffers are left uninitialised: each is written before it is read.
-ZstdFileReader::ZstdFileReader()
-    : input_(new std::uint8_t[kBufferBytes]), output_(new std::uint8_t[kBufferBytes]) {}
+ZstdFileReader::ZstdFileReader(ErrorNaming naming)
+    : naming_(naming),
+      input_(new std::uint8_t[kBufferBytes]),
+      output_(new std::uint8_t[kBufferBytes]) {}
+
+util::Error ZstdFileReader::DecodingError(const std::filesystem::path& path,
+                                          std::string_view error) const {
+  if (naming_ == ErrorNaming::kBare) return util::Fail(std::string(error));
+  return InputDecodingError(path, error);
+}
 
 util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
                                          const ZstdChunkVisitor& visitor,
@@ -41,7 +49,9 @@ util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
       const util::Stopwatch decompress_clock;
       const std::size_t status = ZSTD_decompressStream(context_.get(), &out, &in);
       counts.decompress_seconds += decompress_clock.ElapsedSeconds();
-      if (ZSTD_isError(status)) return ZstdError("Zstd decompression failed: ", status);
+      if (ZSTD_isError(status)) {
+        return DecodingError(path, ZstdError("Zstd decompression failed: ", status).message);
+      }
       // A draining call after a frame ended exactly on a full buffer finds nothing to do, and
       // the library then answers with the size of a next frame's header; only a call that did
       // something tells whether the frame is complete.
@@ -56,14 +66,15 @@ util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
   if (std::ferror(file.get())) {
     return util::Fail("Failed while reading input file: " + path.string());
   }
-  if (!frame_complete) return util::Fail(kTruncatedFrameMessage);
+  if (!frame_complete) return DecodingError(path, kTruncatedFrameMessage);
   return true;
 }
 
 util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
                                        const ZstdChunkVisitor& visitor) {
   ZstdFileReadCounts counts;
-  util::Result<bool> read = ZstdFileReader().Visit(path, visitor, counts);
+  util::Result<bool> read =
+      ZstdFileReader(ZstdFileReader::ErrorNaming::kBare).Visit(path, visitor, counts);
   if (!read) return std::move(read).TakeError();
   return {};
 }

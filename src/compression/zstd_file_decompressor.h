@@ -32,7 +32,11 @@ class ZstdFileReader {
  public:
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
 
-  ZstdFileReader();
+  // Whether a decoding error names the file as an input file ("Failed to decode input file
+  // <path>: ..."), or comes bare for a caller that names the file its own way.
+  enum class ErrorNaming { kInputFile, kBare };
+
+  explicit ZstdFileReader(ErrorNaming naming = ErrorNaming::kInputFile);
 
   // Hands the file's content to `visitor` in order, piece by piece; a piece is valid only during
   // the call. Damage is reported when the reader reaches it, after the content before it; a file
@@ -42,12 +46,16 @@ class ZstdFileReader {
                            ZstdFileReadCounts& counts);
 
  private:
+  util::Error DecodingError(const std::filesystem::path& path, std::string_view error) const;
+
+  ErrorNaming naming_;
   ZstdDecompressionContext context_;
   std::unique_ptr<std::uint8_t[]> input_;
   std::unique_ptr<std::uint8_t[]> output_;
 };
 
-// One file's content through a reader of its own (see ZstdFileReader::Visit).
+// One file's content through a reader of its own (see ZstdFileReader::Visit), with bare decoding
+// errors.
 util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
                                        const ZstdChunkVisitor& visitor);
 

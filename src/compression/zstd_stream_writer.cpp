@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "util/output_file.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::compression {
@@ -23,7 +24,7 @@ util::Result<std::uint64_t> ZstdStreamWriter::Open() {
     std::filesystem::create_directories(parent, error);
     if (error) return util::Fail("Failed to create output directory: " + error.message());
   }
-  file_.reset(std::fopen(path_.c_str(), "wb"));
+  file_ = util::CreateOutputFile(path_);
   if (!file_) return util::Fail("Failed to open output file: " + path_.string());
   context_.reset(ZSTD_createCCtx());
   if (!context_) {

@@ -1,6 +1,6 @@
 #include "io/fen_dataset_sampler.h"
 
-#include <fstream>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <system_error>
@@ -10,8 +10,10 @@
 #include "compression/zstd_line_reader.h"
 #include "compression/zstd_stream_writer.h"
 #include "io/input_discovery.h"
+#include "io/output_path_checks.h"
 #include "io/run_locks.h"
 #include "util/bounds.h"
+#include "util/output_file.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::io {
@@ -22,6 +24,21 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kTextBufferReserve = (1 << 20) + (64 << 10);
 constexpr std::size_t kTextFlushThreshold = (1 << 20) - 1;
+
+constexpr char kSampleManifestFileName[] = "sample-manifest.tsv";
+
+// The sample files bear the names of their inputs, beside the lock and the manifest.
+OutputPathLayout OutputLayout(const FenDatasetSamplerSettings& settings,
+                              const std::vector<fs::path>& files) {
+  OutputPathLayout layout;
+  layout.input_directory = settings.input_directory;
+  layout.input_files = files;
+  layout.output_directory = settings.output_directory;
+  layout.own_names = {kLockFileName};
+  for (const fs::path& file : files) layout.own_names.push_back(file.filename().string());
+  layout.chosen = {{"--manifest", settings.manifest_path, kSampleManifestFileName}};
+  return layout;
+}
 
 struct SampledFile {
   std::uint64_t copied_lines = 0;
@@ -99,19 +116,24 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   FenDatasetSampleSummary summary;
   summary.input_file_count = files->size();
   summary.manifest_path = settings_.manifest_path.empty()
-                              ? settings_.output_directory / "sample-manifest.tsv"
+                              ? settings_.output_directory / kSampleManifestFileName
                               : settings_.manifest_path;
+  util::Result<void> paths = CheckOutputPaths(OutputLayout(settings_, *files));
+  if (!paths) return std::move(paths).TakeError();
   RunLocks locks;
   util::Result<void> locked = locks.LockOutputDirectory(settings_.output_directory);
   if (locked && locks.IsOutsideOutput(summary.manifest_path)) {
     locked = locks.LockFile(summary.manifest_path, "sample manifest");
   }
   if (!locked) return std::move(locked).TakeError();
-  std::ofstream manifest(summary.manifest_path, std::ios::trunc);
-  if (!manifest)
+  const util::UniqueFile manifest = util::CreateOutputFile(summary.manifest_path, "w");
+  if (!manifest) {
     return util::Fail("Failed to open sample manifest: " + summary.manifest_path.string());
-  manifest << "input_path\toutput_path\tcopied_lines\tcompressed_input_bytes\t"
-              "decompressed_input_bytes\tcompressed_output_bytes\n";
+  }
+  std::fputs(
+      "input_path\toutput_path\tcopied_lines\tcompressed_input_bytes\t"
+      "decompressed_input_bytes\tcompressed_output_bytes\n",
+      manifest.get());
 
   for (const fs::path& input : *files) {
     const fs::path output = settings_.output_directory / input.filename();
@@ -122,17 +144,19 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
     summary.compressed_input_bytes += sampled->read.compressed_bytes;
     summary.decompressed_input_bytes += sampled->read.decompressed_bytes;
     summary.compressed_output_bytes += sampled->compressed_output_bytes;
-    manifest << input.string() << '\t' << output.string() << '\t' << sampled->copied_lines << '\t'
-             << sampled->read.compressed_bytes << '\t' << sampled->read.decompressed_bytes << '\t'
-             << sampled->compressed_output_bytes << '\n';
+    const std::string row = input.string() + '\t' + output.string() + '\t' +
+                            std::to_string(sampled->copied_lines) + '\t' +
+                            std::to_string(sampled->read.compressed_bytes) + '\t' +
+                            std::to_string(sampled->read.decompressed_bytes) + '\t' +
+                            std::to_string(sampled->compressed_output_bytes) + '\n';
+    std::fputs(row.c_str(), manifest.get());
     if (progress != nullptr) {
       progress->copied_lines.fetch_add(sampled->copied_lines, std::memory_order_relaxed);
       progress->files_done.fetch_add(1, std::memory_order_relaxed);
     }
   }
   // A manifest that silently lost rows (a full disk) must not pass for a finished sample.
-  manifest.flush();
-  if (!manifest) {
+  if (std::fflush(manifest.get()) != 0 || std::ferror(manifest.get()) != 0) {
     return util::Fail("Failed to write sample manifest: " + summary.manifest_path.string());
   }
   summary.elapsed_seconds = run_clock.ElapsedSeconds();

@@ -35,8 +35,10 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 
 LockAttempt TryLockFile(const std::filesystem::path& path, LockKind kind, bool create) {
   // Reading is all flock needs, so a lock file created by another user can be locked too;
-  // O_NONBLOCK keeps a FIFO put in its place from stalling the open.
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (create ? O_CREAT : 0);
+  // O_NONBLOCK keeps a FIFO put in its place from stalling the open, and O_NOFOLLOW refuses a
+  // link planted there, which would make the run create or lock a file elsewhere.
+  const int flags =
+      O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | (create ? O_CREAT : 0);
   const int descriptor = ::open(path.c_str(), flags, 0666);
   if (descriptor < 0) {
     const std::error_code error = LastError();

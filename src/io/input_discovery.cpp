@@ -1,6 +1,7 @@
 #include "io/input_discovery.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -15,9 +16,13 @@ bool EndsWith(const std::string& name, const std::string& suffix) {
          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool IsRegularFileFollowingLinks(const fs::directory_entry& entry) {
+// A dangling link, a link loop, a FIFO or a directory named like an input would otherwise drop
+// out of the listing unseen, and its positions with it. A regular file that cannot be opened
+// fails later, when it is read, with the reader's message.
+util::Result<void> CheckInputEntry(const fs::path& path) {
   std::error_code error;
-  return fs::is_regular_file(fs::status(entry.path(), error)) && !error;
+  if (fs::is_regular_file(fs::status(path, error)) && !error) return {};
+  return util::Fail("Input entry is not a readable regular file: " + path.string());
 }
 
 util::Result<void> CheckInputDirectory(const fs::path& directory) {
@@ -42,9 +47,14 @@ util::Result<std::vector<fs::path>> ListFiles(const fs::path& directory, bool re
     return std::move(checked).TakeError();
   }
   std::vector<fs::path> files;
+  std::optional<std::string> refused;
   const auto visit = [&](const fs::directory_entry& entry) {
-    if (IsRegularFileFollowingLinks(entry) && wanted(entry.path().filename().string())) {
+    if (refused || !wanted(entry.path().filename().string())) return;
+    util::Result<void> usable = CheckInputEntry(entry.path());
+    if (usable) {
       files.push_back(entry.path());
+    } else {
+      refused = usable.error();
     }
   };
   std::error_code error;
@@ -55,6 +65,7 @@ util::Result<std::vector<fs::path>> ListFiles(const fs::path& directory, bool re
     fs::directory_iterator it(directory, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) visit(*it);
   }
+  if (refused) return util::Fail(*refused);
   if (error) return util::Fail("Failed to enumerate directory: " + error.message());
 
   // Every path starts with `directory` and a separator; what follows is the relative path.

@@ -13,7 +13,8 @@ inline constexpr char kInputSuffix[] = ".fen.zst";
 inline constexpr char kEpdInputSuffix[] = ".epd.zst";
 
 // The regular files directly inside `directory` (links followed) whose names end in `suffix`,
-// sorted by name. Each path is `directory` as given joined with the file name.
+// sorted by name. An entry with such a name that is not a readable regular file fails the
+// listing with a line naming it. Each path is `directory` as given joined with the file name.
 util::Result<std::vector<std::filesystem::path>> ListInputFiles(
     const std::filesystem::path& directory, const std::filesystem::path& suffix);
 

@@ -1,15 +1,19 @@
 #include "pipeline/reject_logger.h"
 
 #include <charconv>
+#include <cstdio>
+#include <fstream>
 #include <system_error>
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
+#include "util/output_file.h"
 
 namespace boardmill::pipeline {
 
 namespace {
 
+constexpr std::size_t kCopyChunkBytes = 64 * 1024;
 constexpr std::string_view kHeader = "input_path\tline_number\terror\tfen\n";
 
 void AppendDecimal(std::string& out, std::uint64_t value) {
@@ -33,6 +37,12 @@ void AppendRejectRow(std::string& out, const std::filesystem::path& input_path,
   out += '\n';
 }
 
+bool RejectLogger::Put(std::string_view text) {
+  // A stream that failed once stays failed, so that no row lands after a lost one.
+  return std::ferror(stream_.get()) == 0 &&
+         std::fwrite(text.data(), 1, text.size(), stream_.get()) == text.size();
+}
+
 RejectLogger::RejectLogger(std::filesystem::path path) : path_(std::move(path)) {}
 
 util::Result<std::uint64_t> RejectLogger::Open() {
@@ -45,10 +55,9 @@ util::Result<std::uint64_t> RejectLogger::Open() {
     std::filesystem::create_directories(parent, error);
     if (error) return util::Fail("Failed to create reject-log directory: " + error.message());
   }
-  stream_ = std::ofstream(path_, std::ios::out | std::ios::trunc);
-  if (!stream_.is_open()) return util::Fail("Failed to open reject log: " + path_.string());
-  stream_.write(kHeader.data(), static_cast<std::streamsize>(kHeader.size()));
-  if (!stream_) return util::Fail("Failed to initialize reject log: " + path_.string());
+  stream_ = util::CreateOutputFile(path_);
+  if (!stream_) return util::Fail("Failed to open reject log: " + path_.string());
+  if (!Put(kHeader)) return util::Fail("Failed to initialize reject log: " + path_.string());
 
   is_open_ = true;
   entry_count_ = 0;
@@ -63,8 +72,7 @@ util::Result<std::uint64_t> RejectLogger::Append(const std::filesystem::path& in
 
   row_.clear();
   AppendRejectRow(row_, input_path, line_number, error, text);
-  stream_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
-  if (!stream_) return util::Fail("Failed to write reject log entry: " + path_.string());
+  if (!Put(row_)) return util::Fail("Failed to write reject log entry: " + path_.string());
   return ++entry_count_;
 }
 
@@ -76,8 +84,13 @@ util::Result<std::uint64_t> RejectLogger::AppendRowsOf(const std::filesystem::pa
   if (rows == 0) return entry_count_;
   std::ifstream source(rows_file, std::ios::binary);
   if (!source) return util::Fail("Failed to read reject rows: " + rows_file.string());
-  stream_ << source.rdbuf();
-  if (!stream_) return util::Fail("Failed to write reject log entry: " + path_.string());
+  char chunk[kCopyChunkBytes];
+  bool copied = true;
+  while (copied && source.read(chunk, sizeof chunk).gcount() > 0) {
+    copied = Put({chunk, static_cast<std::size_t>(source.gcount())});
+  }
+  if (!copied || source.bad())
+    return util::Fail("Failed to write reject log entry: " + path_.string());
   entry_count_ += rows;
   return entry_count_;
 }
@@ -85,9 +98,10 @@ util::Result<std::uint64_t> RejectLogger::AppendRowsOf(const std::filesystem::pa
 util::Result<std::uint64_t> RejectLogger::Close() {
   const std::lock_guard lock(mutex_);
   if (!is_open_) return entry_count_;
-  stream_.flush();
-  if (!stream_) return util::Fail("Failed to flush reject log: " + path_.string());
-  stream_.close();  // a failed close only marks the stream; the rows were flushed above
+  if (std::fflush(stream_.get()) != 0 || std::ferror(stream_.get()) != 0) {
+    return util::Fail("Failed to flush reject log: " + path_.string());
+  }
+  stream_.reset();  // the rows were flushed above
   is_open_ = false;
   return entry_count_;
 }

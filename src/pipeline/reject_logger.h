@@ -2,12 +2,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "util/result.h"
+#include "util/unique_file.h"
 
 namespace boardmill::pipeline {
 
@@ -41,9 +41,12 @@ class RejectLogger {
   std::uint64_t EntryCount() const;
 
  private:
+  // Hands text to the stream; false when it failed.
+  bool Put(std::string_view text);
+
   const std::filesystem::path path_;
   mutable std::mutex mutex_;
-  std::ofstream stream_;
+  util::UniqueFile stream_;
   std::string row_;  // reused for every row, so logging a line allocates nothing once warm
   std::uint64_t entry_count_ = 0;
   bool is_open_ = false;

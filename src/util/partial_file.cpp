@@ -2,13 +2,15 @@
 
 #include <system_error>
 
+#include "util/output_file.h"
+
 namespace boardmill::util {
 
 bool PartialFile::Open(const std::filesystem::path& path, const char* mode) {
   path_ = path;
   partial_ = path;
   partial_ += kPartialSuffix;
-  file_.reset(std::fopen(partial_.c_str(), mode));
+  file_ = CreateOutputFile(partial_, mode);
   return file_ != nullptr;
 }
 

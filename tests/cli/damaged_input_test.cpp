@@ -156,7 +156,8 @@ const char kUnknownFrame[] = "Zstd decompression failed: Unknown frame descripto
 struct DamagedFile {
   const char* name;
   std::string (*bytes)();
-  // The single error line a run must end with; empty when the run must succeed.
+  // The decoding error a run must end with, after the damaged file's path; empty when the run
+  // must succeed.
   std::string error;
   // For a run that must succeed: the text the readers must see, and how many of its lines are
   // invalid positions.
@@ -211,6 +212,12 @@ void WriteInputs(const fs::path& in, const std::string& damaged_bytes) {
   testing::WriteZstdFile(in / "a.fen.zst", IntactText(0));
   WriteFile(in / "b.fen.zst", damaged_bytes);
   testing::WriteZstdFile(in / "c.fen.zst", IntactText(3));
+}
+
+// The line a run ends with when the damaged file b.fen.zst fails to decode: the decoder's
+// error, after the path that tells which of many files is damaged.
+std::string DecodingFailure(const fs::path& in, const std::string& error) {
+  return "Failed to decode input file " + (in / "b.fen.zst").string() + ": " + error;
 }
 
 const std::vector<std::string> kModes = {"--sequential", "--parallel", "--staged"};
@@ -274,7 +281,7 @@ TEST_P(DamagedInputTest, ConvertsEveryReadableLineOrFailsWithOneLine) {
   WriteInputs(in_, damaged().bytes());
   const ProgramRun run = RunBounded(ConvertArguments(in_, out_, mode()));
   if (!damaged().error.empty()) {
-    ExpectOneLineFailure(run, damaged().error, out_);
+    ExpectOneLineFailure(run, DecodingFailure(in_, damaged().error), out_);
     return;
   }
 
@@ -336,7 +343,7 @@ TEST_P(SampleDamagedInputTest, CopiesEveryReadableLineOrFailsWithOneLine) {
   const ProgramRun run =
       RunBounded({"sample-fens", in_.string(), out_.string(), "--max-lines-per-file", "1000000"});
   if (!GetParam().error.empty()) {
-    testing::ExpectRun(run, 1, "", GetParam().error + "\n");
+    testing::ExpectRun(run, 1, "", DecodingFailure(in_, GetParam().error) + "\n");
     return;
   }
   ASSERT_EQ(run.exit_code, 0) << run.err;

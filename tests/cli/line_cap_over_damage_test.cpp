@@ -104,7 +104,8 @@ TEST_F(LineCapOverDamageTest, ACapBelowTheDamageConvertsAlikeInEveryModeAndNoCap
     const ProgramRun run = Run(mode, out);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "Zstd decompression ended before the frame was fully decoded.\n");
+    EXPECT_EQ(run.err, "Failed to decode input file " + (in_ / "a.fen.zst").string() +
+                           ": Zstd decompression ended before the frame was fully decoded.\n");
     EXPECT_FALSE(fs::exists(out / "run-summary.txt"));
   }
 }

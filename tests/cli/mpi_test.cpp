@@ -136,6 +136,35 @@ TEST_F(MpiTest, AKilledJobResumesWithoutMpirun) {
   ExpectSameOutputAsAlone(output);
 }
 
+// Rank 0 checks the path options before any rank writes, and every rank creates its shards
+// afresh rather than through a link planted under a shard's name.
+TEST_F(MpiTest, HostilePathsAreRefusedAndPlantedLinksNotFollowed) {
+  const fs::path input_file = input() / "input-100.fen.zst";
+  const std::string input_bytes = ReadFile(input_file);
+  const ProgramRun refused =
+      RunShell(MpiRun(2) +
+               ConvertCommand(input(), temp_ / "refused", {"--reject-log", input_file.string()}));
+  EXPECT_NE(refused.exit_code, 0);
+  EXPECT_EQ(refused.err.substr(0, refused.err.find('\n') + 1),
+            "--reject-log must not name an input file: " + input_file.string() + "\n");
+  EXPECT_EQ(ReadFile(input_file), input_bytes);
+  EXPECT_FALSE(fs::exists(temp_ / "refused"));
+
+  const fs::path output = temp_ / "linked";
+  const fs::path victim = temp_ / "victim.txt";
+  WriteFile(victim, "not to be touched\n");
+  fs::create_directories(output);
+  // Shard 1 is merged by rank 1, shard 0 by rank 0.
+  for (const char* name : {"shard-000.psfen.zst", "shard-001.psfen.zst", "rejects.tsv"}) {
+    fs::create_symlink(victim, output / name);
+  }
+  const ProgramRun run =
+      RunShell(MpiRun(2) + ConvertCommand(input(), output, {"--max-threads", "1"}));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(ReadFile(victim), "not to be touched\n");
+  ExpectSameOutputAsAlone(output);
+}
+
 TEST_F(MpiTest, OutputThatTheRanksDoNotShareAndModesOfOneProcessAreRefused) {
   const ProgramRun staged =
       RunShell(MpiRun(2) + ConvertCommand(input(), temp_ / "staged", {"--staged"}));

@@ -2,15 +2,18 @@
 // pseudo-terminal it is drawn, redrawn and erased before the report or the error; without one,
 // or with --no-progress, nothing appears; --progress logs a line every 10 seconds.
 //
-// A run is held where it opens a file that the test made a named pipe, until the test has seen
-// what it waits for; opening the pipe's other end lets the run go on. The data a run writes into
-// such a pipe must fit the pipe's buffer, which nobody reads.
+// A run is held until the test has seen what it waits for: a writing run where it first writes
+// a file that the test made a stopped terminal, a reading run where it opens a file that the
+// test made a named pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -28,15 +31,67 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using StandardError = WatchedRun::StandardError;
 
+// Where a run waits until the test lets it go on.
+class Hold {
+ public:
+  virtual ~Hold() = default;
+  virtual void Release() = 0;
+};
+
+// A pseudo-terminal whose path a run is given for a file it writes early (a reject log, a
+// manifest). Its output is suspended from the start, as by XOFF, so the run's first write there
+// blocks until Release resumes it; output files are created afresh, so a planted pipe would be
+// replaced rather than waited on, while a terminal is written in place. What the run writes is
+// read off the master as it comes, so the terminal never fills.
+class HeldTerminal : public Hold {
+ public:
+  HeldTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master_, 0);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    path_ = ptsname(master_);
+    // Kept open so that the master reads until the test lets go, not until the run closes it.
+    terminal_ = open(path_.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(terminal_, 0) << path_;
+    if (terminal_ < 0) return;
+    EXPECT_EQ(tcflow(terminal_, TCOOFF), 0) << path_;
+    drain_ = std::thread([this] { Drain(); });
+  }
+  ~HeldTerminal() override {
+    if (terminal_ >= 0) close(terminal_);
+    if (drain_.joinable()) drain_.join();
+    if (master_ >= 0) close(master_);
+  }
+  HeldTerminal(const HeldTerminal&) = delete;
+  HeldTerminal& operator=(const HeldTerminal&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Resumes the output, as XON would, and the blocked write with it.
+  void Release() override { ASSERT_EQ(tcflow(terminal_, TCOON), 0) << path_; }
+
+ private:
+  // Reads until no one holds the terminal open any more.
+  void Drain() const {
+    std::array<char, 4096> buffer{};
+    while (read(master_, buffer.data(), buffer.size()) > 0) {
+    }
+  }
+
+  int master_ = -1;
+  int terminal_ = -1;
+  std::string path_;
+  std::thread drain_;
+};
+
 // A named pipe where the run will open a file, and the test's end of it.
-class HeldFile {
+class HeldFile : public Hold {
  public:
   // `run_writes`: the run opens the file to write it (a shard, a log, a sample), else to read it.
   HeldFile(const fs::path& path, bool run_writes) : path_(path), run_writes_(run_writes) {
     fs::create_directories(path.parent_path());
     EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
   }
-  ~HeldFile() {
+  ~HeldFile() override {
     if (descriptor_ >= 0) close(descriptor_);
   }
   HeldFile(const HeldFile&) = delete;
@@ -45,7 +100,7 @@ class HeldFile {
   // Opens the other end without waiting, so that a run that never opens the file holds nothing
   // up. A writing run's data waits in the pipe until the object goes away; a reading run sees an
   // empty file, once it is there to be seen.
-  void Release() {
+  void Release() override {
     if (run_writes_) {
       descriptor_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
       ASSERT_GE(descriptor_, 0) << path_;
@@ -80,6 +135,22 @@ class ProgressTest : public ::testing::Test {
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
   }
+  // Held where it writes the header of its reject log, which it does while it prepares.
+  std::vector<std::string> HeldParallelConvert(const HeldTerminal& held,
+                                               const std::vector<std::string>& extra) const {
+    std::vector<std::string> arguments = {"convert",
+                                          input_.string(),
+                                          output_.string(),
+                                          "--parallel",
+                                          "--shards",
+                                          "2",
+                                          "--min-free-space-gib",
+                                          "0",
+                                          "--reject-log",
+                                          held.path()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+  }
   fs::path FirstShard() const { return output_ / "shard-000.psfen.zst"; }
 
   TempDir temp_;
@@ -97,17 +168,23 @@ void PrintTo(const TerminalCase& c, std::ostream* out) { *out << c.name; }
 
 class TerminalStatusTest : public ProgressTest, public ::testing::WithParamInterface<TerminalCase> {
  protected:
-  // The command of the case, held at a named pipe.
-  std::vector<std::string> PrepareHeldRun(std::unique_ptr<HeldFile>& held) {
+  // The command of the case, and where it is held.
+  std::vector<std::string> PrepareHeldRun(std::unique_ptr<Hold>& held) {
     const std::string name = GetParam().name;
     if (name == "convert") {
-      held = std::make_unique<HeldFile>(FirstShard(), true);
-      return SequentialConvert({});
+      auto terminal = std::make_unique<HeldTerminal>();
+      std::vector<std::string> arguments = HeldParallelConvert(*terminal, {});
+      held = std::move(terminal);
+      return arguments;
     }
     if (name == "sample-fens") {
-      // The first file is sampled before the run stops at the second.
-      held = std::make_unique<HeldFile>(output_ / "input-101.fen.zst", true);
-      return {"sample-fens", input_.string(), output_.string(), "--max-lines-per-file", "5"};
+      // Held at the header of the manifest, written before any file is sampled.
+      auto terminal = std::make_unique<HeldTerminal>();
+      std::vector<std::string> arguments = {
+          "sample-fens", input_.string(), output_.string(), "--max-lines-per-file",
+          "5",           "--manifest",    terminal->path()};
+      held = std::move(terminal);
+      return arguments;
     }
     // The first shard is verified before the run stops at the second. Without the index, which
     // would refuse the pipe for its size before reading it.
@@ -120,7 +197,7 @@ class TerminalStatusTest : public ProgressTest, public ::testing::WithParamInter
 };
 
 TEST_P(TerminalStatusTest, LineIsRedrawnWhileTheRunGoesAndGoneBeforeTheReport) {
-  std::unique_ptr<HeldFile> held;
+  std::unique_ptr<Hold> held;
   const std::vector<std::string> arguments = PrepareHeldRun(held);
   WatchedRun run(StandardError::kTerminal, arguments);
   ASSERT_TRUE(run.started());
@@ -140,22 +217,22 @@ TEST_P(TerminalStatusTest, LineIsRedrawnWhileTheRunGoesAndGoneBeforeTheReport) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, TerminalStatusTest,
     ::testing::Values(
-        TerminalCase{"convert", "converting  files 0/2  input 0 B/", "Execution mode: sequential"},
-        TerminalCase{"sample-fens", "sampling  files 1/2  lines 5  ", "Input files: 2"},
+        TerminalCase{"convert", "converting  files 0/0  input 0 B/", "Execution mode: parallel"},
+        TerminalCase{"sample-fens", "sampling  files 0/2  lines 0  ", "Input files: 2"},
         TerminalCase{"verify-shards", "verifying  shards 1/2  read ", "Verified shard files: 2"}));
 
 TEST_F(ProgressTest, ErrorEndsTheRunOnALineOfItsOwnAfterTheStatusLine) {
-  // The second input cannot be decompressed; the run fails once it gets past the held shard.
+  // The second input cannot be decompressed; the run fails once it gets past its held reject log.
   WriteFile(input_ / "input-101.fen.zst", "not zstd at all\n");
-  const ProgramRun unwatched =
-      RunBoardmill({"convert", input_.string(), (temp_ / "unwatched").string(), "--sequential",
-                    "--shards", "2"});
+  const ProgramRun unwatched = RunBoardmill(
+      {"convert", input_.string(), (temp_ / "unwatched").string(), "--parallel", "--shards", "2",
+       "--min-free-space-gib", "0", "--reject-log", (temp_ / "unwatched-rejects.tsv").string()});
   ASSERT_EQ(unwatched.exit_code, 1);
   ASSERT_EQ(LineFeeds(unwatched.err), 1U) << unwatched.err;
 
-  HeldFile held(FirstShard(), true);
-  WatchedRun run(StandardError::kTerminal, SequentialConvert({}));
-  ASSERT_TRUE(run.WaitFor("\rconverting  files 0/2")) << run.output();
+  HeldTerminal held;
+  WatchedRun run(StandardError::kTerminal, HeldParallelConvert(held, {}));
+  ASSERT_TRUE(run.WaitFor("\rconverting  files 0/0")) << run.output();
   held.Release();
   EXPECT_EQ(run.Finish(), 1);
   EXPECT_EQ(ScreenLines(run.output()),
@@ -208,9 +285,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"--sequential", "--no-progress"}}));
 
 TEST_F(ProgressTest, ProgressOptionLogsAPlainLineEveryTenSecondsWithoutATerminal) {
-  HeldFile held(FirstShard(), true);
+  HeldTerminal held;
   const Clock::time_point start = Clock::now();
-  WatchedRun run(StandardError::kPipe, SequentialConvert({"--progress"}));
+  WatchedRun run(StandardError::kPipe, HeldParallelConvert(held, {"--progress"}));
   ASSERT_TRUE(run.WaitFor("\n")) << run.output();
   const double first_line_seconds = std::chrono::duration<double>(Clock::now() - start).count();
   held.Release();
@@ -223,7 +300,7 @@ TEST_F(ProgressTest, ProgressOptionLogsAPlainLineEveryTenSecondsWithoutATerminal
   ASSERT_GE(lines.size(), 2U);
   EXPECT_EQ(lines.back(), "") << "the last line is not ended";
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    EXPECT_TRUE(lines[i].starts_with("converting  files 0/2  input 0 B/")) << lines[i];
+    EXPECT_TRUE(lines[i].starts_with("converting  files 0/0  input 0 B/")) << lines[i];
   }
 }
 

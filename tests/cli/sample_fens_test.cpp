@@ -171,7 +171,8 @@ TEST_F(SampleFensTest, FailuresPrintOneLine) {
                  "Failed to write sample manifest: /dev/full");
   WriteFile(in_ / "b.fen.zst", "not compressed\n");
   expect_failure({"--max-lines-per-file", "1"},
-                 "Zstd decompression failed: Unknown frame descriptor");
+                 "Failed to decode input file " + (in_ / "b.fen.zst").string() +
+                     ": Zstd decompression failed: Unknown frame descriptor");
 }
 
 TEST_F(SampleFensTest, SamplingIntoTheInputDirectoryRefusesToOverwriteTheInputs) {

@@ -452,7 +452,8 @@ TEST_F(SequentialConvertTest, CorruptInputFileFailsTheRunWithTheReaderMessage) {
   const ProgramRun run = Convert({"--shards", "2"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Zstd decompression failed: Unknown frame descriptor\n");
+  const std::string failure = "Failed to decode input file " + (in_ / "b.fen.zst").string() + ": ";
+  EXPECT_EQ(run.err, failure + "Zstd decompression failed: Unknown frame descriptor\n");
   EXPECT_FALSE(fs::exists(out_ / "run-summary.txt"));
 
   // A file cut short inside its frame must not pass for a shorter file.
@@ -462,7 +463,8 @@ TEST_F(SequentialConvertTest, CorruptInputFileFailsTheRunWithTheReaderMessage) {
   const ProgramRun truncated = Convert({"--shards", "2"});
   EXPECT_EQ(truncated.exit_code, 1);
   EXPECT_EQ(truncated.out, "");
-  EXPECT_EQ(truncated.err, "Zstd decompression ended before the frame was fully decoded.\n");
+  EXPECT_EQ(truncated.err,
+            failure + "Zstd decompression ended before the frame was fully decoded.\n");
 }
 
 TEST_F(SequentialConvertTest, OutputPathThatIsAFileIsReported) {

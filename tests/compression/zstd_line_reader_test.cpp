@@ -191,7 +191,8 @@ TEST_F(ZstdLineReaderTest, MissingFileAndNonZstdFileFailWithTheirMessages) {
   WriteFile(path_, "8/8/8/8/8/8/8/K6k w - - 0 1\n");
   const auto plain = VisitZstdLineBatches(path_, 1, Recorder(recording));
   ASSERT_FALSE(plain.ok());
-  EXPECT_EQ(plain.error(), "Zstd decompression failed: Unknown frame descriptor");
+  EXPECT_EQ(plain.error(), "Failed to decode input file " + path_.string() +
+                               ": Zstd decompression failed: Unknown frame descriptor");
   EXPECT_TRUE(recording.batches.empty());
 }
 
@@ -298,7 +299,7 @@ TEST_F(ZstdLineReaderTest, TruncatedFileFailsWithTheTruncationMessage) {
     Recording recording;
     const auto summary = VisitZstdLineBatches(path_, 4096, Recorder(recording));
     ASSERT_FALSE(summary.ok());
-    EXPECT_EQ(summary.error(), kTruncated);
+    EXPECT_EQ(summary.error(), "Failed to decode input file " + path_.string() + ": " + kTruncated);
   }
 }
 

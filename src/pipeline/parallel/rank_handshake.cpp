@@ -4,6 +4,8 @@
 #include <random>
 #include <system_error>
 
+#include "util/whole_file.h"
+
 namespace boardmill::pipeline {
 
 namespace {
@@ -24,10 +26,8 @@ util::Result<SharedDirectoryMarks> MarkSharedDirectories(const std::vector<fs::p
   marks.token = RandomToken();
   for (const fs::path& directory : directories) {
     const fs::path file = directory / kMarkName;
-    std::ofstream out(file, std::ios::trunc);
-    out << marks.token;
-    out.close();
-    if (!out) return util::Fail("Failed to write " + file.string());
+    if (util::WriteWholeFile(file, marks.token) != util::WholeFileWrite::kWritten)
+      return util::Fail("Failed to write " + file.string());
     marks.files.push_back(file);
   }
   return marks;

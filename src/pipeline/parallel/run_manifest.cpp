@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -11,6 +13,7 @@
 
 #include "pipeline/sanitize_field.h"
 #include "util/number_format.h"
+#include "util/output_file.h"
 
 namespace boardmill::pipeline {
 
@@ -208,27 +211,32 @@ util::Result<void> RunManifest::Open(const ConversionOptions& options, bool resu
     std::filesystem::create_directories(parent, error);
     if (error) return util::Fail("Failed to create manifest directory: " + error.message());
   }
-  if (resume && !TrimTornLastRecord(path_)) {
+  // Opened before the torn record is trimmed, so that the trim only ever shortens a regular
+  // file of this run, never one a link points to.
+  stream_ = resume ? util::OpenOutputForAppend(path_) : util::CreateOutputFile(path_);
+  if (!stream_ || (resume && !TrimTornLastRecord(path_))) {
     return util::Fail("Failed to open manifest: " + path_.string());
   }
-  stream_ = std::ofstream(path_,
-                          resume ? std::ios::out | std::ios::app : std::ios::out | std::ios::trunc);
-  if (!stream_.is_open()) return util::Fail("Failed to open manifest: " + path_.string());
-  if (!resume) stream_.write(kHeader.data(), static_cast<std::streamsize>(kHeader.size()));
-  const std::string start = RunStartRecord(options);
-  stream_.write(start.data(), static_cast<std::streamsize>(start.size()));
+  if (!resume) Put(kHeader);
+  Put(RunStartRecord(options));
   // Out at once: until the start record is on disk, a resumed run killed early would leave the
   // earlier run's finish record last, and the manifest would pass for that of a finished run.
-  stream_.flush();
-  if (!stream_) return util::Fail("Failed to write manifest header: " + path_.string());
+  if (!Flush()) return util::Fail("Failed to write manifest header: " + path_.string());
   is_open_ = true;
   return {};
 }
 
+bool RunManifest::Put(std::string_view text) {
+  // A stream that failed once stays failed, so that no record lands after a lost one.
+  return std::ferror(stream_.get()) == 0 &&
+         std::fwrite(text.data(), 1, text.size(), stream_.get()) == text.size();
+}
+
+bool RunManifest::Flush() { return std::fflush(stream_.get()) == 0 && !std::ferror(stream_.get()); }
+
 util::Result<void> RunManifest::WriteRecord(const std::string& record,
                                             std::string_view failure_prefix) {
-  stream_.write(record.data(), static_cast<std::streamsize>(record.size()));
-  if (!stream_) return util::Fail(std::string(failure_prefix) + path_.string());
+  if (!Put(record)) return util::Fail(std::string(failure_prefix) + path_.string());
   return {};
 }
 
@@ -247,8 +255,7 @@ util::Result<void> RunManifest::AppendFileRecords(
   }
   // Completed-file records are what lets a killed run resume without converting the files
   // again, so they go to the operating system at once instead of waiting in the buffer.
-  stream_.flush();
-  if (!stream_) return util::Fail("Failed to append file record to manifest: " + path_.string());
+  if (!Flush()) return util::Fail("Failed to append file record to manifest: " + path_.string());
   return {};
 }
 
@@ -265,9 +272,8 @@ util::Result<void> RunManifest::WriteFinish(const ConversionSummary& summary,
   util::Result<void> written =
       WriteRecord(RunFinishRecord(summary, status), "Failed to write manifest footer: ");
   if (!written) return written;
-  stream_.flush();
-  if (!stream_) return util::Fail("Failed to flush manifest: " + path_.string());
-  stream_.close();  // a failed close only marks the stream; the records were flushed above
+  if (!Flush()) return util::Fail("Failed to flush manifest: " + path_.string());
+  stream_.reset();  // the records were flushed above
   is_open_ = false;
   return {};
 }

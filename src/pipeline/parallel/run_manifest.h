@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -15,6 +14,7 @@
 #include "pipeline/parallel/file_processing_summary.h"
 #include "pipeline/parallel/tuning_decision.h"
 #include "util/result.h"
+#include "util/unique_file.h"
 
 namespace boardmill::pipeline {
 
@@ -40,11 +40,15 @@ class RunManifest {
   util::Result<void> WriteFinish(const ConversionSummary& summary, std::string_view status);
 
  private:
+  // Hands text to the stream; false when it failed.
+  bool Put(std::string_view text);
+  // Sends what is buffered to the file; false when any write so far failed.
+  bool Flush();
   util::Result<void> WriteRecord(const std::string& record, std::string_view failure_prefix);
 
   const std::filesystem::path path_;
   std::mutex mutex_;
-  std::ofstream stream_;
+  util::UniqueFile stream_;
   bool is_open_ = false;
 };
 

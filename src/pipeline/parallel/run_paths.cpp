@@ -17,11 +17,12 @@ std::filesystem::path PathOrDefault(const std::filesystem::path& path,
 
 RunPaths ResolveRunPaths(const ConversionOptions& options) {
   RunPaths paths;
-  paths.scratch = PathOrDefault(options.scratch_directory, options.output_directory / "_scratch");
+  paths.scratch =
+      PathOrDefault(options.scratch_directory, options.output_directory / kScratchDirectoryName);
   paths.manifest =
-      PathOrDefault(options.manifest_path, options.output_directory / "run-manifest.tsv");
+      PathOrDefault(options.manifest_path, options.output_directory / kManifestFileName);
   paths.reject_log =
-      PathOrDefault(options.reject_log_path, options.output_directory / "rejects.tsv");
+      PathOrDefault(options.reject_log_path, options.output_directory / kRejectLogFileName);
   paths.fragments_root = paths.scratch / "fragments";
   return paths;
 }

@@ -7,6 +7,11 @@
 
 namespace boardmill::pipeline {
 
+// The default names, in the output directory, of what a run writes besides the shards.
+inline constexpr char kScratchDirectoryName[] = "_scratch";
+inline constexpr char kManifestFileName[] = "run-manifest.tsv";
+inline constexpr char kRejectLogFileName[] = "rejects.tsv";
+
 // Where a parallel run keeps what it writes besides the shards.
 struct RunPaths {
   std::filesystem::path scratch;  // --scratch-dir, else _scratch in the output directory

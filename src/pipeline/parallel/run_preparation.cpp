@@ -6,6 +6,7 @@
 #include "io/create_directories.h"
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
+#include "pipeline/conversion_path_checks.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/resume_planner.h"
 #include "run/run_outcome_files.h"
@@ -38,6 +39,8 @@ util::Result<void> RunPreparation::PrepareDirectories() {
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
   files_ = std::move(*files);
+  util::Result<void> paths = CheckConversionPaths(options_, files_);
+  if (!paths) return paths;
   util::Result<void> fits = CheckWorkerFits(options_, ceiling_mib_);
   if (!fits) return fits;
 

@@ -10,6 +10,7 @@
 
 #include "pipeline/first_failure.h"
 #include "shards/shard_naming.h"
+#include "util/output_file.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
 
@@ -85,7 +86,7 @@ class MergeWorker {
  private:
   bool MergeShard(std::uint64_t shard) {
     const fs::path output_path = shards::ShardPath(output_directory_, shard, router_.shard_count());
-    File output(std::fopen(output_path.c_str(), "wb"));
+    File output = util::CreateOutputFile(output_path);
     if (!output) return Fail("Failed to open merged shard output: " + output_path.string());
     File input;
     std::size_t open_fragment = fragments_.size();

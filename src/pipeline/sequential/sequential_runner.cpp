@@ -8,6 +8,7 @@
 #include "compression/zstd_line_reader.h"
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
+#include "pipeline/conversion_path_checks.h"
 #include "pipeline/index_and_verify_shards.h"
 #include "pipeline/line_encoder.h"
 #include "pipeline/option_limits.h"
@@ -140,6 +141,8 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options.input_directory, options.max_input_files);
   if (!files) return std::move(files).TakeError();
+  util::Result<void> paths = CheckConversionPaths(options, *files);
+  if (!paths) return std::move(paths).TakeError();
   if (options.progress != nullptr) options.progress->SetInput(*files);
   ConversionSummary summary = InitialSummary(options, files->size());
   summary.memory_ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);

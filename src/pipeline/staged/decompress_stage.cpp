@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "compression/zstd_context.h"
 #include "compression/zstd_text_slab_decoder.h"
 #include "pipeline/staged/stage_step.h"
 #include "pipeline/staged/stage_workers.h"
@@ -48,8 +49,10 @@ class SlabOutput {
     bytes_ += size;
     return true;
   }
-  bool HandOnFailure(std::string message) {
-    return HandOn(SlabItem{file_index_, {}, false, std::move(message)});
+  // A decoding failure of the file, named in the message.
+  bool HandOnFailure(std::string_view error) {
+    util::Error failure = compression::InputDecodingError(pipeline_.files[file_index_], error);
+    return HandOn(SlabItem{file_index_, {}, false, std::move(failure.message)});
   }
   bool HandOnEnd() { return HandOn(SlabItem{file_index_, {}, true, {}}); }
 

@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 #include <span>
 #include <vector>
 
@@ -10,6 +10,7 @@
 #include "shards/shard_index.h"
 #include "shards/shard_naming.h"
 #include "util/byte_digest.h"
+#include "util/output_file.h"
 
 namespace boardmill::pipeline {
 
@@ -32,7 +33,7 @@ class StagedShardWriter {
         write_threshold_bytes_(pipeline.memory.write_threshold_bytes) {}
 
   void Run() {
-    file_.open(path_, std::ios::binary | std::ios::trunc);
+    file_ = util::CreateOutputFile(path_);
     if (!file_) {
       pipeline_.ReportFailure("Failed to open staged shard output: " + path_.string());
       return;
@@ -46,9 +47,9 @@ class StagedShardWriter {
     }
     if (!raw_.empty() && !FlushBlock()) return;
     if (!WriteOutput()) return;
-    file_.flush();
-    if (file_) file_.close();  // a file system may report a lost write only at the close
-    if (!file_) {
+    // A file system may report a lost write only at the close.
+    const bool flushed = std::fflush(file_.get()) == 0;
+    if (std::fclose(file_.release()) != 0 || !flushed) {
       pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
       return;
     }
@@ -116,9 +117,7 @@ class StagedShardWriter {
     if (output_.empty()) return true;
     stats_.SetState(WorkerState::kBusy);
     const util::Stopwatch clock;
-    file_.write(reinterpret_cast<const char*>(output_.data()),
-                static_cast<std::streamsize>(output_.size()));
-    if (!file_) {
+    if (std::fwrite(output_.data(), 1, output_.size(), file_.get()) != output_.size()) {
       pipeline_.ReportFailure("Failed to write staged shard output: " + path_.string());
       return false;
     }
@@ -151,7 +150,7 @@ class StagedShardWriter {
   const std::filesystem::path path_;
   const std::uint64_t block_bytes_;
   const std::uint64_t write_threshold_bytes_;
-  std::ofstream file_;
+  util::UniqueFile file_;
   std::vector<std::uint8_t> raw_;
   BatchKey block_key_;
   std::vector<std::uint8_t> output_;

@@ -1,9 +1,9 @@
 #include "pipeline/staged/stage_statistics_files.h"
 
-#include <fstream>
 #include <string>
 
 #include "util/number_format.h"
+#include "util/whole_file.h"
 
 namespace boardmill::pipeline {
 
@@ -30,9 +30,9 @@ class TsvLine {
   bool first_ = true;
 };
 
+// The statistics are a by-product of the run: one that cannot be written does not fail it.
 void WriteText(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream file(path, std::ios::trunc);
-  if (file) file << text;
+  (void)util::WriteWholeFile(path, text);
 }
 
 void AddDepths(TsvLine& line, const PipelineDepths& depths) {

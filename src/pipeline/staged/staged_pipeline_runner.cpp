@@ -5,6 +5,7 @@
 
 #include "io/input_discovery.h"
 #include "pipeline/conversion_locks.h"
+#include "pipeline/conversion_path_checks.h"
 #include "pipeline/index_and_verify_shards.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/run_summary_file.h"
@@ -114,6 +115,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<std::vector<fs::path>> files =
       io::ListFenFiles(options_.input_directory, options_.max_input_files);
   if (!files) return std::move(files).TakeError();
+  util::Result<void> checked = CheckConversionPaths(options_, *files);
+  if (!checked) return std::move(checked).TakeError();
   const std::uint64_t usable_cpus = util::UsableCpuCount();
   const StagePlan plan = PlanStages(options_, files->size(), usable_cpus);
   const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options_.memory_ceiling_mib);

@@ -424,7 +424,9 @@ TEST_F(StagedFailureTest, ACorruptInputFileEndsTheRunWithTheDecompressionError) 
   WriteFile(dir_ / "in/m-corrupt.fen.zst", "this is not a zstandard frame at all");
   for (const ConversionOptions& options : ThreadVariants("corrupt")) {
     SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options, "Zstd decompression failed: ");
+    ExpectFailure(options, "Failed to decode input file " +
+                               (dir_ / "in/m-corrupt.fen.zst").string() +
+                               ": Zstd decompression failed: ");
   }
 }
 
@@ -435,7 +437,9 @@ TEST_F(StagedFailureTest, ATruncatedInputFileEndsTheRunWithTheTruncationError) {
   WriteFile(dir_ / "in/m-truncated.fen.zst", whole.substr(0, whole.size() / 2));
   for (const ConversionOptions& options : ThreadVariants("truncated")) {
     SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options, "Zstd decompression ended before the frame was fully decoded.");
+    ExpectFailure(options, "Failed to decode input file " +
+                               (dir_ / "in/m-truncated.fen.zst").string() +
+                               ": Zstd decompression ended before the frame was fully decoded.");
   }
 }
 
