@@ -24,9 +24,9 @@ input=$work/data-x$scale/input
 
 boardmill=${BOARDMILL_BIN:-}
 if [[ -z $boardmill ]]; then
-  (cd "$repo" && cmake --preset release && cmake --build --preset release --target boardmill) \
+  (cd "$repo" && cmake --preset release && cmake --build --preset release --target boardmill-mpi) \
     >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; exit 1; }
-  boardmill=$repo/build/release/boardmill
+  boardmill=$repo/build/release/boardmill-mpi
 fi
 output=/dev/shm/boardmill-mpi-bench-output
 [[ -d /dev/shm ]] || output=$work/mpi-bench-output
