@@ -66,6 +66,10 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
     PrintLine("Memory worker cap: ", summary.memory_worker_cap);
   }
   PrintLine("Usable CPUs: ", summary.usable_cpus);
+  if (summary.resumed) {
+    PrintLine("Redone files: ", summary.redone_input_files);
+    PrintLine("Output records: ", summary.output_records);
+  }
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

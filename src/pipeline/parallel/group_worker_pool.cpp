@@ -16,8 +16,9 @@ constexpr auto kIdleWorkerPoll = std::chrono::milliseconds(50);
 
 }  // namespace
 
-GroupWorkerPool::GroupWorkerPool(const ConversionOptions& options, const shards::ShardRouter& router,
-                                 const WorkerPlan& plan, const RunPaths& paths,
+GroupWorkerPool::GroupWorkerPool(const ConversionOptions& options,
+                                 const shards::ShardRouter& router, const WorkerPlan& plan,
+                                 const RunPaths& paths,
                                  const std::vector<std::filesystem::path>& files)
     : options_(options),
       router_(router),

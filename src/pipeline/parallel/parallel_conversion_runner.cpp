@@ -1,7 +1,6 @@
 #include "pipeline/parallel/parallel_conversion_runner.h"
 
 #include "io/mpi_job.h"
-#include "run/memory_ceiling.h"
 #include "pipeline/parallel/group_source.h"
 #include "pipeline/parallel/group_worker_pool.h"
 #include "pipeline/parallel/rank_coordinator.h"
@@ -9,6 +8,7 @@
 #include "pipeline/parallel/run_finisher.h"
 #include "pipeline/parallel/run_paths.h"
 #include "pipeline/parallel/run_preparation.h"
+#include "run/memory_ceiling.h"
 #include "shards/shard_router.h"
 
 namespace boardmill::pipeline {

@@ -1,11 +1,11 @@
 #include "pipeline/parallel/rank_coordinator.h"
 
-#include "run/memory_ceiling.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/group_exchange_messages.h"
 #include "pipeline/parallel/group_worker_pool.h"
 #include "pipeline/parallel/rank_handshake.h"
 #include "pipeline/parallel/run_phase_messages.h"
+#include "run/memory_ceiling.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {

@@ -1,6 +1,5 @@
 #include "pipeline/parallel/rank_follower.h"
 
-#include "run/memory_ceiling.h"
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/group_worker_pool.h"
 #include "pipeline/parallel/rank_handshake.h"
@@ -8,6 +7,7 @@
 #include "pipeline/parallel/remote_group_source.h"
 #include "pipeline/parallel/run_finisher.h"
 #include "pipeline/parallel/run_phase_messages.h"
+#include "run/memory_ceiling.h"
 
 namespace boardmill::pipeline {
 

@@ -3,9 +3,9 @@
 #include <optional>
 #include <system_error>
 
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/worker_caps.h"
-#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/run_summary_file.h"
 #include "shards/shard_router.h"
 #include "util/usable_cpus.h"
@@ -121,6 +121,9 @@ ConversionSummary RunFinisher::AssembleSummary(const ShardMergeSummary& merged,
   summary.memory_ceiling_mib = ceiling_mib_;
   summary.usable_cpus = util::UsableCpuCount();
   summary.memory_worker_cap = workers.memory.memory_worker_cap + other_ranks.memory_worker_cap;
+  summary.resumed = options_.resume;
+  summary.redone_input_files = run_.redone_files();
+  for (const shards::IndexedShard& shard : merged.shards) summary.output_records += shard.records;
   return summary;
 }
 
@@ -150,6 +153,10 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
   file.AddUsableCpus(summary);
+  if (summary.resumed) {
+    file.Add("redone_input_files", summary.redone_input_files);
+    file.Add("output_records", summary.output_records);
+  }
   return file.WriteInto(options.output_directory);
 }
 

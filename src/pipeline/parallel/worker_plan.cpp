@@ -12,8 +12,8 @@ WorkerPlan PlanWorkers(const ConversionOptions& options, std::uint64_t pending_f
                        std::uint64_t ceiling_mib) {
   WorkerPlan plan;
   plan.caps = ComputeWorkerCaps(options, pending_files, util::UsableCpuCount(), 0);
-  plan.memory =
-      PlanWorkerMemory(options, run::MemoryCeilingBytes(ceiling_mib), plan.caps.effective_max_workers);
+  plan.memory = PlanWorkerMemory(options, run::MemoryCeilingBytes(ceiling_mib),
+                                 plan.caps.effective_max_workers);
   plan.caps.effective_max_workers = plan.memory.workers;
   plan.knobs.active_workers = InitialActiveWorkers(options, plan.caps.effective_max_workers);
   plan.knobs.line_batch_size = std::max<std::uint64_t>(options.line_batch_size, 1);
@@ -23,8 +23,9 @@ WorkerPlan PlanWorkers(const ConversionOptions& options, std::uint64_t pending_f
 }
 
 util::Result<void> CheckWorkerFits(const ConversionOptions& options, std::uint64_t ceiling_mib) {
-  return run::CheckMemoryNeed(ceiling_mib, MinimumWorkerMemoryBytes(options),
-                         "a parallel worker at level " + std::to_string(options.compression_level));
+  return run::CheckMemoryNeed(
+      ceiling_mib, MinimumWorkerMemoryBytes(options),
+      "a parallel worker at level " + std::to_string(options.compression_level));
 }
 
 RankCaps CapsOf(const WorkerPlan& plan) {
