@@ -135,7 +135,7 @@ TEST_F(ParallelConversionTest, ReportFilesHaveTheirExactShape) {
   EXPECT_NE(lines[1].find(";resume=0;enable_fast_encoder=1;enable_autotune=1"), std::string::npos);
   const std::vector<std::string> files = LinesStartingWith(manifest, "file\tcompleted\t");
   ASSERT_EQ(files.size(), 6U);
-  for (const std::string& line : files) EXPECT_EQ(Split(line, '\t').size(), 21U) << line;
+  for (const std::string& line : files) EXPECT_EQ(Split(line, '\t').size(), 23U) << line;
   const std::vector<std::string> tuning = LinesStartingWith(manifest, "tune\tdecision\t");
   ASSERT_FALSE(tuning.empty());
   const std::vector<std::string> start = Split(tuning[0], '\t');
