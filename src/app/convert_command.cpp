@@ -70,6 +70,10 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
     std::printf("Sequential writer: %s\n",
                 std::string(pipeline::SequentialWriterName(summary.sequential_writer)).c_str());
   }
+  if (summary.resumed) {
+    PrintLine("Redone files: ", summary.redone_input_files);
+    PrintLine("Output records: ", summary.output_records);
+  }
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

@@ -40,6 +40,11 @@ struct ConversionSummary : ConversionTotals {
   std::uint64_t usable_cpus = 0;         // what the default thread counts followed
   SequentialWriter sequential_writer =
       SequentialWriter::kStreams;  // sequential: how shards were written
+  // A resumed parallel run: the counters above cover only what this run converted, these the
+  // output as a whole.
+  bool resumed = false;
+  std::uint64_t redone_input_files = 0;  // files converted again because they changed
+  std::uint64_t output_records = 0;      // the records the shards hold
   std::filesystem::path scratch_directory;
   std::filesystem::path manifest_path;
   std::filesystem::path reject_log_path;

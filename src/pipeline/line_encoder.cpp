@@ -1,12 +1,19 @@
 #include "pipeline/line_encoder.h"
 
+#include <string>
+
 #include "chess/fast_fen_encoder.h"
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
+#include "compression/line_splitter.h"
 
 namespace boardmill::pipeline {
 
 util::Result<EncodedLine> LineEncoder::Encode(std::string_view line) const {
+  // The line readers hand over only the start of a line beyond the limit.
+  if (line.size() > compression::kMaxLineBytes) {
+    return util::Fail("Line exceeds " + std::to_string(compression::kMaxLineBytes) + " bytes.");
+  }
   if (use_fast_encoder_) {
     util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(line);
     if (!fast) return std::move(fast).TakeError();

@@ -12,7 +12,8 @@
 namespace boardmill::pipeline {
 
 // Appends one reject row to `out`: the input path, the line number, the error and the line's
-// text, tab-separated, each free-text field sanitised, ended by a newline.
+// text, tab-separated, each free-text field sanitised and cut to its first 1,024 bytes, ended by
+// a newline.
 void AppendRejectRow(std::string& out, const std::filesystem::path& input_path,
                      std::uint64_t line_number, std::string_view error, std::string_view text);
 

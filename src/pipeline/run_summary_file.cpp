@@ -73,6 +73,10 @@ void RunSummaryFile::AddClosingFigures(const ConversionSummary& summary) {
     Add("memory_worker_cap", summary.memory_worker_cap);
   }
   Add("usable_cpus", summary.usable_cpus);
+  if (summary.resumed) {
+    Add("redone_input_files", summary.redone_input_files);
+    Add("output_records", summary.output_records);
+  }
 }
 
 util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {

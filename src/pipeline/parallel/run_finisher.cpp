@@ -121,6 +121,9 @@ ConversionSummary RunFinisher::AssembleSummary(const ShardMergeSummary& merged,
   summary.memory_ceiling_mib = ceiling_mib_;
   summary.usable_cpus = util::UsableCpuCount();
   summary.memory_worker_cap = workers.memory.memory_worker_cap + other_ranks.memory_worker_cap;
+  summary.resumed = options_.resume;
+  summary.redone_input_files = run_.redone_files();
+  for (const shards::IndexedShard& shard : merged.shards) summary.output_records += shard.records;
   return summary;
 }
 

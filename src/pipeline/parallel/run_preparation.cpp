@@ -57,6 +57,7 @@ util::Result<void> RunPreparation::PrepareRun(std::uint64_t other_ranks_worker_c
   if (!plan) return std::move(plan).TakeError();
   kept_groups_ = std::move(plan->kept_groups);
   skipped_files_ = plan->skipped_files;
+  redone_files_ = plan->redone_files;
   records_.summaries() = std::move(plan->summaries);
   // Removed only now, after the checks that leave an earlier run's output untouched when they
   // fail, and before the manifest and the reject log are rewritten.
