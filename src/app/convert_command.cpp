@@ -66,6 +66,10 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
     PrintLine("Memory worker cap: ", summary.memory_worker_cap);
   }
   PrintLine("Usable CPUs: ", summary.usable_cpus);
+  // Last, and only under the lenient reading, so that a strict run's report stays as it was.
+  if (summary.fen_reading == chess::FenReading::kLenient) {
+    PrintTotals(pipeline::TotalsGroup::kReading, summary);
+  }
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

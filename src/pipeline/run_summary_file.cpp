@@ -67,6 +67,12 @@ void RunSummaryFile::AddUsableCpus(const ConversionSummary& summary) {
   Add("usable_cpus", summary.usable_cpus);
 }
 
+void RunSummaryFile::AddReadingCounts(const ConversionSummary& summary) {
+  if (summary.fen_reading == chess::FenReading::kLenient) {
+    ForEachField(TotalsGroup::kReading, summary, AddFieldLine());
+  }
+}
+
 void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }

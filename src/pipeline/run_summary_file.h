@@ -41,6 +41,9 @@ class RunSummaryFile {
   void AddMemoryCeiling(const ConversionSummary& summary);
   // usable_cpus, after the memory ceiling in every mode.
   void AddUsableCpus(const ConversionSummary& summary);
+  // lenient_positions, last, and only under the lenient reading: a strict run's file stays as
+  // it always was.
+  void AddReadingCounts(const ConversionSummary& summary);
 
   // Writes run-summary.txt into `directory` through run::WriteRunSummary.
   util::Result<void> WriteInto(const std::filesystem::path& directory) const;

@@ -3,9 +3,9 @@
 #include <optional>
 #include <system_error>
 
+#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/worker_caps.h"
-#include "pipeline/index_and_verify_shards.h"
 #include "pipeline/run_summary_file.h"
 #include "shards/shard_router.h"
 #include "util/usable_cpus.h"
@@ -94,6 +94,7 @@ ConversionSummary RunFinisher::AssembleSummary(const ShardMergeSummary& merged,
   const WorkerPlan& workers = run_.workers();
   ConversionSummary summary;
   summary.execution_mode = ExecutionMode::kParallel;
+  summary.fen_reading = options_.fen_reading;
   summary.input_file_count = run_.files().size();
   summary.completed_input_files = run_.files().size();
   summary.skipped_input_files = run_.skipped_files();
@@ -150,6 +151,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
   file.AddUsableCpus(summary);
+  file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
 }
 

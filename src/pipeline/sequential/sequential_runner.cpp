@@ -56,6 +56,7 @@ util::Result<void> CheckMemoryCeiling(const ConversionOptions& options, std::uin
 ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
   ConversionSummary summary;
   summary.execution_mode = ExecutionMode::kSequential;
+  summary.fen_reading = options.fen_reading;
   summary.input_file_count = file_count;
   summary.completed_input_files = file_count;
   summary.pending_file_cap = file_count;
@@ -133,7 +134,7 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   const util::Stopwatch run_clock;
 
   util::Result<std::vector<fs::path>> files =
-      io::ListFenFiles(options.input_directory, options.max_input_files);
+      io::ListFenFiles(options.input_directory, options.max_input_files, InputDiscoveryOf(options));
   if (!files) return std::move(files).TakeError();
   if (options.progress != nullptr) options.progress->SetInput(*files);
   ConversionSummary summary = InitialSummary(options, files->size());
@@ -153,7 +154,7 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   util::Result<std::uint64_t> opened = shards.Open();
   if (!opened) return std::move(opened).TakeError();
 
-  const LineEncoder encoder(options.enable_fast_encoder, router);
+  const LineEncoder encoder(options.enable_fast_encoder, options.fen_reading, router);
   SequentialFileConverter converter(options, encoder, shards, summary);
   for (const fs::path& file : *files) {
     util::Result<compression::ZstdLineReadSummary> read = converter.Convert(file);
@@ -193,6 +194,7 @@ util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
   file.AddEffectiveRate(summary);
   file.AddMemoryCeiling(summary);
   file.AddUsableCpus(summary);
+  file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
 }
 
