@@ -54,9 +54,14 @@ int PrintListing(const fs::path& directory, const io::InputDiscovery& discovery)
 }  // namespace
 
 int RunScanCommand(int argc, char** argv) {
+  const util::Result<void> checked = CheckOperands(argc, argv, kScanGrammar.operands);
+  if (!checked) return RefuseCommandLine(checked.error());
+  // Other words after the directory are ignored, as they always were.
   ScanCommandLine command_line;
-  const util::Result<void> parsed = ParseCommandLine(argc, argv, kScanGrammar, command_line);
-  if (!parsed) return RefuseCommandLine(parsed.error());
+  for (int i = 3; i < argc; ++i) {
+    const auto* rule = FindOption<ScanCommandLine>(kScanGrammar.options, argv[i]);
+    if (rule != nullptr) rule->apply(command_line, nullptr);
+  }
   return PrintListing(argv[2], command_line.discovery);
 }
 

@@ -59,20 +59,6 @@ TEST_F(InputTreeTest, RejectLogAndManifestNameFilesByTheirPathInTheTree) {
   }
 }
 
-TEST_F(InputTreeTest, ResumeRefusesAFileThatMovedToAnotherDirectory) {
-  const std::vector<std::string> options = {"--parallel", "--shards", "2", "--recursive"};
-  ASSERT_EQ(Convert(input(), temp_ / "out", options).exit_code, 0);
-  fs::rename(input() / "B", input() / "C");  // same name, another relative path, same index 0
-  std::vector<std::string> resumed = options;
-  resumed.push_back("--resume");
-  const ProgramRun run = Convert(input(), temp_ / "out", resumed);
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("records file index 0 as B/x.fen.zst, but the input file at that index "
-                         "is now C/x.fen.zst."),
-            std::string::npos)
-      << run.err;
-}
-
 TEST(InputTreeResumeTest, ResumingAKilledRunOverATreeGivesTheUninterruptedResult) {
   const TempDir temp;
   constexpr int kFiles = 12;

@@ -49,25 +49,6 @@ constexpr char kManifestHeader[] =
     "input_path\toutput_path\tcopied_lines\tcompressed_input_bytes\tdecompressed_input_bytes\t"
     "compressed_output_bytes\n";
 
-TEST_F(SampleFensTest, RecursiveSampleKeepsTheTreeAndListsEpdFilesOnlyUnderTheLenientReading) {
-  const std::uint64_t top = AddInput("top.fen.zst", "t1\nt2\n");
-  const std::uint64_t deep = AddInput("x/y/deep.fen.zst", "d1\nd2\n");
-  const std::uint64_t epd = AddInput("x/suite.epd.zst", "e1\ne2\n");
-  const ProgramRun run = Sample({"--max-lines-per-file", "1", "--recursive", "--lenient-fen"});
-  ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(ReadZstdFile(out_ / "top.fen.zst"), "t1\n");
-  EXPECT_EQ(ReadZstdFile(out_ / "x" / "y" / "deep.fen.zst"), "d1\n");
-  EXPECT_EQ(ReadZstdFile(out_ / "x" / "suite.epd.zst"), "e1\n");
-  EXPECT_EQ(ReadFile(out_ / "sample-manifest.tsv"),
-            kManifestHeader + Row("top.fen.zst", 1, top, 6) + Row("x/suite.epd.zst", 1, epd, 6) +
-                Row("x/y/deep.fen.zst", 1, deep, 6));
-
-  fs::remove_all(out_);
-  ASSERT_EQ(Sample({"--max-lines-per-file", "1", "--recursive"}).exit_code, 0);
-  EXPECT_TRUE(fs::exists(out_ / "x" / "y" / "deep.fen.zst"));
-  EXPECT_FALSE(fs::exists(out_ / "x" / "suite.epd.zst"));
-}
-
 TEST_F(SampleFensTest, CopiesTheFirstLinesOfEveryFileAndListsThemInTheManifest) {
   // CRLF endings and blank lines in a; fewer lines than the cap in b; no lines at all in c.
   const std::string a = "one\r\n\r\ntwo\n\nthree\r\nfour\nfive\nsix\n";

@@ -333,7 +333,7 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   ASSERT_TRUE(completed.ok()) << completed.error();
   ASSERT_EQ(completed->size(), static_cast<std::size_t>(kWorkers * kFilesPerWorker));
   for (const auto& [index, name] : *completed) {
-    EXPECT_EQ(name, "file-" + std::to_string(index) + ".fen.zst");
+    EXPECT_EQ(name, "/in/file-" + std::to_string(index) + ".fen.zst");
   }
 }
 
