@@ -9,6 +9,7 @@
 #include "compression/compression_level.h"
 #include "compression/zstd_line_reader.h"
 #include "compression/zstd_stream_writer.h"
+#include "io/create_directories.h"
 #include "io/input_discovery.h"
 #include "io/output_path_checks.h"
 #include "io/run_locks.h"
@@ -108,7 +109,7 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   const util::Stopwatch run_clock;
 
   util::Result<std::vector<fs::path>> files =
-      ListFenFiles(settings_.input_directory, settings_.max_input_files);
+      ListFenFiles(settings_.input_directory, settings_.max_input_files, settings_.discovery);
   if (!files) return std::move(files).TakeError();
 
   SampleProgress* const progress = settings_.progress;
@@ -136,7 +137,12 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
       manifest.get());
 
   for (const fs::path& input : *files) {
-    const fs::path output = settings_.output_directory / input.filename();
+    const fs::path output =
+        settings_.output_directory / RelativeInputPath(input, settings_.input_directory);
+    // A tree's sample keeps the tree: the file's subdirectory is made in the output.
+    util::Result<void> room =
+        CreateDirectories(output.parent_path(), "Failed to create output directory: ");
+    if (!room) return std::move(room).TakeError();
     util::Result<SampledFile> sampled = SampleFile(input, output, settings_);
     if (!sampled) return std::move(sampled).TakeError();
     ++summary.output_file_count;

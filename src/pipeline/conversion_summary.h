@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "chess/fen_reading.h"
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_totals.h"
 #include "pipeline/sequential/sequential_writer_plan.h"
@@ -13,6 +14,7 @@ namespace boardmill::pipeline {
 // knows; the others keep the zero they start with.
 struct ConversionSummary : ConversionTotals {
   ExecutionMode execution_mode = ExecutionMode::kAuto;
+  chess::FenReading fen_reading = chess::FenReading::kStrict;  // the run's, for what it reports
   std::uint64_t input_file_count = 0;
   std::uint64_t completed_input_files = 0;
   std::uint64_t skipped_input_files = 0;

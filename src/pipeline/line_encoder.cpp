@@ -15,15 +15,15 @@ util::Result<EncodedLine> LineEncoder::Encode(std::string_view line) const {
     return util::Fail("Line exceeds " + std::to_string(compression::kMaxLineBytes) + " bytes.");
   }
   if (use_fast_encoder_) {
-    util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(line);
+    util::Result<chess::FastEncodeResult> fast = chess::EncodeFenFast(line, reading_);
     if (!fast) return std::move(fast).TakeError();
-    return EncodedLine{fast->record, router_.RouteKey(fast->routing_key)};
+    return EncodedLine{fast->record, router_.RouteKey(fast->routing_key), fast->lenient_only};
   }
-  util::Result<chess::Position> position = chess::ParseFen(line);
-  if (!position) return std::move(position).TakeError();
-  util::Result<chess::PackedSfen> record = chess::EncodePackedSfen(*position);
+  util::Result<chess::ParsedFen> parsed = chess::ParseFen(line, reading_);
+  if (!parsed) return std::move(parsed).TakeError();
+  util::Result<chess::PackedSfen> record = chess::EncodePackedSfen(parsed->position);
   if (!record) return std::move(record).TakeError();
-  return EncodedLine{*record, router_.Route(*position)};
+  return EncodedLine{*record, router_.Route(parsed->position), parsed->lenient_only};
 }
 
 }  // namespace boardmill::pipeline

@@ -59,6 +59,12 @@ void RunSummaryFile::AddFinalKnobs(const ConversionSummary& summary) {
   Add("final_compression_level", summary.final_compression_level);
 }
 
+void RunSummaryFile::AddReadingCounts(const ConversionSummary& summary) {
+  if (summary.fen_reading == chess::FenReading::kLenient) {
+    ForEachField(TotalsGroup::kReading, summary, AddFieldLine());
+  }
+}
+
 void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }

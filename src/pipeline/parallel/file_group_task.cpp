@@ -21,9 +21,10 @@ class FileGroupConverter {
   FileGroupConverter(const FileGroupTask& task, const ConversionOptions& options,
                      const shards::ShardRouter& router, WorkerResources& resources)
       : task_(task),
+        input_directory_(options.input_directory),
         max_lines_(options.max_lines_per_file),
         progress_(options.progress),
-        encoder_(options.enable_fast_encoder, router),
+        encoder_(options.enable_fast_encoder, options.fen_reading, router),
         router_(router),
         resources_(resources) {}
 
@@ -46,7 +47,9 @@ class FileGroupConverter {
     ShareOutput(resources_.compressor.compress_seconds() - compress_seconds_before, summaries);
     // The reject rows first: the fragment is what marks the task done.
     finished = rejects_.Commit();
-    if (finished) finished = fragment_.Commit(task_.group.first_file, summaries, rejects_.rows());
+    if (finished)
+      finished =
+          fragment_.Commit(task_.group.first_file, summaries, rejects_.rows(), input_directory_);
     if (!finished) return std::move(finished).TakeError();
     return summaries;
   }
@@ -146,6 +149,7 @@ class FileGroupConverter {
   }
 
   const FileGroupTask& task_;
+  const fs::path& input_directory_;
   const std::uint64_t max_lines_;
   RunProgress* const progress_;
   const LineEncoder encoder_;

@@ -70,13 +70,14 @@ util::Result<void> ResumePlanner::KeepEarlierFragments(
     const std::vector<std::filesystem::path>& files, ResumePlan& plan) const {
   util::Result<std::map<std::uint64_t, std::string>> recorded = LoadCompletedFiles(paths_.manifest);
   if (!recorded) return std::move(recorded).TakeError();
-  util::Result<void> names = CheckResumedFileNames(*recorded, files, paths_.manifest);
+  util::Result<void> names =
+      CheckResumedFileNames(*recorded, files, input_directory_, paths_.manifest);
   if (!names) return names;
   util::Result<std::map<std::uint64_t, InputStamp>> stamps =
       LoadCompletedFileStamps(paths_.manifest);
   if (!stamps) return std::move(stamps).TakeError();
   util::Result<std::vector<FragmentSource>> earlier =
-      FindEarlierFragments(paths_.fragments_root, files);
+      FindEarlierFragments(paths_.fragments_root, files, input_directory_);
   if (!earlier) return std::move(earlier).TakeError();
 
   // Held by a kept fragment, or by one removed because a file in it changed.

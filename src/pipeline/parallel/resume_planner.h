@@ -32,7 +32,9 @@ struct ResumePlan {
 // every file is pending.
 class ResumePlanner {
  public:
-  ResumePlanner(const RunPaths& paths, bool resume) : paths_(paths), resume_(resume) {}
+  // `input_directory` is the one the files were listed for.
+  ResumePlanner(const RunPaths& paths, const std::filesystem::path& input_directory, bool resume)
+      : paths_(paths), input_directory_(input_directory), resume_(resume) {}
 
   util::Result<ResumePlan> Plan(const std::vector<std::filesystem::path>& files) const;
 
@@ -41,6 +43,7 @@ class ResumePlanner {
                                           ResumePlan& plan) const;
 
   const RunPaths& paths_;
+  const std::filesystem::path& input_directory_;
   const bool resume_;
 };
 

@@ -107,7 +107,9 @@ std::string RunStartRecord(const ConversionOptions& options) {
 std::string FileRecord(const FileProcessingSummary& summary) {
   RecordText record("file", summary.skipped ? "skipped" : "completed");
   record.Add(summary.file_index).AddFreeText(summary.input_path.string());
+  // The record keeps its fields whatever the reading; the lenient count is the run's report's.
   for (const TotalsField& field : kTotalsFields) {
+    if (field.group == TotalsGroup::kReading) continue;
     UseField(field, summary, [&record](auto value) { record.Add(value); });
   }
   return record.Add(summary.line_batch_size)
@@ -333,7 +335,7 @@ util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(
   util::Result<void> read =
       ForEachCompletedRecord(path, [&completed](std::uint64_t index, std::string_view line) {
         const std::string_view path_field = FieldAt(line, 4).value_or(std::string_view{});
-        completed[index] = std::filesystem::path(path_field).filename().string();
+        completed[index] = std::string(path_field);
       });
   if (!read) return std::move(read).TakeError();
   return completed;

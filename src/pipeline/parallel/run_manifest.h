@@ -53,8 +53,8 @@ class RunManifest {
   bool is_open_ = false;
 };
 
-// The completed-file records of a manifest: file index -> the file name (without directories)
-// of the recorded input path, as written, i.e. with tabs and line breaks turned into spaces.
+// The completed-file records of a manifest: file index -> the recorded input path, as written,
+// i.e. with tabs and line breaks turned into spaces.
 // A later record for the same index wins. A missing manifest gives an empty map; a record whose
 // index is not a decimal number or does not fit 64 bits fails the load.
 util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(

@@ -35,8 +35,8 @@ std::vector<std::uint64_t> FileSizes(const std::vector<std::filesystem::path>& f
 util::Result<void> RunPreparation::PrepareDirectories() {
   util::Result<void> valid = CheckOptionLimits(options_);
   if (!valid) return valid;
-  util::Result<std::vector<std::filesystem::path>> files =
-      io::ListFenFiles(options_.input_directory, options_.max_input_files);
+  util::Result<std::vector<std::filesystem::path>> files = io::ListFenFiles(
+      options_.input_directory, options_.max_input_files, InputDiscoveryOf(options_));
   if (!files) return std::move(files).TakeError();
   files_ = std::move(*files);
   util::Result<void> paths = CheckConversionPaths(options_, files_);
@@ -53,7 +53,8 @@ util::Result<void> RunPreparation::PrepareDirectories() {
 }
 
 util::Result<void> RunPreparation::PrepareRun(std::uint64_t other_ranks_worker_cap) {
-  util::Result<ResumePlan> plan = ResumePlanner(paths_, options_.resume).Plan(files_);
+  util::Result<ResumePlan> plan =
+      ResumePlanner(paths_, options_.input_directory, options_.resume).Plan(files_);
   if (!plan) return std::move(plan).TakeError();
   kept_groups_ = std::move(plan->kept_groups);
   skipped_files_ = plan->skipped_files;

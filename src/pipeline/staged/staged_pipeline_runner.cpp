@@ -67,6 +67,7 @@ ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPa
   ConversionSummary summary;
   static_cast<ConversionTotals&>(summary) = pipeline.totals.Read();
   summary.execution_mode = ExecutionMode::kStaged;
+  summary.fen_reading = options.fen_reading;
   summary.input_file_count = file_count;
   summary.completed_input_files = file_count;
   summary.output_file_count = pipeline.shard_count;
@@ -112,8 +113,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<void> limits = CheckOptionLimits(options_);
   if (!limits) return std::move(limits).TakeError();
 
-  util::Result<std::vector<fs::path>> files =
-      io::ListFenFiles(options_.input_directory, options_.max_input_files);
+  util::Result<std::vector<fs::path>> files = io::ListFenFiles(
+      options_.input_directory, options_.max_input_files, InputDiscoveryOf(options_));
   if (!files) return std::move(files).TakeError();
   util::Result<void> checked = CheckConversionPaths(options_, *files);
   if (!checked) return std::move(checked).TakeError();
@@ -183,6 +184,7 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("queue_stats_path", summary.queue_stats_path);
   file.Add("controller_stats_path", summary.controller_stats_path);
   file.AddClosingFigures(summary);
+  file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -335,7 +335,7 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   ASSERT_TRUE(completed.ok()) << completed.error();
   ASSERT_EQ(completed->size(), static_cast<std::size_t>(kWorkers * kFilesPerWorker));
   for (const auto& [index, name] : *completed) {
-    EXPECT_EQ(name, "file-" + std::to_string(index) + ".fen.zst");
+    EXPECT_EQ(name, "/in/file-" + std::to_string(index) + ".fen.zst");
   }
 }
 
@@ -370,7 +370,7 @@ TEST(LoadCompletedFilesTest, ReadsOnlyCompletedFileRecordsAndLaterRecordsWin) {
   const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
   ASSERT_TRUE(completed.ok()) << completed.error();
   const std::map<std::uint64_t, std::string> expected = {
-      {3, "c.fen.zst"}, {12, "b.fen.zst"}, {18446744073709551615u, ""}};
+      {3, "/new/c.fen.zst"}, {12, "/in/dir/b.fen.zst"}, {18446744073709551615u, ""}};
   EXPECT_EQ(*completed, expected);
 
   const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path);
@@ -437,8 +437,8 @@ TEST(LoadCompletedFilesTest, ReadsBackWhatTheManifestWrote) {
 
   const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
   ASSERT_TRUE(completed.ok()) << completed.error();
-  const std::map<std::uint64_t, std::string> expected = {{2, "plain.fen.zst"},
-                                                         {7, "we ird.fen.zst"}};
+  const std::map<std::uint64_t, std::string> expected = {{2, "/in/plain.fen.zst"},
+                                                         {7, "/in/we ird.fen.zst"}};
   EXPECT_EQ(*completed, expected);
 }
 
