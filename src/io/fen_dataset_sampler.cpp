@@ -12,6 +12,7 @@
 #include "io/input_discovery.h"
 #include "io/run_locks.h"
 #include "util/bounds.h"
+#include "util/file_sync.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::io {
@@ -131,10 +132,15 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
     }
   }
   // A manifest that silently lost rows (a full disk) must not pass for a finished sample.
-  manifest.flush();
+  manifest.close();
   if (!manifest) {
     return util::Fail("Failed to write sample manifest: " + summary.manifest_path.string());
   }
+  // The samples synced as each ended; the manifest and every name follow them to the disk.
+  util::Result<void> synced = util::SyncFile(summary.manifest_path);
+  if (synced) synced = util::SyncDirectory(settings_.output_directory);
+  if (synced) synced = util::SyncDirectory(summary.manifest_path.parent_path());
+  if (!synced) return std::move(synced).TakeError();
   summary.elapsed_seconds = run_clock.ElapsedSeconds();
   return summary;
 }

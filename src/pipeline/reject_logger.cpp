@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
+#include "util/file_sync.h"
 
 namespace boardmill::pipeline {
 
@@ -89,6 +90,8 @@ util::Result<std::uint64_t> RejectLogger::Close() {
   if (!stream_) return util::Fail("Failed to flush reject log: " + path_.string());
   stream_.close();  // a failed close only marks the stream; the rows were flushed above
   is_open_ = false;
+  util::Result<void> synced = util::SyncFile(path_);
+  if (!synced) return std::move(synced).TakeError();
   return entry_count_;
 }
 

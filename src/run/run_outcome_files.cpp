@@ -1,6 +1,7 @@
 #include "run/run_outcome_files.h"
 
 #include "shards/shard_index.h"
+#include "util/file_sync.h"
 #include "util/whole_file.h"
 
 namespace boardmill::run {
@@ -29,10 +30,14 @@ util::Result<void> RemoveEarlierRunOutcome(const fs::path& directory) {
 
 util::Result<void> WriteRunSummary(const fs::path& directory, std::string_view text) {
   const fs::path path = directory / kRunSummaryFileName;
+  // The shards' and the index's names reach the disk before the summary can, and the summary's
+  // own name right after it: a machine that stops in between keeps a directory without the mark.
+  util::Result<void> synced = util::SyncDirectory(directory);
+  if (!synced) return synced;
   if (util::WriteWholeFile(path, text) == util::WholeFileWrite::kFailed) {
     return util::Fail("Failed to write run summary: " + path.string());
   }
-  return {};
+  return util::SyncDirectory(directory);
 }
 
 }  // namespace boardmill::run

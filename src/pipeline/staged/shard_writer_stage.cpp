@@ -10,6 +10,7 @@
 #include "shards/shard_index.h"
 #include "shards/shard_naming.h"
 #include "util/byte_digest.h"
+#include "util/file_sync.h"
 
 namespace boardmill::pipeline {
 
@@ -50,6 +51,11 @@ class StagedShardWriter {
     if (file_) file_.close();  // a file system may report a lost write only at the close
     if (!file_) {
       pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
+      return;
+    }
+    // Each writer thread syncs its own shard as it ends, overlapping the writers still at work.
+    if (util::Result<void> synced = util::SyncFile(path_); !synced) {
+      pipeline_.ReportFailure(synced.error());
       return;
     }
     pipeline_.written_shards[shard_] = shards::DescribeShard(records_, written_);
