@@ -3,8 +3,9 @@
 set -euo pipefail
 
 # dpkg-dev and file: `cpack -G DEB` reads the binary's library dependencies with dpkg-shlibdeps.
+# strace: the durability tests read the order of sync and rename calls from a trace.
 packages=(cmake ninja-build g++ pkg-config libzstd-dev liburing-dev libxxhash-dev nlohmann-json3-dev
-  libgtest-dev libbenchmark-dev zstd libopenmpi-dev openmpi-bin dpkg-dev file
+  libgtest-dev libbenchmark-dev zstd strace libopenmpi-dev openmpi-bin dpkg-dev file
   python3 python3-zstandard python3-numpy python3-xxhash)
 if [[ "${1:-}" == "--with-clang" ]]; then
   packages+=(clang libclang-rt-14-dev)
