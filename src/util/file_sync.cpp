@@ -42,7 +42,8 @@ Result<void> SyncDescriptor(int descriptor, const fs::path& path, SyncKind kind)
 }
 
 Result<void> SyncOpened(const fs::path& path, int flags, SyncKind kind) {
-  const int descriptor = ::open(path.c_str(), flags | O_CLOEXEC);
+  // O_NONBLOCK: opening a pipe whose writer has gone would otherwise wait for the next one.
+  const int descriptor = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return SyncFailure(path, errno);
   Result<void> synced = SyncDescriptor(descriptor, path, kind);
   ::close(descriptor);
