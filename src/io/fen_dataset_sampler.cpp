@@ -14,6 +14,7 @@
 #include "io/output_path_checks.h"
 #include "io/run_locks.h"
 #include "util/bounds.h"
+#include "util/file_sync.h"
 #include "util/output_file.h"
 #include "util/stopwatch.h"
 
@@ -165,6 +166,11 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   if (std::fflush(manifest.get()) != 0 || std::ferror(manifest.get()) != 0) {
     return util::Fail("Failed to write sample manifest: " + summary.manifest_path.string());
   }
+  // The samples synced as each ended; the manifest and every name follow them to the disk.
+  util::Result<void> synced = util::SyncFile(summary.manifest_path);
+  if (synced) synced = util::SyncDirectory(settings_.output_directory);
+  if (synced) synced = util::SyncDirectory(summary.manifest_path.parent_path());
+  if (!synced) return std::move(synced).TakeError();
   summary.elapsed_seconds = run_clock.ElapsedSeconds();
   return summary;
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
+#include "util/file_sync.h"
 #include "util/output_file.h"
 
 namespace boardmill::pipeline {
@@ -110,8 +111,10 @@ util::Result<std::uint64_t> RejectLogger::Close() {
   if (std::fflush(stream_.get()) != 0 || std::ferror(stream_.get()) != 0) {
     return util::Fail("Failed to flush reject log: " + path_.string());
   }
+  util::Result<void> synced = util::SyncFile(stream_.get(), path_);
   stream_.reset();  // the rows were flushed above
   is_open_ = false;
+  if (!synced) return std::move(synced).TakeError();
   return entry_count_;
 }
 

@@ -37,7 +37,8 @@ class RejectLogger {
   // Copies the `rows` rows of a file written with AppendRejectRow to the end of the log.
   util::Result<std::uint64_t> AppendRowsOf(const std::filesystem::path& rows_file,
                                            std::uint64_t rows);
-  // Flushes and closes; the value is the row count, which EntryCount keeps reporting.
+  // Flushes, closes and syncs the log to disk; the value is the row count, which EntryCount keeps
+  // reporting.
   util::Result<std::uint64_t> Close();
   std::uint64_t EntryCount() const;
 

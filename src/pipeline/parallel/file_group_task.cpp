@@ -7,6 +7,7 @@
 #include "pipeline/line_encoder.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/reject_part_writer.h"
+#include "util/file_sync.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -50,6 +51,9 @@ class FileGroupConverter {
     if (finished)
       finished =
           fragment_.Commit(task_.group.first_file, summaries, rejects_.rows(), input_directory_);
+    // Both files are synced before their renames; the names reach the disk here, before the
+    // manifest counts the task's files as done and a resumed run would trust the fragment.
+    if (finished) finished = util::SyncDirectory(fragment.parent_path());
     if (!finished) return std::move(finished).TakeError();
     return summaries;
   }

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
+#include "util/file_sync.h"
 #include "util/number_format.h"
 #include "util/output_file.h"
 
@@ -261,9 +262,10 @@ util::Result<void> RunManifest::AppendFileRecords(
     if (!written) return written;
   }
   // Completed-file records are what lets a killed run resume without converting the files
-  // again, so they go to the operating system at once instead of waiting in the buffer.
+  // again, so they go to the disk at once instead of waiting in the buffer: a run resumed after
+  // a power cut finds every group whose fragment it may trust.
   if (!Flush()) return util::Fail("Failed to append file record to manifest: " + path_.string());
-  return {};
+  return util::SyncFileData(path_);
 }
 
 util::Result<void> RunManifest::AppendTuningDecision(const TuningDecision& decision) {

@@ -10,6 +10,7 @@
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/resume_planner.h"
 #include "run/run_outcome_files.h"
+#include "util/file_sync.h"
 
 namespace boardmill::pipeline {
 
@@ -83,6 +84,9 @@ util::Result<void> RunPreparation::OpenRecords(const std::vector<std::uint64_t>&
   util::Result<void> opened = records_.manifest().Open(manifest_options, options_.resume);
   if (!opened) return opened;
   if (!recovered.empty()) {
+    // A killed run may have renamed these fragments without syncing their names.
+    util::Result<void> synced = util::SyncDirectory(paths_.fragments_root);
+    if (!synced) return synced;
     std::vector<FileProcessingSummary> summaries;
     summaries.reserve(recovered.size());
     for (const std::uint64_t file : recovered) summaries.push_back(records_.summaries()[file]);

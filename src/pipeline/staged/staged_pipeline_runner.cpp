@@ -43,7 +43,7 @@ StagedPaths PathsFor(const ConversionOptions& options) {
   return paths;
 }
 
-void WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
+util::Result<void> WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
   std::vector<StageStatsRow> stage_rows;
   std::vector<WorkerStatsRow> worker_rows;
   for (const PipelineStage stage : kPipelineStages) {
@@ -53,10 +53,13 @@ void WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
       worker_rows.push_back({StageName(stage), index, workers[index].Snapshot()});
     }
   }
-  WriteStageStatsFile(paths.stage_stats, stage_rows);
-  WriteWorkerStatsFile(paths.worker_stats, worker_rows);
-  WriteQueueStatsFile(paths.queue_stats, pipeline.queue_rows);
-  WriteControllerStatsFile(paths.controller_stats, pipeline.controller_rows);
+  util::Result<void> written = WriteStageStatsFile(paths.stage_stats, stage_rows);
+  if (written) written = WriteWorkerStatsFile(paths.worker_stats, worker_rows);
+  if (written) written = WriteQueueStatsFile(paths.queue_stats, pipeline.queue_rows);
+  if (written) {
+    written = WriteControllerStatsFile(paths.controller_stats, pipeline.controller_rows);
+  }
+  return written;
 }
 
 ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPaths& paths,
@@ -148,7 +151,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
 
   util::Result<void> indexed = IndexAndVerifyShards(options_, pipeline.written_shards);
   if (!indexed) return std::move(indexed).TakeError();
-  WriteStatisticsFiles(pipeline, paths);
+  util::Result<void> statistics = WriteStatisticsFiles(pipeline, paths);
+  if (!statistics) return std::move(statistics).TakeError();
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
   summary.memory_ceiling_mib = ceiling_mib;
   summary.usable_cpus = usable_cpus;
