@@ -105,12 +105,16 @@ std::string RunStartRecord(const ConversionOptions& options) {
   return RecordText("run", "start").Add(payload.Text()).Line();
 }
 
+// The record keeps its fields whatever the reading; the lenient count is the run's report's.
+constexpr bool InFileRecord(const TotalsField& field) {
+  return field.group != TotalsGroup::kReading;
+}
+
 std::string FileRecord(const FileProcessingSummary& summary) {
   RecordText record("file", summary.skipped ? "skipped" : "completed");
   record.Add(summary.file_index).AddFreeText(summary.input_path.string());
-  // The record keeps its fields whatever the reading; the lenient count is the run's report's.
   for (const TotalsField& field : kTotalsFields) {
-    if (field.group == TotalsGroup::kReading) continue;
+    if (!InFileRecord(field)) continue;
     UseField(field, summary, [&record](auto value) { record.Add(value); });
   }
   return record.Add(summary.line_batch_size)
@@ -317,7 +321,8 @@ util::Result<void> ForEachCompletedRecord(const std::filesystem::path& path, Tak
 }
 
 // The fields that follow the index, the path, the totals and the three knobs.
-constexpr int kStampSizeField = 5 + static_cast<int>(kTotalsFields.size()) + 3;
+constexpr int kStampSizeField =
+    5 + static_cast<int>(std::ranges::count_if(kTotalsFields, InFileRecord)) + 3;
 constexpr int kStampTimeField = kStampSizeField + 1;
 
 // A stamp field as this program writes it; anything else leaves the stamp unknown.
