@@ -1,6 +1,7 @@
 #include "io/fen_dataset_sampler.h"
 
 #include <cstdio>
+#include <set>
 #include <span>
 #include <string>
 #include <system_error>
@@ -137,9 +138,12 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
       "decompressed_input_bytes\tcompressed_output_bytes\n",
       manifest.get());
 
+  // Where the samples' names are, to be synced with the manifest's.
+  std::set<fs::path> sample_directories = {settings_.output_directory};
   for (const fs::path& input : *files) {
     const fs::path output =
         settings_.output_directory / RelativeInputPath(input, settings_.input_directory);
+    sample_directories.insert(output.parent_path());
     // A tree's sample keeps the tree: the file's subdirectory is made in the output.
     util::Result<void> room =
         CreateDirectories(output.parent_path(), "Failed to create output directory: ");
@@ -167,9 +171,12 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
     return util::Fail("Failed to write sample manifest: " + summary.manifest_path.string());
   }
   // The samples synced as each ended; the manifest and every name follow them to the disk.
-  util::Result<void> synced = util::SyncFile(summary.manifest_path);
-  if (synced) synced = util::SyncDirectory(settings_.output_directory);
-  if (synced) synced = util::SyncDirectory(summary.manifest_path.parent_path());
+  util::Result<void> synced = util::SyncFile(manifest.get(), summary.manifest_path);
+  sample_directories.insert(summary.manifest_path.parent_path());
+  for (auto directory = sample_directories.begin(); synced && directory != sample_directories.end();
+       ++directory) {
+    synced = util::SyncDirectory(*directory);
+  }
   if (!synced) return std::move(synced).TakeError();
   summary.elapsed_seconds = run_clock.ElapsedSeconds();
   return summary;

@@ -109,7 +109,7 @@ util::Result<std::vector<fs::path>> ListFenFiles(const fs::path& directory, std:
 std::string RelativeInputPath(const fs::path& file, const fs::path& directory) {
   // A listed path is `directory` and a separator, then the relative path.
   const std::string& path = file.native();
-  const std::string& prefix = (directory / "").native();
+  const std::string prefix = (directory / "").native();
   if (!path.starts_with(prefix)) return file.filename().string();
   return path.substr(prefix.size());
 }

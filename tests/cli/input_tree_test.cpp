@@ -64,8 +64,8 @@ TEST(InputTreeResumeTest, ResumingAKilledRunOverATreeGivesTheUninterruptedResult
   constexpr int kFiles = 12;
   MakeInputs(temp / "flat", kFiles, 1000);
   for (int file = 0; file < kFiles; ++file) {
-    const std::string name = "input-" + std::to_string(100 + file) + ".fen.zst";
-    const fs::path moved = temp / "in" / ("d" + std::to_string(file % 3)) / name;
+    const std::string name = NumberedName("input-", 100 + file, ".fen.zst");
+    const fs::path moved = temp / "in" / NumberedName("d", file % 3, "") / name;
     fs::create_directories(moved.parent_path());
     fs::rename(temp / "flat" / name, moved);
   }

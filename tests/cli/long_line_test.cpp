@@ -90,7 +90,9 @@ void WriteLongLineFile(const fs::path& path, std::uint64_t length) {
   for (std::uint64_t written = kMiB; written < length; written += kMiB) {
     feed(junk, ZSTD_e_continue);
   }
-  feed("\n" + std::string(kLast) + "\n", ZSTD_e_end);
+  std::string last = "\n";
+  last.append(kLast).append("\n");
+  feed(last, ZSTD_e_end);
   ASSERT_TRUE(out.flush());
 }
 

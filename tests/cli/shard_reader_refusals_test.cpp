@@ -61,7 +61,7 @@ TempDir* ShardReaderRefusalsTest::temp_ = nullptr;
 // instead of hanging it.
 ProgramRun RunLimited(const std::vector<std::string>& arguments) {
   std::string command = "timeout 60 " + QuoteForShell(BOARDMILL_BINARY);
-  for (const std::string& argument : arguments) command += " " + QuoteForShell(argument);
+  for (const std::string& argument : arguments) command.append(" ").append(QuoteForShell(argument));
   return RunShell(command);
 }
 
