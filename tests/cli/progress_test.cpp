@@ -187,16 +187,16 @@ class TerminalStatusTest : public ProgressTest, public ::testing::WithParamInter
       return arguments;
     }
     // Readers refuse a pipe, so the second shard holds the run by its length instead: one of its
-    // records 131,072 times, verified for a while after the first shard. Without the index,
-    // which would no longer match it.
+    // records 2,097,152 times, verified for most of a second in a release build, long enough
+    // for two frames. Without the index, which would no longer match it.
     EXPECT_EQ(RunBoardmill(SequentialConvert({})).exit_code, 0);
     fs::remove(output_ / "shard-index.json");
     const fs::path second = output_ / "shard-001.psfen.zst";
     const std::string record = ReadZstdFile(second).substr(0, 32);
     EXPECT_EQ(record.size(), 32U);
     std::string records;
-    records.reserve(record.size() << 17);
-    for (int i = 0; i < (1 << 17); ++i) records += record;
+    records.reserve(record.size() << 21);
+    for (int i = 0; i < (1 << 21); ++i) records += record;
     WriteZstdFile(second, records, 1);
     return {"verify-shards", output_.string(), "--shards", "2"};
   }
