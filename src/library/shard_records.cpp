@@ -6,6 +6,7 @@
 #include <xxhash.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -64,10 +65,15 @@ util::Result<void> CheckStoredBytes(const DatasetShard& shard,
   return {};
 }
 
-util::Result<std::vector<std::uint8_t>> Decompress(const std::vector<std::uint8_t>& stored) {
+// `expected_bytes`, when known from the index, sizes the output at once: growing it by doubling
+// costs a copy and a fill of every byte several times over, more than the decompression itself.
+// One byte more than expected, so that content beyond it still shows without a second buffer.
+util::Result<std::vector<std::uint8_t>> Decompress(const std::vector<std::uint8_t>& stored,
+                                                   std::size_t expected_bytes) {
   const compression::ZstdDecompressionContext context(ZSTD_createDCtx());
   if (!context) return util::Fail("Failed to create a Zstd decompression context.");
-  std::vector<std::uint8_t> content(ZSTD_DStreamOutSize());
+  std::vector<std::uint8_t> content(expected_bytes != 0 ? expected_bytes + 1
+                                                        : ZSTD_DStreamOutSize());
   ZSTD_inBuffer in{stored.data(), stored.size(), 0};
   ZSTD_outBuffer out{content.data(), content.size(), 0};
   std::size_t status = 0;
@@ -95,7 +101,12 @@ util::Result<std::vector<std::uint8_t>> ReadShardRecords(const DatasetShard& sha
     util::Result<void> checked = CheckStoredBytes(shard, *stored);
     if (!checked) return std::move(checked).TakeError();
   }
-  util::Result<std::vector<std::uint8_t>> records = Decompress(*stored);
+  // The index's count is only a hint here (it is checked below): a damaged one must not make
+  // the reader ask for more memory than the stored bytes could plausibly inflate to.
+  const std::size_t listed_bytes =
+      shard.listed ? static_cast<std::size_t>(shard.listed->records) * chess::kPackedSfenSize : 0;
+  const std::size_t expected_bytes = std::min(listed_bytes, stored->size() * 64);
+  util::Result<std::vector<std::uint8_t>> records = Decompress(*stored, expected_bytes);
   if (!records) {
     return util::Fail("Failed to read shard " + shard.path.string() + ": " + records.error());
   }
