@@ -8,31 +8,28 @@
 
 namespace boardmill::testing {
 
-// True in a ThreadSanitizer build, whose every thread, allocation and file costs many times more.
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kThreadSanitizerBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-inline constexpr bool kThreadSanitizerBuild = true;
+// Whether the compiler reports the feature, where it can say (clang; gcc from version 14).
+#if defined(__has_feature)
+#define BOARDMILL_HAS_FEATURE(feature) __has_feature(feature)
 #else
-inline constexpr bool kThreadSanitizerBuild = false;
+#define BOARDMILL_HAS_FEATURE(feature) 0
 #endif
+
+// True in a ThreadSanitizer build, whose every thread, allocation and file costs many times more.
+inline constexpr bool kThreadSanitizerBuild =
+#if defined(__SANITIZE_THREAD__) || BOARDMILL_HAS_FEATURE(thread_sanitizer)
+    true;
 #else
-inline constexpr bool kThreadSanitizerBuild = false;
+    false;
 #endif
 
 // True in an AddressSanitizer build, whose shadow memory and quarantine make a process's resident
 // size say nothing about the program's own memory.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddressSanitizerBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kAddressSanitizerBuild = true;
+inline constexpr bool kAddressSanitizerBuild =
+#if defined(__SANITIZE_ADDRESS__) || BOARDMILL_HAS_FEATURE(address_sanitizer)
+    true;
 #else
-inline constexpr bool kAddressSanitizerBuild = false;
-#endif
-#else
-inline constexpr bool kAddressSanitizerBuild = false;
+    false;
 #endif
 
 // A fresh directory under the system's temporary directory, removed with everything in it when

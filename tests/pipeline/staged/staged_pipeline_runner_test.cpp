@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion_run_support.h"
 #include "pipeline/run_conversion.h"
 #include "pipeline/sequential/sequential_runner.h"
 #include "shards/shard_naming.h"
@@ -85,16 +86,6 @@ ConversionOptions StagedOptions(const fs::path& input, const fs::path& output,
   options.line_batch_size = 262144;
   options.parse_batch_size = 262144;
   return options;
-}
-
-std::vector<std::string> DecompressedShards(const fs::path& directory, std::uint64_t shards) {
-  std::vector<std::string> contents;
-  for (std::uint64_t shard = 0; shard < shards; ++shard) {
-    const fs::path path = shards::ShardPath(directory, shard, shards);
-    EXPECT_TRUE(fs::is_regular_file(path)) << path;
-    contents.push_back(fs::is_regular_file(path) ? ReadZstdFile(path) : std::string());
-  }
-  return contents;
 }
 
 // Shared inputs, with the sequential mode's output for each shard count computed once.
