@@ -121,7 +121,7 @@ class StagedRunnerTest : public ::testing::Test {
   ConversionSummary ExpectSameShardsAsSequential(const ConversionOptions& options) {
     const std::uint64_t shards = options.output_shard_count;
     const std::vector<std::string>& expected = SequentialShards(shards);
-    util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    util::Result<ConversionSummary> summary = RunStaged(options);
     EXPECT_TRUE(summary.ok()) << summary.error();
     if (!summary) return {};
     const std::vector<std::string> actual = DecompressedShards(options.output_directory, shards);
@@ -224,7 +224,7 @@ TEST_F(StagedRunnerTest, MaxFilesAndMaxLinesPerFileCutTheInputLikeTheSequentialM
 
     const util::Result<ConversionSummary> expected = RunSequential(sequential);
     ASSERT_TRUE(expected.ok()) << expected.error();
-    const util::Result<ConversionSummary> actual = StagedPipelineRunner(staged).Run();
+    const util::Result<ConversionSummary> actual = RunStaged(staged);
     ASSERT_TRUE(actual.ok()) << actual.error();
     EXPECT_EQ(actual->input_file_count, 4U);
     EXPECT_EQ(actual->visited_lines, expected->visited_lines);
@@ -269,7 +269,7 @@ TEST(StagedRunnerBlocks, AShardIsOneFramePerFourMebibyteBlockInInputOrder) {
   ConversionOptions sequential = staged;
   sequential.output_directory = dir / "sequential";
   sequential.line_batch_size = 4096;
-  const util::Result<ConversionSummary> actual = StagedPipelineRunner(staged).Run();
+  const util::Result<ConversionSummary> actual = RunStaged(staged);
   ASSERT_TRUE(actual.ok()) << actual.error();
   ASSERT_TRUE(RunSequential(sequential).ok());
 
@@ -283,7 +283,7 @@ TEST(StagedRunnerEmptyInput, NoInputFilesStillCreatesEveryShardAndTheReports) {
   TempDir dir;
   fs::create_directories(dir / "in");
   const ConversionOptions options = StagedOptions(dir / "in", dir / "out", 4);
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_TRUE(summary.ok()) << summary.error();
   EXPECT_EQ(summary->input_file_count, 0U);
   EXPECT_EQ(summary->visited_lines, 0U);
@@ -315,7 +315,7 @@ TEST_F(StagedRunnerTest, ProgressCountersEndAtTheSummaryTotals) {
     options.max_lines_per_file = cap;
     options.parse_batch_size = 97;
     options.progress = &progress;
-    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    const util::Result<ConversionSummary> summary = RunStaged(options);
     ASSERT_TRUE(summary.ok()) << summary.error();
     EXPECT_EQ(progress.files_total.load(), kFileLines.size());
     EXPECT_EQ(progress.input_bytes_total.load(), input_bytes);
@@ -328,7 +328,7 @@ TEST_F(StagedRunnerTest, ProgressCountersEndAtTheSummaryTotals) {
 
 TEST_F(StagedRunnerTest, RejectedLinesAreLoggedWithFileLineNumberAndSanitizedText) {
   const ConversionOptions options = StagedOptions(InputDirectory(), Output("out"), 4);
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_TRUE(summary.ok()) << summary.error();
   const std::vector<std::string> rows = ReadLines(options.output_directory / "rejects.tsv");
   ASSERT_EQ(rows.size(), summary->invalid_positions + 1);

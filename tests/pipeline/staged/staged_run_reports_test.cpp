@@ -123,7 +123,7 @@ class StagedReportsTest : public ::testing::Test {
   }
 
   ConversionSummary Run(const ConversionOptions& options) {
-    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    const util::Result<ConversionSummary> summary = RunStaged(options);
     EXPECT_TRUE(summary.ok()) << summary.error();
     return summary ? *summary : ConversionSummary{};
   }
@@ -374,7 +374,7 @@ TEST_F(StagedReportsTest, AStatisticsFileThatCannotBeOpenedIsSkippedAndTheRunSuc
   const ConversionOptions options = ReportOptions(dir_ / "in", dir_ / "out");
   fs::create_directories(options.output_directory / "queue-stats.tsv");
   fs::create_directories(options.output_directory / "run-summary.txt");
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_TRUE(summary.ok()) << summary.error();
   EXPECT_TRUE(fs::is_directory(options.output_directory / "queue-stats.tsv"));
   EXPECT_TRUE(fs::is_regular_file(options.output_directory / "stage-stats.tsv"));
@@ -386,7 +386,7 @@ TEST_F(StagedReportsTest, AStatisticsFileThatCannotBeOpenedIsSkippedAndTheRunSuc
 class StagedFailureTest : public StagedReportsTest {
  protected:
   void ExpectFailure(const ConversionOptions& options, const std::string& message_prefix) {
-    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    const util::Result<ConversionSummary> summary = RunStaged(options);
     ASSERT_FALSE(summary.ok());
     EXPECT_EQ(summary.error().rfind(message_prefix, 0), 0U) << summary.error();
     for (const char* name : {"stage-stats.tsv", "worker-stats.tsv", "queue-stats.tsv",
@@ -472,7 +472,7 @@ TEST_F(StagedFailureTest, AFailedRunRemovesTheSummaryOfAnEarlierRunAndKeepsItsSt
   WriteFile(options.output_directory / "run-summary.txt", "earlier\n");
   WriteFile(options.output_directory / "stage-stats.tsv", "earlier\n");
   WriteFile(dir_ / "in/m-corrupt.fen.zst", "garbage");
-  ASSERT_FALSE(StagedPipelineRunner(options).Run().ok());
+  ASSERT_FALSE(RunStaged(options).ok());
   EXPECT_FALSE(fs::exists(options.output_directory / "run-summary.txt"));
   EXPECT_EQ(ReadFile(options.output_directory / "stage-stats.tsv"), "earlier\n");
 }
@@ -480,7 +480,7 @@ TEST_F(StagedFailureTest, AFailedRunRemovesTheSummaryOfAnEarlierRunAndKeepsItsSt
 TEST_F(StagedFailureTest, ResumeIsRefusedBeforeAnythingIsCreated) {
   ConversionOptions options = ReportOptions(dir_ / "in", dir_ / "out");
   options.resume = true;
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_FALSE(summary.ok());
   EXPECT_EQ(summary.error(), "Staged mode does not support resume yet.");
   EXPECT_FALSE(fs::exists(options.output_directory));
@@ -488,18 +488,18 @@ TEST_F(StagedFailureTest, ResumeIsRefusedBeforeAnythingIsCreated) {
 
 TEST_F(StagedFailureTest, SetupErrorsComeBackUnchanged) {
   ConversionOptions missing = ReportOptions(dir_ / "no-such-dir", dir_ / "out-missing");
-  EXPECT_FALSE(StagedPipelineRunner(missing).Run().ok());
+  EXPECT_FALSE(RunStaged(missing).ok());
 
   ConversionOptions blocked_output = ReportOptions(dir_ / "in", dir_ / "file/out");
   WriteFile(dir_ / "file", "a file where a directory should be");
-  const util::Result<ConversionSummary> output = StagedPipelineRunner(blocked_output).Run();
+  const util::Result<ConversionSummary> output = RunStaged(blocked_output);
   ASSERT_FALSE(output.ok());
   EXPECT_EQ(output.error().rfind("Failed to create output directory: ", 0), 0U) << output.error();
 
   ConversionOptions blocked_log = ReportOptions(dir_ / "in", dir_ / "out-log");
   blocked_log.reject_log_path = dir_ / "log-dir";
   fs::create_directories(blocked_log.reject_log_path);
-  const util::Result<ConversionSummary> log = StagedPipelineRunner(blocked_log).Run();
+  const util::Result<ConversionSummary> log = RunStaged(blocked_log);
   ASSERT_FALSE(log.ok());
   EXPECT_EQ(log.error(), "Failed to open reject log: " + (dir_ / "log-dir").string());
 }
