@@ -417,17 +417,22 @@ class StagedFailureTest : public StagedReportsTest {
     }
     return variants;
   }
+
+  // Every thread variant of the run fails with `message`.
+  void ExpectEveryVariantFails(const std::string& name, const std::string& message) {
+    for (const ConversionOptions& options : ThreadVariants(name)) {
+      SCOPED_TRACE(options.output_directory.string());
+      ExpectFailure(options, message);
+    }
+  }
 };
 
 TEST_F(StagedFailureTest, ACorruptInputFileEndsTheRunWithTheDecompressionError) {
   AddBusyFiles();
   WriteFile(dir_ / "in/m-corrupt.fen.zst", "this is not a zstandard frame at all");
-  for (const ConversionOptions& options : ThreadVariants("corrupt")) {
-    SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options, "Failed to decode input file " +
-                               (dir_ / "in/m-corrupt.fen.zst").string() +
-                               ": Zstd decompression failed: ");
-  }
+  ExpectEveryVariantFails("corrupt", "Failed to decode input file " +
+                                         (dir_ / "in/m-corrupt.fen.zst").string() +
+                                         ": Zstd decompression failed: ");
 }
 
 TEST_F(StagedFailureTest, ATruncatedInputFileEndsTheRunWithTheTruncationError) {
@@ -435,12 +440,9 @@ TEST_F(StagedFailureTest, ATruncatedInputFileEndsTheRunWithTheTruncationError) {
   WriteZstdFile(dir_ / "whole.fen.zst", InputText(500));
   const std::string whole = ReadFile(dir_ / "whole.fen.zst");
   WriteFile(dir_ / "in/m-truncated.fen.zst", whole.substr(0, whole.size() / 2));
-  for (const ConversionOptions& options : ThreadVariants("truncated")) {
-    SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options, "Failed to decode input file " +
-                               (dir_ / "in/m-truncated.fen.zst").string() +
-                               ": Zstd decompression ended before the frame was fully decoded.");
-  }
+  ExpectEveryVariantFails(
+      "truncated", "Failed to decode input file " + (dir_ / "in/m-truncated.fen.zst").string() +
+                       ": Zstd decompression ended before the frame was fully decoded.");
 }
 
 TEST_F(StagedFailureTest, AnUnreadableInputFileEndsTheRunWithTheReaderError) {
@@ -449,11 +451,8 @@ TEST_F(StagedFailureTest, AnUnreadableInputFileEndsTheRunWithTheReaderError) {
   if (!fs::exists(write_only)) GTEST_SKIP() << write_only << " is not available";
   AddBusyFiles();
   fs::create_symlink(write_only, dir_ / "in/m-unreadable.fen.zst");
-  for (const ConversionOptions& options : ThreadVariants("unreadable")) {
-    SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options,
-                  "Failed to open input file " + (dir_ / "in/m-unreadable.fen.zst").string());
-  }
+  ExpectEveryVariantFails(
+      "unreadable", "Failed to open input file " + (dir_ / "in/m-unreadable.fen.zst").string());
 }
 
 TEST_F(StagedFailureTest, AShardThatCannotBeOpenedEndsTheRunWithItsPath) {
