@@ -15,6 +15,7 @@
 #include "pipeline/sequential/sequential_runner.h"
 #include "shards/shard_naming.h"
 #include "shards/shard_router.h"
+#include "stage_pool_options.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -181,11 +182,7 @@ TEST_F(StagedRunnerTest, ShardsMatchSequentialModeAcrossThreadCountsBatchSizesAn
     ConversionOptions options =
         StagedOptions(InputDirectory(), Output(NumberedName("out-", index++, "")), c.shards);
     options.max_threads = c.max_threads;
-    options.reader_workers = c.workers;
-    options.decompress_workers = c.workers;
-    options.line_index_workers = c.workers;
-    options.parse_workers = c.workers;
-    options.compress_workers = c.workers;
+    SetEveryStagePool(options, c.workers);
     options.parse_batch_size = c.parse_batch;
     options.enable_autotune = c.autotune;
     options.tuning_interval_seconds = 0.25;

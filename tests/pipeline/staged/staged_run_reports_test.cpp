@@ -12,6 +12,7 @@
 
 #include "pipeline/staged/staged_pipeline_runner.h"
 #include "shards/shard_naming.h"
+#include "stage_pool_options.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -407,11 +408,7 @@ class StagedFailureTest : public StagedReportsTest {
     for (const std::uint64_t workers : {std::uint64_t{1}, std::uint64_t{0}, std::uint64_t{3}}) {
       ConversionOptions options =
           ReportOptions(dir_ / "in", dir_ / (name + std::to_string(workers)));
-      options.reader_workers = workers;
-      options.decompress_workers = workers;
-      options.line_index_workers = workers;
-      options.parse_workers = workers;
-      options.compress_workers = workers;
+      SetEveryStagePool(options, workers);
       options.parse_batch_size = 1;
       variants.push_back(options);
     }
