@@ -184,16 +184,7 @@ void Autotuner::StoreKnobs(const WorkerKnobs& knobs) {
 
 void Autotuner::Emit(std::string_view reason, double elapsed_seconds, double throughput) const {
   if (!on_decision_) return;
-  const WorkerKnobs knobs = ReadKnobs();
-  TuningDecision decision;
-  decision.elapsed_seconds = elapsed_seconds;
-  decision.active_workers = knobs.active_workers;
-  decision.line_batch_size = knobs.line_batch_size;
-  decision.records_per_flush = knobs.records_per_flush;
-  decision.compression_level = knobs.compression_level;
-  decision.throughput = throughput;
-  decision.reason = std::string(reason);
-  on_decision_(decision);
+  on_decision_(TuningDecision{elapsed_seconds, ReadKnobs(), throughput, std::string(reason)});
 }
 
 }  // namespace boardmill::pipeline

@@ -128,10 +128,10 @@ std::string FileRecord(const FileProcessingSummary& summary) {
 std::string TuningRecord(const TuningDecision& decision) {
   return RecordText("tune", "decision")
       .Add(decision.elapsed_seconds)
-      .Add(decision.active_workers)
-      .Add(decision.line_batch_size)
-      .Add(decision.records_per_flush)
-      .Add(decision.compression_level)
+      .Add(decision.knobs.active_workers)
+      .Add(decision.knobs.line_batch_size)
+      .Add(decision.knobs.records_per_flush)
+      .Add(decision.knobs.compression_level)
       .Add(decision.throughput)
       .AddFreeText(decision.reason)
       .Line();

@@ -403,14 +403,11 @@ TEST(AutotunerTest, ReportsItsStartThenRaisesWorkersOnePerIntervalUpToTheMaximum
   EXPECT_EQ(decisions[0].reason, "Autotuner started.");
   EXPECT_EQ(decisions[0].elapsed_seconds, 0.0);
   EXPECT_EQ(decisions[0].throughput, 0.0);
-  EXPECT_EQ(decisions[0].active_workers, 2u);
-  EXPECT_EQ(decisions[0].line_batch_size, 4096u);
-  EXPECT_EQ(decisions[0].records_per_flush, 1024u);
-  EXPECT_EQ(decisions[0].compression_level, 6);
+  EXPECT_EQ(decisions[0].knobs, (WorkerKnobs{2, 4096, 1024, 6}));
   for (std::size_t i = 1; i < decisions.size(); ++i) {
     EXPECT_EQ(decisions[i].reason, kMoreWorkers);
-    EXPECT_EQ(decisions[i].active_workers, 2 + i);
-    EXPECT_EQ(decisions[i].line_batch_size, 4096u);
+    EXPECT_EQ(decisions[i].knobs.active_workers, 2 + i);
+    EXPECT_EQ(decisions[i].knobs.line_batch_size, 4096u);
     EXPECT_GT(decisions[i].elapsed_seconds, decisions[i - 1].elapsed_seconds);
   }
   EXPECT_EQ(fixture.active_workers.load(), 5u);
