@@ -62,6 +62,10 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // at -O3 as an overlapping copy).
 std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix);
 
+// One rank of a FEN board from its eight squares, files a to h: a piece's letter, or ' ' for an
+// empty square; runs of empty squares become their count.
+std::string FenRank(std::string_view squares);
+
 // Seven valid positions of different kinds: start, castling rights, en passant, bare kings.
 inline const std::vector<std::string> kFens = {
     "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",

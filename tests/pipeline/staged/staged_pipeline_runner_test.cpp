@@ -28,20 +28,12 @@ using namespace boardmill::testing;
 // that byte, and whose move counters depend on `serial`, so every line encodes differently.
 std::string TestFen(std::uint64_t rank8, std::uint64_t serial) {
   static constexpr char kBackRank[] = "rnbqkbnr";
-  std::string rank;
-  int empty = 0;
+  std::string squares;
   for (int file = 0; file < 8; ++file) {
-    if (((rank8 >> (7 - file)) & 1U) == 0) {
-      ++empty;
-      continue;
-    }
-    if (empty != 0) rank += std::to_string(empty);
-    empty = 0;
-    rank += kBackRank[file];
+    squares += ((rank8 >> (7 - file)) & 1U) != 0 ? kBackRank[file] : ' ';
   }
-  if (empty != 0) rank += std::to_string(empty);
   const bool king_on_e8 = ((rank8 >> 3) & 1U) != 0;
-  return rank + "/8/8/" + (king_on_e8 ? "8" : "k7") + "/8/8/8/4K3 w - - " +
+  return FenRank(squares) + "/8/8/" + (king_on_e8 ? "8" : "k7") + "/8/8/8/4K3 w - - " +
          std::to_string(serial % 100) + " " + std::to_string(1 + serial % 900);
 }
 
