@@ -91,6 +91,16 @@ inline std::map<std::string, std::string> SummaryValues(const std::filesystem::p
   return values;
 }
 
+// A fixture with a fresh temporary directory and, below it, the input and output directories
+// of the conversion under test (neither created). `Base` is the gtest fixture it extends.
+template <typename Base = ::testing::Test>
+class ConversionDirectoriesTest : public Base {
+ protected:
+  TempDir temp_;
+  const std::filesystem::path in_ = temp_ / "in";
+  const std::filesystem::path out_ = temp_ / "out";
+};
+
 // One execution mode as its command-line options, for the tests that run every mode.
 struct ModeCase {
   std::string name;
