@@ -14,6 +14,8 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
+#include "conversion_run_support.h"
+#include "pipeline/conversion_options.h"
 #include "pipeline/conversion_totals.h"
 #include "pipeline/sequential/sequential_writer_plan.h"
 #include "run/memory_ceiling.h"
@@ -55,14 +57,6 @@ std::vector<std::string> ExpectedShards(const std::vector<std::string>& lines,
     if (!record) continue;
     const std::uint64_t key = position->Occupancy() >> 56;
     shards[key % shard_count].append(record->bytes.begin(), record->bytes.end());
-  }
-  return shards;
-}
-
-std::vector<std::string> ActualShards(const fs::path& out, std::uint64_t shard_count) {
-  std::vector<std::string> shards;
-  for (std::uint64_t id = 0; id < shard_count; ++id) {
-    shards.push_back(ReadZstdFile(shards::ShardPath(out, id, shard_count)));
   }
   return shards;
 }
@@ -200,41 +194,28 @@ void ExpectReport(const ProgramRun& run, const RunFacts& facts) {
   }
 }
 
-struct SummaryOptions {
-  std::string input_directory;
-  std::string output_directory;
-  std::uint64_t shards = 256;
-  std::int32_t level = 8;
-  std::uint64_t records_per_flush = 4096;
-  std::uint64_t max_files = 0;
-  std::uint64_t max_lines = 0;
-};
-
 // The writer a run with these options picks under the default ceiling.
-pipeline::SequentialWriter ExpectedWriter(const SummaryOptions& options) {
-  pipeline::ConversionOptions conversion;
-  conversion.output_shard_count = options.shards;
-  conversion.compression_level = options.level;
-  conversion.records_per_flush = options.records_per_flush;
+pipeline::SequentialWriter ExpectedWriter(const pipeline::ConversionOptions& options) {
   const util::Result<pipeline::SequentialWriterPlan> plan =
-      pipeline::PlanSequentialWriter(conversion, run::ResolveMemoryCeilingMib(0));
+      pipeline::PlanSequentialWriter(options, run::ResolveMemoryCeilingMib(0));
   EXPECT_TRUE(plan);
   return plan ? plan->writer : pipeline::SequentialWriter::kStreams;
 }
 
 // Checks run-summary.txt key by key, in order; time values by format.
-void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const RunFacts& facts) {
+void ExpectRunSummary(const fs::path& out, const pipeline::ConversionOptions& options,
+                      const RunFacts& facts) {
   const std::string text = ReadFile(out / "run-summary.txt");
   const std::vector<std::string> lines = SplitLines(text);
   const std::vector<std::pair<std::string, std::optional<std::string>>> expected = {
       {"execution_mode", "sequential"},
-      {"input_directory", options.input_directory},
-      {"output_directory", options.output_directory},
-      {"output_shard_count", std::to_string(options.shards)},
-      {"compression_level", std::to_string(options.level)},
+      {"input_directory", options.input_directory.string()},
+      {"output_directory", options.output_directory.string()},
+      {"output_shard_count", std::to_string(options.output_shard_count)},
+      {"compression_level", std::to_string(options.compression_level)},
       {"records_per_flush", std::to_string(options.records_per_flush)},
-      {"max_input_files", std::to_string(options.max_files)},
-      {"max_lines_per_file", std::to_string(options.max_lines)},
+      {"max_input_files", std::to_string(options.max_input_files)},
+      {"max_lines_per_file", std::to_string(options.max_lines_per_file)},
       {"input_file_count", std::to_string(facts.input_files)},
       {"output_file_count", std::to_string(facts.output_files)},
       {"visited_lines", std::to_string(facts.totals.visited_lines)},
@@ -310,12 +291,12 @@ TEST_F(SequentialConvertTest, ReportAndRunSummaryDescribeTheRun) {
   const ProgramRun run = Convert({"--shards", "16"});
   facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
-  SummaryOptions options;
-  options.input_directory = in_.string();
-  options.output_directory = out_.string();
-  options.shards = 16;
+  pipeline::ConversionOptions options;
+  options.input_directory = in_;
+  options.output_directory = out_;
+  options.output_shard_count = 16;
   ExpectRunSummary(out_, options, facts);
-  EXPECT_EQ(ActualShards(out_, 16), ExpectedShards(kFens, 16));
+  EXPECT_EQ(DecompressedShards(out_, 16), ExpectedShards(kFens, 16));
 }
 
 TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
@@ -329,7 +310,7 @@ TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
                                                        "shard-000.psfen.zst", "shard-001.psfen.zst",
                                                        "shard-002.psfen.zst", "shard-003.psfen.zst",
                                                        "shard-004.psfen.zst", "shard-index.json"}));
-  EXPECT_EQ(ActualShards(out_, 5), std::vector<std::string>(5));
+  EXPECT_EQ(DecompressedShards(out_, 5), std::vector<std::string>(5));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ninput_file_count=0\n"), std::string::npos);
 }
 
@@ -349,7 +330,7 @@ TEST_F(SequentialConvertTest, MaxFilesKeepsTheFirstFilesInNameOrder) {
   const ProgramRun run = Convert({"--shards", "4", "--max-files", "2"});
   facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
-  EXPECT_EQ(ActualShards(out_, 4), ExpectedShards({kFens[6], kFens[4], kFens[5]}, 4));
+  EXPECT_EQ(DecompressedShards(out_, 4), ExpectedShards({kFens[6], kFens[4], kFens[5]}, 4));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\nmax_input_files=2\n"), std::string::npos);
 }
 
@@ -376,7 +357,7 @@ TEST_F(SequentialConvertTest, MaxLinesPerFileCapsEveryFileWhateverTheBatchSize) 
     EXPECT_EQ(lines[5], "Visited lines: 6");
     EXPECT_EQ(lines[6], "Encoded positions: 6");
     EXPECT_EQ(lines[19], std::string("Final line batch size: ") + batch);
-    EXPECT_EQ(ActualShards(out_, 8), ExpectedShards(kept, 8));
+    EXPECT_EQ(DecompressedShards(out_, 8), ExpectedShards(kept, 8));
     EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\nmax_lines_per_file=3\n"),
               std::string::npos);
   }
@@ -410,7 +391,7 @@ TEST_F(SequentialConvertTest, NegativeCompressionLevelIsAccepted) {
   facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ncompression_level=-5\n"), std::string::npos);
-  EXPECT_EQ(ActualShards(out_, 3), ExpectedShards(kFens, 3));
+  EXPECT_EQ(DecompressedShards(out_, 3), ExpectedShards(kFens, 3));
 }
 
 TEST_F(SequentialConvertTest, RepeatedOptionsTakeTheLastValue) {
@@ -426,7 +407,7 @@ TEST_F(SequentialConvertTest, RepeatedOptionsTakeTheLastValue) {
   EXPECT_EQ(lines[34], "Final records per flush: 2");
   EXPECT_TRUE(fs::exists(out_ / "shard-031.psfen.zst"));
   EXPECT_FALSE(fs::exists(out_ / "shard-032.psfen.zst"));
-  EXPECT_EQ(ActualShards(out_, 32), ExpectedShards(kFens, 32));
+  EXPECT_EQ(DecompressedShards(out_, 32), ExpectedShards(kFens, 32));
 }
 
 TEST_F(SequentialConvertTest, VerifyOutputChecksTheShardsAfterTheRun) {
@@ -580,7 +561,7 @@ TEST_F(SequentialConvertTest, OptionsOtherModesReadAreAcceptedAndIgnored) {
   EXPECT_EQ(lines[lines.size() - 4].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
   EXPECT_FALSE(fs::exists(dir_ / "scratch"));
   EXPECT_FALSE(fs::exists(dir_ / "m.tsv"));
-  EXPECT_EQ(ActualShards(out_, 4), ExpectedShards(kFens, 4));
+  EXPECT_EQ(DecompressedShards(out_, 4), ExpectedShards(kFens, 4));
 }
 
 // Input lines of the committed position set, with a few lines that must be rejected.
@@ -625,7 +606,7 @@ TEST_F(ShardContentTest, FastAndGeneralEncodersWriteIdenticalShardsInInputOrder)
       if (!fast) options.push_back("--no-fast-encoder");
       const ProgramRun run = Convert(options);
       ASSERT_EQ(run.exit_code, 0) << run.err;
-      const std::vector<std::string> actual = ActualShards(out_, shards);
+      const std::vector<std::string> actual = DecompressedShards(out_, shards);
       for (std::uint64_t id = 0; id < shards; ++id) {
         EXPECT_EQ(actual[id], expected[id]) << "shard " << id << (fast ? " fast" : " general");
       }
