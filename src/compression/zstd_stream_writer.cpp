@@ -1,7 +1,6 @@
 #include "compression/zstd_stream_writer.h"
 
 #include <string>
-#include <system_error>
 
 #include "util/file_sync.h"
 #include "util/output_file.h"
@@ -19,12 +18,8 @@ ZstdStreamWriter::~ZstdStreamWriter() {
 }
 
 util::Result<std::uint64_t> ZstdStreamWriter::Open() {
-  const std::filesystem::path parent = path_.parent_path();
-  if (!parent.empty()) {
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    if (error) return util::Fail("Failed to create output directory: " + error.message());
-  }
+  util::Result<void> made = util::CreateParentDirectories(path_);
+  if (!made) return util::Fail("Failed to create output directory: " + made.error());
   file_ = util::CreateOutputFile(path_);
   if (!file_) return util::Fail("Failed to open output file: " + path_.string());
   context_.reset(ZSTD_createCCtx());
@@ -53,13 +48,9 @@ util::Result<std::uint64_t> ZstdStreamWriter::Write(std::span<const std::uint8_t
   }
   ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
   while (in.pos < in.size) {
-    ZSTD_outBuffer out{output_.get(), kOutputBufferBytes, 0};
-    util::Stopwatch clock;
-    const std::size_t status = ZSTD_compressStream2(context_.get(), &out, &in, ZSTD_e_continue);
-    compress_seconds_ += clock.ElapsedSeconds();
-    if (ZSTD_isError(status)) return ZstdError("Zstd compression failed: ", status);
-    util::Result<void> handed = HandToFile(out.pos);
-    if (!handed) return std::move(handed).TakeError();
+    util::Result<std::size_t> stepped =
+        CompressStep(in, ZSTD_e_continue, "Zstd compression failed: ");
+    if (!stepped) return std::move(stepped).TakeError();
   }
   return compressed_bytes_;
 }
@@ -68,14 +59,10 @@ util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
   if (!opened_) return compressed_bytes_;
   for (;;) {
     ZSTD_inBuffer in{nullptr, 0, 0};
-    ZSTD_outBuffer out{output_.get(), kOutputBufferBytes, 0};
-    util::Stopwatch clock;
-    const std::size_t remaining = ZSTD_compressStream2(context_.get(), &out, &in, ZSTD_e_end);
-    compress_seconds_ += clock.ElapsedSeconds();
-    if (ZSTD_isError(remaining)) return ZstdError("Zstd finalization failed: ", remaining);
-    util::Result<void> handed = HandToFile(out.pos);
-    if (!handed) return std::move(handed).TakeError();
-    if (remaining == 0) break;
+    util::Result<std::size_t> remaining =
+        CompressStep(in, ZSTD_e_end, "Zstd finalization failed: ");
+    if (!remaining) return std::move(remaining).TakeError();
+    if (*remaining == 0) break;
   }
   // On disk before the caller can vouch for it; each shard syncs as it ends, while other work
   // goes on, instead of all of them at the end of the run.
@@ -87,6 +74,19 @@ util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
   Close();
   if (!closed) return util::Fail("Failed to close output file: " + path_.string());
   return compressed_bytes_;
+}
+
+util::Result<std::size_t> ZstdStreamWriter::CompressStep(ZSTD_inBuffer& in,
+                                                         ZSTD_EndDirective directive,
+                                                         const char* failure) {
+  ZSTD_outBuffer out{output_.get(), kOutputBufferBytes, 0};
+  util::Stopwatch clock;
+  const std::size_t remaining = ZSTD_compressStream2(context_.get(), &out, &in, directive);
+  compress_seconds_ += clock.ElapsedSeconds();
+  if (ZSTD_isError(remaining)) return ZstdError(failure, remaining);
+  util::Result<void> handed = HandToFile(out.pos);
+  if (!handed) return std::move(handed).TakeError();
+  return remaining;
 }
 
 util::Result<void> ZstdStreamWriter::HandToFile(std::size_t size) {

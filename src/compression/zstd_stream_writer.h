@@ -40,6 +40,10 @@ class ZstdStreamWriter {
   const util::ByteDigest& written() const { return written_; }
 
  private:
+  // Runs the compressor over `in` once with `directive` and hands its output to the file. What
+  // the compressor has left to flush, 0 when everything is out; `failure` leads a Zstd error.
+  util::Result<std::size_t> CompressStep(ZSTD_inBuffer& in, ZSTD_EndDirective directive,
+                                         const char* failure);
   util::Result<void> HandToFile(std::size_t size);
   void Close();
 

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <system_error>
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
@@ -59,12 +58,8 @@ util::Result<std::uint64_t> RejectLogger::Open() {
   const std::lock_guard lock(mutex_);
   if (is_open_) return entry_count_;
 
-  const std::filesystem::path parent = path_.parent_path();
-  if (!parent.empty()) {
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    if (error) return util::Fail("Failed to create reject-log directory: " + error.message());
-  }
+  util::Result<void> made = util::CreateParentDirectories(path_);
+  if (!made) return util::Fail("Failed to create reject-log directory: " + made.error());
   stream_ = util::CreateOutputFile(path_);
   if (!stream_) return util::Fail("Failed to open reject log: " + path_.string());
   if (!Put(kHeader)) return util::Fail("Failed to initialize reject log: " + path_.string());

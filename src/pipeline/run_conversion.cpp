@@ -47,9 +47,9 @@ util::Result<ConversionSummary> RunConversion(const ConversionOptions& options) 
   ConversionOptions resolved = options;
   ResolveBatchSizes(resolved, mode);
   if (mode == ExecutionMode::kSequential) return RunSequential(resolved);
-  if (mode == ExecutionMode::kStaged) return StagedPipelineRunner(std::move(resolved)).Run();
+  if (mode == ExecutionMode::kStaged) return RunStaged(resolved);
   resolved.execution_mode = ExecutionMode::kParallel;
-  return ParallelConversionRunner(resolved).Run();
+  return RunParallel(resolved);
 }
 
 }  // namespace boardmill::pipeline

@@ -37,6 +37,26 @@ void RunSummaryFile::AddWorkerCaps(const ConversionSummary& summary) {
   Add("requested_worker_cap", summary.requested_worker_cap);
   Add("pending_file_cap", summary.pending_file_cap);
   Add("effective_max_workers", summary.effective_max_workers);
+  if (summary.execution_mode == ExecutionMode::kParallel) {
+    Add("stdio_worker_cap", summary.stdio_worker_cap);
+  }
+}
+
+void RunSummaryFile::AddPooledRunTallies(const ConversionSummary& summary) {
+  Add("output_file_count", summary.output_file_count);
+  AddLineCounts(summary);
+  Add("reject_log_entries", summary.reject_log_entries);
+  AddWorkerCaps(summary);
+  AddVolumesAndTimes(summary);
+  Add("merge_seconds", summary.merge_seconds);
+  AddFinalKnobs(summary);
+}
+
+void RunSummaryFile::AddStatisticsPaths(const ConversionSummary& summary) {
+  Add("stage_stats_path", summary.stage_stats_path);
+  Add("worker_stats_path", summary.worker_stats_path);
+  Add("queue_stats_path", summary.queue_stats_path);
+  Add("controller_stats_path", summary.controller_stats_path);
 }
 
 void RunSummaryFile::AddLineCounts(const ConversionSummary& summary) {

@@ -26,8 +26,16 @@ class RunSummaryFile {
   void AddRunStart(std::string_view mode, const ConversionOptions& options);
   // output_shard_count, compression_level and records_per_flush, as the options give them.
   void AddShardSettings(const ConversionOptions& options);
-  // requested_worker_cap, pending_file_cap and effective_max_workers.
+  // requested_worker_cap, pending_file_cap and effective_max_workers; in parallel mode then
+  // stdio_worker_cap.
   void AddWorkerCaps(const ConversionSummary& summary);
+  // What the parallel and staged modes report after their input files, in this order:
+  // output_file_count, the line counts, reject_log_entries, the worker caps, the volumes and
+  // times, merge_seconds and the final knobs.
+  void AddPooledRunTallies(const ConversionSummary& summary);
+  // Where the staged mode's four statistics files are: stage_stats_path, worker_stats_path,
+  // queue_stats_path and controller_stats_path.
+  void AddStatisticsPaths(const ConversionSummary& summary);
   // The line counts of kTotalsFields: visited_lines, encoded_positions and invalid_positions.
   void AddLineCounts(const ConversionSummary& summary);
   // The byte totals and timings every mode reports in this order: the volumes of kTotalsFields

@@ -1,7 +1,5 @@
 #include "shards/shard_record_reader.h"
 
-#include <algorithm>
-#include <cstring>
 #include <span>
 #include <string>
 
@@ -14,15 +12,16 @@ util::Result<bool> ShardRecordReader::ReadFile(const std::filesystem::path& path
                                                const ShardRecordVisitor& visit,
                                                const IndexedShard* listed) {
   records_in_file_ = 0;
-  filled_ = 0;
+  assembler_.Reset();
   stopped_ = false;
   util::ByteDigest stored;
   util::Result<void> read = compression::VisitZstdFileChunks(
       path, [&](std::span<const std::uint8_t> chunk) { return TakeChunk(chunk, visit); },
       "shard file", listed != nullptr ? &stored : nullptr);
   if (read && stopped_) return false;
-  if (read && filled_ != 0) {
-    read = util::Fail("the data ends " + std::to_string(filled_) + " bytes into the record.");
+  if (read && assembler_.partial_bytes() != 0) {
+    read = util::Fail("the data ends " + std::to_string(assembler_.partial_bytes()) +
+                      " bytes into the record.");
   }
   if (!read) {
     return util::Fail("Failed to decode record " + std::to_string(records_in_file_) + " of " +
@@ -37,20 +36,13 @@ util::Result<bool> ShardRecordReader::ReadFile(const std::filesystem::path& path
 
 util::Result<bool> ShardRecordReader::TakeChunk(std::span<const std::uint8_t> chunk,
                                                 const ShardRecordVisitor& visit) {
-  while (!chunk.empty()) {
-    const std::size_t take = std::min(record_.bytes.size() - filled_, chunk.size());
-    std::memcpy(record_.bytes.data() + filled_, chunk.data(), take);
-    filled_ += take;
-    chunk = chunk.subspan(take);
-    if (filled_ < record_.bytes.size()) break;
-    filled_ = 0;
-    const util::Result<chess::Position> position = chess::DecodePackedSfen(record_);
+  return assembler_.Feed(chunk, [&](const chess::PackedSfen& record) -> util::Result<bool> {
+    const util::Result<chess::Position> position = chess::DecodePackedSfen(record);
     if (!position) return util::Fail(position.error());
-    stopped_ = !visit(record_, *position);
+    stopped_ = !visit(record, *position);
     ++records_in_file_;
-    if (stopped_) return false;
-  }
-  return true;
+    return !stopped_;
+  });
 }
 
 }  // namespace boardmill::shards

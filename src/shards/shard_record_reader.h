@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -8,6 +7,7 @@
 
 #include "chess/packed_sfen.h"
 #include "chess/position.h"
+#include "shards/record_assembler.h"
 #include "shards/shard_index.h"
 #include "util/result.h"
 
@@ -33,8 +33,7 @@ class ShardRecordReader {
   util::Result<bool> TakeChunk(std::span<const std::uint8_t> chunk,
                                const ShardRecordVisitor& visit);
 
-  chess::PackedSfen record_;
-  std::size_t filled_ = 0;
+  RecordAssembler assembler_;
   std::uint64_t records_in_file_ = 0;
   bool stopped_ = false;
 };

@@ -1,7 +1,5 @@
 #include "shards/shard_verification.h"
 
-#include <algorithm>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
+#include "shards/record_assembler.h"
 #include "shards/shard_index.h"
 #include "shards/shard_index_reader.h"
 #include "shards/shard_naming.h"
@@ -52,34 +51,27 @@ class ShardRecordChecker {
       : routing_(routing), shard_id_(shard_id), path_(path) {}
 
   util::Result<bool> Take(std::span<const std::uint8_t> chunk) {
-    while (!chunk.empty()) {
-      const std::size_t take = std::min(record_.bytes.size() - filled_, chunk.size());
-      std::memcpy(record_.bytes.data() + filled_, chunk.data(), take);
-      filled_ += take;
-      chunk = chunk.subspan(take);
-      if (filled_ < record_.bytes.size()) break;
-      filled_ = 0;
+    return assembler_.Feed(chunk, [this](const chess::PackedSfen& record) -> util::Result<bool> {
       const util::Result<void> verified =
-          VerifyRecord(routing_, shard_id_, path_, record_, records_ * chess::kPackedSfenSize);
+          VerifyRecord(routing_, shard_id_, path_, record, records_ * chess::kPackedSfenSize);
       if (!verified) {
         record_failed_ = true;
         return util::Fail(verified.error());
       }
       ++records_;
-    }
-    return true;
+      return true;
+    });
   }
 
   std::uint64_t records() const { return records_; }
-  bool ends_inside_record() const { return filled_ != 0; }
+  bool ends_inside_record() const { return assembler_.partial_bytes() != 0; }
   bool record_failed() const { return record_failed_; }
 
  private:
   const ShardRouting& routing_;
   const std::uint64_t shard_id_;
   const std::filesystem::path& path_;
-  chess::PackedSfen record_;
-  std::size_t filled_ = 0;
+  RecordAssembler assembler_;
   std::uint64_t records_ = 0;
   bool record_failed_ = false;
 };

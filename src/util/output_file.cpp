@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace boardmill::util {
 
@@ -52,6 +53,15 @@ UniqueFile OpenOutputForAppend(const std::filesystem::path& path) {
     return nullptr;
   }
   return StreamOf(descriptor, "ab");
+}
+
+Result<void> CreateParentDirectories(const std::filesystem::path& path) {
+  const std::filesystem::path parent = path.parent_path();
+  if (parent.empty()) return {};
+  std::error_code error;
+  std::filesystem::create_directories(parent, error);
+  if (error) return Fail(error.message());
+  return {};
 }
 
 }  // namespace boardmill::util

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "util/result.h"
 #include "util/unique_file.h"
 
 namespace boardmill::util {
@@ -20,5 +21,9 @@ UniqueFile CreateOutputFile(const std::filesystem::path& path, const char* mode 
 // file is refused (errno ELOOP or EINVAL), checked on the open descriptor so that a FIFO cannot
 // stall the open.
 UniqueFile OpenOutputForAppend(const std::filesystem::path& path);
+
+// Creates the missing directories above `path`, so that a file can be created there. Fails with
+// the system's reason alone; the caller names what the directory was for.
+Result<void> CreateParentDirectories(const std::filesystem::path& path);
 
 }  // namespace boardmill::util

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/convert_command.h"
@@ -52,6 +53,14 @@ std::optional<app::ConvertCommandLine> ParseConvert(const std::vector<std::strin
   app::ConvertCommandLine parsed;
   if (!app::ParseConvertOptions(line.argc(), line.argv(), parsed)) return std::nullopt;
   return parsed;
+}
+
+// What `option text` sets the convert setting `kSetting` to; nullopt when the line is refused.
+template <auto kSetting>
+auto ParsedSetting(const std::string& option, const std::string& text) {
+  using Value = std::remove_cvref_t<decltype(ConversionOptions().*kSetting)>;
+  const auto parsed = ParseConvert({option, text});
+  return parsed ? std::optional<Value>(parsed->settings.*kSetting) : std::nullopt;
 }
 
 std::optional<app::SampleCommandLine> ParseSample(const std::vector<std::string>& options) {
@@ -148,8 +157,7 @@ TEST(ConvertOptionsTest, FlagsAndModesTakeTheLastOccurrence) {
 
 TEST(ConvertOptionsTest, NumbersFollowTheCLibraryAndSaturateInsteadOfWrapping) {
   const auto level = [](const std::string& text) {
-    const auto parsed = ParseConvert({"--compression-level", text});
-    return parsed ? std::optional<std::int32_t>(parsed->settings.compression_level) : std::nullopt;
+    return ParsedSetting<&ConversionOptions::compression_level>("--compression-level", text);
   };
   EXPECT_EQ(level("-5"), -5);
   EXPECT_EQ(level(" 12"), 12);
@@ -162,9 +170,7 @@ TEST(ConvertOptionsTest, NumbersFollowTheCLibraryAndSaturateInsteadOfWrapping) {
   EXPECT_EQ(level("0x10"), std::nullopt);
 
   const auto shards = [](const std::string& text) {
-    const auto parsed = ParseConvert({"--shards", text});
-    return parsed ? std::optional<std::uint64_t>(parsed->settings.output_shard_count)
-                  : std::nullopt;
+    return ParsedSetting<&ConversionOptions::output_shard_count>("--shards", text);
   };
   EXPECT_EQ(shards(" 7"), 7U);
   EXPECT_EQ(shards("-1"), kMaxCount);
@@ -173,9 +179,7 @@ TEST(ConvertOptionsTest, NumbersFollowTheCLibraryAndSaturateInsteadOfWrapping) {
   EXPECT_EQ(shards(""), std::nullopt);
 
   const auto floor = [](const std::string& text) {
-    const auto parsed = ParseConvert({"--min-free-space-gib", text});
-    return parsed ? std::optional<std::uint64_t>(parsed->settings.min_free_space_bytes)
-                  : std::nullopt;
+    return ParsedSetting<&ConversionOptions::min_free_space_bytes>("--min-free-space-gib", text);
   };
   EXPECT_EQ(floor("0"), 0U);
   EXPECT_EQ(floor("2"), 2147483648U);

@@ -21,6 +21,7 @@
 
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
+#include "conversion_run_support.h"
 #include "shards/shard_naming.h"
 #include "test_support.h"
 
@@ -66,16 +67,6 @@ std::vector<std::string> ReferenceShards(const std::vector<std::string>& lines) 
     if (!encoded) continue;
     shards[encoded->routing_key % kShards].append(encoded->record.bytes.begin(),
                                                   encoded->record.bytes.end());
-  }
-  return shards;
-}
-
-std::vector<std::string> ActualShards(const fs::path& out) {
-  std::vector<std::string> shards;
-  for (std::uint64_t id = 0; id < kShards; ++id) {
-    const fs::path path = shards::ShardPath(out, id, kShards);
-    EXPECT_TRUE(fs::is_regular_file(path)) << path;
-    shards.push_back(fs::is_regular_file(path) ? ReadZstdFile(path) : std::string());
   }
   return shards;
 }
@@ -306,7 +297,7 @@ TEST_P(DamagedInputTest, ConvertsEveryReadableLineOrFailsWithOneLine) {
   EXPECT_EQ(ReportValue(run.out, "Encoded positions"), std::to_string(encoded));
   EXPECT_EQ(ReportValue(run.out, "Invalid positions"), std::to_string(invalid));
   EXPECT_EQ(ReportValue(run.out, "Raw output bytes"), std::to_string(32 * encoded));
-  EXPECT_EQ(ActualShards(out_), ReferenceShards(all_lines));
+  EXPECT_EQ(DecompressedShards(out_, kShards), ReferenceShards(all_lines));
   EXPECT_TRUE(fs::exists(out_ / "run-summary.txt"));
   if (mode() != "--sequential") {
     EXPECT_EQ(ReportValue(run.out, "Reject log entries"), std::to_string(invalid));
@@ -457,7 +448,7 @@ TEST_P(ManyFilesTest, ManySmallFilesConvertWithFewOpenFiles) {
   EXPECT_EQ(ReportValue(run.out, "Invalid positions"), std::to_string(invalid));
   EXPECT_EQ(ReportValue(run.out, "Encoded positions"), std::to_string(all_lines_.size() - invalid));
   // Equal to the reference in every mode, hence identical across the modes.
-  EXPECT_EQ(ActualShards(out), ReferenceShards(all_lines_));
+  EXPECT_EQ(DecompressedShards(out, kShards), ReferenceShards(all_lines_));
 }
 
 // --- Bad locations ---
@@ -618,7 +609,8 @@ TEST_P(LocationTest, StatisticsFilesThatCannotBeWrittenAreSkipped) {
   ExpectOutcome({"statistics files are directories", out, {}, {}});
   for (const std::string& name : names) EXPECT_TRUE(fs::is_directory(out / name)) << name;
   EXPECT_TRUE(fs::is_regular_file(out / "run-summary.txt"));
-  EXPECT_EQ(ActualShards(out), ReferenceShards(DeliveredLines(IntactText(0) + IntactText(3))));
+  EXPECT_EQ(DecompressedShards(out, kShards),
+            ReferenceShards(DeliveredLines(IntactText(0) + IntactText(3))));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, UnreadableInputTest, ::testing::ValuesIn(kModes),

@@ -9,6 +9,7 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "conversion_run_support.h"
+#include "sample_suite.h"
 #include "shards/shard_index.h"
 #include "shards/shard_naming.h"
 #include "test_support.h"
@@ -18,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t kShards = 8;
+constexpr std::uint64_t kShards = SampleSuite::kSampleShards;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines = Split(text, '\n');
@@ -33,31 +34,27 @@ std::string Joined(const std::vector<std::string>& lines, std::size_t first, std
 }
 
 // The sample data set converted once for every test of the suite.
-class DecodeShardsTest : public ::testing::Test {
+class DecodeShardsTest : public SampleSuite {
  protected:
   static void SetUpTestSuite() {
-    temp_ = new TempDir();
-    const ProgramRun run = Convert(BOARDMILL_SAMPLE_DATA_DIR, Out(), {"--shards", "8"});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    const ProgramRun decoded = RunBoardmill({"decode-shards", Out().string()});
+    SampleSuite::SetUpTestSuite();
+    if (HasFatalFailure()) return;
+    const ProgramRun decoded = RunBoardmill({"decode-shards", SampleOutput().string()});
     ASSERT_EQ(decoded.exit_code, 0) << decoded.err;
     fens_ = new std::vector<std::string>(Lines(decoded.out));
   }
   static void TearDownTestSuite() {
     delete fens_;
-    delete temp_;
+    SampleSuite::TearDownTestSuite();
   }
 
-  static fs::path Out() { return temp_->path() / "out"; }
-  static fs::path Shard(std::uint64_t id) { return shards::ShardPath(Out(), id, kShards); }
+  static fs::path Shard(std::uint64_t id) { return shards::ShardPath(SampleOutput(), id, kShards); }
   static std::size_t RecordsIn(std::uint64_t id) { return ReadZstdFile(Shard(id)).size() / 32; }
 
-  static TempDir* temp_;
   static std::vector<std::string>* fens_;
   TempDir scratch_;
 };
 
-TempDir* DecodeShardsTest::temp_ = nullptr;
 std::vector<std::string>* DecodeShardsTest::fens_ = nullptr;
 
 TEST_F(DecodeShardsTest, EveryRecordComesOutInOrderAsAFenThatEncodesBackToIt) {
@@ -65,8 +62,8 @@ TEST_F(DecodeShardsTest, EveryRecordComesOutInOrderAsAFenThatEncodesBackToIt) {
   for (std::uint64_t id = 0; id < kShards; ++id) records += ReadZstdFile(Shard(id));
   ASSERT_EQ(fens_->size() * 32, records.size());
   ASSERT_EQ(std::to_string(fens_->size()),
-            SummaryValues(Out() / "run-summary.txt").at("encoded_positions"));
-  const ProgramRun hex = RunBoardmill({"decode-shards", Out().string(), "--hex"});
+            SummaryValues(SampleOutput() / "run-summary.txt").at("encoded_positions"));
+  const ProgramRun hex = RunBoardmill({"decode-shards", SampleOutput().string(), "--hex"});
   ASSERT_EQ(hex.exit_code, 0) << hex.err;
   const std::vector<std::string> hex_lines = Lines(hex.out);
   ASSERT_EQ(hex_lines.size(), fens_->size());
@@ -86,9 +83,10 @@ TEST_F(DecodeShardsTest, EveryRecordComesOutInOrderAsAFenThatEncodesBackToIt) {
 TEST_F(DecodeShardsTest, ALimitOrOneShardFilePrintsItsPartOfTheWhole) {
   const std::size_t first = RecordsIn(0);
   const std::size_t limit = first + 2;  // across the first shard's end
-  ExpectRun(RunBoardmill({"decode-shards", Out().string(), "--limit", std::to_string(limit)}), 0,
-            Joined(*fens_, 0, limit), "");
-  ExpectRun(RunBoardmill({"decode-shards", Out().string(), "--limit", "0"}), 0, "", "");
+  ExpectRun(
+      RunBoardmill({"decode-shards", SampleOutput().string(), "--limit", std::to_string(limit)}), 0,
+      Joined(*fens_, 0, limit), "");
+  ExpectRun(RunBoardmill({"decode-shards", SampleOutput().string(), "--limit", "0"}), 0, "", "");
   ExpectRun(RunBoardmill({"decode-shards", Shard(1).string()}), 0,
             Joined(*fens_, first, RecordsIn(1)), "");
 }
@@ -152,8 +150,8 @@ TEST_F(DecodeShardsTest, AReaderThatStopsEarlyEndsTheOutputQuietly) {
   ASSERT_GT(Joined(*fens_, 0, fens_->size()).size(), std::size_t{2} << 16);
   const fs::path status = scratch_ / "status";
   const ProgramRun run =
-      RunShell("{ '" + std::string(BOARDMILL_BINARY) + "' decode-shards '" + Out().string() +
-               "'; echo $? >'" + status.string() + "'; } | head -n 1");
+      RunShell("{ '" + std::string(BOARDMILL_BINARY) + "' decode-shards '" +
+               SampleOutput().string() + "'; echo $? >'" + status.string() + "'; } | head -n 1");
   EXPECT_EQ(run.out, (*fens_)[0] + "\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ReadFile(status), "0\n");

@@ -20,16 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ModeCase {
-  std::string name;
-  std::vector<std::string> options;
-};
-
-const std::vector<ModeCase> kModes = {
-    {"sequential", {"--sequential", "--shards", "16"}},
-    {"parallel", {"--parallel", "--max-threads", "2", "--shards", "16"}},
-    {"staged", {"--staged", "--max-threads", "2", "--shards", "16"}},
-};
+const std::vector<ModeCase> kModes = EveryModeWithShards("16");
 
 // One completed system call of the trace: its thread, its name and the paths it names (the
 // descriptor's path for a sync or write; source and target for a rename).

@@ -25,16 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ModeCase {
-  std::string name;
-  std::vector<std::string> options;
-};
-
-const std::vector<ModeCase> kModes = {
-    {"sequential", {"--sequential", "--shards", "64"}},
-    {"parallel", {"--parallel", "--max-threads", "2", "--shards", "64"}},
-    {"staged", {"--staged", "--max-threads", "2", "--shards", "64"}},
-};
+const std::vector<ModeCase> kModes = EveryModeWithShards("64");
 
 bool IsParallel(const ModeCase& mode) { return mode.name == "parallel"; }
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "conversion_run_support.h"
 #include "test_support.h"
 
 namespace boardmill {
@@ -43,7 +44,7 @@ std::string Lines(const std::vector<std::string>& lines) {
   return text;
 }
 
-class HostilePathsTest : public ::testing::TestWithParam<std::string> {
+class HostilePathsTest : public ConversionDirectoriesTest<::testing::TestWithParam<std::string>> {
  protected:
   void SetUp() override {
     WriteZstdFile(in_ / "a.fen.zst", Lines(kFens) + "not a position\n");
@@ -76,9 +77,6 @@ class HostilePathsTest : public ::testing::TestWithParam<std::string> {
               "Verified shard files: 4\nVerified records: 9\n", "");
   }
 
-  TempDir temp_;
-  const fs::path in_ = temp_ / "in";
-  const fs::path out_ = temp_ / "out";
   const fs::path victim_ = temp_ / "victim.txt";
   std::string input_bytes_;
 };
@@ -169,12 +167,7 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, HostilePathsTest, ::testing::ValuesIn(kModes
 
 // --- Input entries named like inputs that are not regular files. ---
 
-class InputEntryTest : public ::testing::TestWithParam<std::string> {
- protected:
-  TempDir temp_;
-  const fs::path in_ = temp_ / "in";
-  const fs::path out_ = temp_ / "out";
-};
+class InputEntryTest : public ConversionDirectoriesTest<::testing::TestWithParam<std::string>> {};
 
 TEST_P(InputEntryTest, RefusesEveryEntryThatIsNotARegularFile) {
   WriteZstdFile(in_ / "a.fen.zst", Lines(kFens));
@@ -206,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, InputEntryTest,
 
 // --- sample-fens: its manifest and outputs get the same care. ---
 
-class SampleHostilePathsTest : public ::testing::Test {
+class SampleHostilePathsTest : public ConversionDirectoriesTest<> {
  protected:
   void SetUp() override { WriteZstdFile(in_ / "a.fen.zst", Lines(kFens)); }
 
@@ -216,10 +209,6 @@ class SampleHostilePathsTest : public ::testing::Test {
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return RunBounded(arguments);
   }
-
-  TempDir temp_;
-  const fs::path in_ = temp_ / "in";
-  const fs::path out_ = temp_ / "out";
 };
 
 TEST_F(SampleHostilePathsTest, RefusesAManifestNamingAnInputOrASample) {

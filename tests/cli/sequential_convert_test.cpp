@@ -14,6 +14,9 @@
 #include "chess/fen_parser.h"
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
+#include "conversion_run_support.h"
+#include "pipeline/conversion_options.h"
+#include "pipeline/conversion_totals.h"
 #include "pipeline/sequential/sequential_writer_plan.h"
 #include "run/memory_ceiling.h"
 #include "shards/shard_naming.h"
@@ -58,14 +61,6 @@ std::vector<std::string> ExpectedShards(const std::vector<std::string>& lines,
   return shards;
 }
 
-std::vector<std::string> ActualShards(const fs::path& out, std::uint64_t shard_count) {
-  std::vector<std::string> shards;
-  for (std::uint64_t id = 0; id < shard_count; ++id) {
-    shards.push_back(ReadZstdFile(shards::ShardPath(out, id, shard_count)));
-  }
-  return shards;
-}
-
 std::uint64_t TotalShardFileSize(const fs::path& directory) {
   std::uint64_t total = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
@@ -103,15 +98,12 @@ bool IsThreeDecimals(const std::string& text) {
          IsDigits(text.substr(0, point)) && IsDigits(text.substr(point + 1));
 }
 
+// What a run must report: its files, the line counts and byte volumes of its totals (the raw
+// output follows from the positions, and seconds are checked by format) and its knobs.
 struct RunFacts {
   std::uint64_t input_files = 0;
   std::uint64_t output_files = 0;
-  std::uint64_t visited = 0;
-  std::uint64_t encoded = 0;
-  std::uint64_t invalid = 0;
-  std::uint64_t compressed_input = 0;
-  std::uint64_t decompressed_input = 0;
-  std::uint64_t compressed_output = 0;
+  pipeline::ConversionTotals totals;
   std::uint64_t line_batch_size = 4096;
   std::uint64_t records_per_flush = 4096;
   std::int32_t level = 8;
@@ -127,9 +119,9 @@ std::vector<std::pair<std::string, std::optional<std::string>>> ExpectedReport(
       {"Completed files", n(facts.input_files)},
       {"Skipped files", "0"},
       {"Output files", n(facts.output_files)},
-      {"Visited lines", n(facts.visited)},
-      {"Encoded positions", n(facts.encoded)},
-      {"Invalid positions", n(facts.invalid)},
+      {"Visited lines", n(facts.totals.visited_lines)},
+      {"Encoded positions", n(facts.totals.encoded_positions)},
+      {"Invalid positions", n(facts.totals.invalid_positions)},
       {"Reject log entries", "0"},
       {"Requested worker cap", "1"},
       {"Pending file cap", n(facts.input_files)},
@@ -143,10 +135,10 @@ std::vector<std::pair<std::string, std::optional<std::string>>> ExpectedReport(
       {"Final writer workers", "0"},
       {"Final line batch size", n(facts.line_batch_size)},
       {"Final parse batch size", "0"},
-      {"Compressed input bytes", n(facts.compressed_input)},
-      {"Decompressed input bytes", n(facts.decompressed_input)},
-      {"Raw output bytes", n(32 * facts.encoded)},
-      {"Compressed output bytes", n(facts.compressed_output)},
+      {"Compressed input bytes", n(facts.totals.compressed_input_bytes)},
+      {"Decompressed input bytes", n(facts.totals.decompressed_input_bytes)},
+      {"Raw output bytes", n(32 * facts.totals.encoded_positions)},
+      {"Compressed output bytes", n(facts.totals.compressed_output_bytes)},
       {"Elapsed seconds", timed},
       {"Read seconds", timed},
       {"Decompress seconds", timed},
@@ -197,55 +189,42 @@ void ExpectReport(const ProgramRun& run, const RunFacts& facts) {
     ASSERT_EQ(rate_line.rfind(prefix, 0), 0U) << rate_line;
     const std::string printed = rate_line.substr(prefix.size());
     EXPECT_TRUE(IsConsoleDouble(printed)) << printed;
-    const double rate = static_cast<double>(facts.encoded) / elapsed;
+    const double rate = static_cast<double>(facts.totals.encoded_positions) / elapsed;
     EXPECT_NEAR(std::stod(printed), rate, rate * 1e-4 + 1e-9) << printed;
   }
 }
 
-struct SummaryOptions {
-  std::string input_directory;
-  std::string output_directory;
-  std::uint64_t shards = 256;
-  std::int32_t level = 8;
-  std::uint64_t records_per_flush = 4096;
-  std::uint64_t max_files = 0;
-  std::uint64_t max_lines = 0;
-};
-
 // The writer a run with these options picks under the default ceiling.
-pipeline::SequentialWriter ExpectedWriter(const SummaryOptions& options) {
-  pipeline::ConversionOptions conversion;
-  conversion.output_shard_count = options.shards;
-  conversion.compression_level = options.level;
-  conversion.records_per_flush = options.records_per_flush;
+pipeline::SequentialWriter ExpectedWriter(const pipeline::ConversionOptions& options) {
   const util::Result<pipeline::SequentialWriterPlan> plan =
-      pipeline::PlanSequentialWriter(conversion, run::ResolveMemoryCeilingMib(0));
+      pipeline::PlanSequentialWriter(options, run::ResolveMemoryCeilingMib(0));
   EXPECT_TRUE(plan);
   return plan ? plan->writer : pipeline::SequentialWriter::kStreams;
 }
 
 // Checks run-summary.txt key by key, in order; time values by format.
-void ExpectRunSummary(const fs::path& out, const SummaryOptions& options, const RunFacts& facts) {
+void ExpectRunSummary(const fs::path& out, const pipeline::ConversionOptions& options,
+                      const RunFacts& facts) {
   const std::string text = ReadFile(out / "run-summary.txt");
   const std::vector<std::string> lines = SplitLines(text);
   const std::vector<std::pair<std::string, std::optional<std::string>>> expected = {
       {"execution_mode", "sequential"},
-      {"input_directory", options.input_directory},
-      {"output_directory", options.output_directory},
-      {"output_shard_count", std::to_string(options.shards)},
-      {"compression_level", std::to_string(options.level)},
+      {"input_directory", options.input_directory.string()},
+      {"output_directory", options.output_directory.string()},
+      {"output_shard_count", std::to_string(options.output_shard_count)},
+      {"compression_level", std::to_string(options.compression_level)},
       {"records_per_flush", std::to_string(options.records_per_flush)},
-      {"max_input_files", std::to_string(options.max_files)},
-      {"max_lines_per_file", std::to_string(options.max_lines)},
+      {"max_input_files", std::to_string(options.max_input_files)},
+      {"max_lines_per_file", std::to_string(options.max_lines_per_file)},
       {"input_file_count", std::to_string(facts.input_files)},
       {"output_file_count", std::to_string(facts.output_files)},
-      {"visited_lines", std::to_string(facts.visited)},
-      {"encoded_positions", std::to_string(facts.encoded)},
-      {"invalid_positions", std::to_string(facts.invalid)},
-      {"compressed_input_bytes", std::to_string(facts.compressed_input)},
-      {"decompressed_input_bytes", std::to_string(facts.decompressed_input)},
-      {"raw_output_bytes", std::to_string(32 * facts.encoded)},
-      {"compressed_output_bytes", std::to_string(facts.compressed_output)},
+      {"visited_lines", std::to_string(facts.totals.visited_lines)},
+      {"encoded_positions", std::to_string(facts.totals.encoded_positions)},
+      {"invalid_positions", std::to_string(facts.totals.invalid_positions)},
+      {"compressed_input_bytes", std::to_string(facts.totals.compressed_input_bytes)},
+      {"decompressed_input_bytes", std::to_string(facts.totals.decompressed_input_bytes)},
+      {"raw_output_bytes", std::to_string(32 * facts.totals.encoded_positions)},
+      {"compressed_output_bytes", std::to_string(facts.totals.compressed_output_bytes)},
       {"elapsed_seconds", std::nullopt},
       {"read_seconds", std::nullopt},
       {"decompress_seconds", std::nullopt},
@@ -299,25 +278,25 @@ TEST_F(SequentialConvertTest, ReportAndRunSummaryDescribeTheRun) {
   const std::string b = kFens[4] + "\n" + kFens[5] + "\n" + kFens[6];
   fs::create_directories(in_);
   RunFacts facts;
-  facts.compressed_input = AddInput("a.fen.zst", a) + AddInput("b.fen.zst", b);
+  facts.totals.compressed_input_bytes = AddInput("a.fen.zst", a) + AddInput("b.fen.zst", b);
   WriteZstdFile(in_ / "c.FEN.ZST", kFens[0] + "\n");
   WriteFile(in_ / "notes.txt", "not an input\n");
   facts.input_files = 2;
   facts.output_files = 16;
-  facts.visited = 9;
-  facts.encoded = 7;
-  facts.invalid = 2;
-  facts.decompressed_input = a.size() + b.size();
+  facts.totals.visited_lines = 9;
+  facts.totals.encoded_positions = 7;
+  facts.totals.invalid_positions = 2;
+  facts.totals.decompressed_input_bytes = a.size() + b.size();
 
   const ProgramRun run = Convert({"--shards", "16"});
-  facts.compressed_output = TotalShardFileSize(out_);
+  facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
-  SummaryOptions options;
-  options.input_directory = in_.string();
-  options.output_directory = out_.string();
-  options.shards = 16;
+  pipeline::ConversionOptions options;
+  options.input_directory = in_;
+  options.output_directory = out_;
+  options.output_shard_count = 16;
   ExpectRunSummary(out_, options, facts);
-  EXPECT_EQ(ActualShards(out_, 16), ExpectedShards(kFens, 16));
+  EXPECT_EQ(DecompressedShards(out_, 16), ExpectedShards(kFens, 16));
 }
 
 TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
@@ -325,13 +304,13 @@ TEST_F(SequentialConvertTest, EmptyInputDirectoryLeavesNEmptyShards) {
   const ProgramRun run = Convert({"--shards", "5"});
   RunFacts facts;
   facts.output_files = 5;
-  facts.compressed_output = TotalShardFileSize(out_);
+  facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
   EXPECT_EQ(FileNames(out_), std::vector<std::string>({"boardmill.lock", "run-summary.txt",
                                                        "shard-000.psfen.zst", "shard-001.psfen.zst",
                                                        "shard-002.psfen.zst", "shard-003.psfen.zst",
                                                        "shard-004.psfen.zst", "shard-index.json"}));
-  EXPECT_EQ(ActualShards(out_, 5), std::vector<std::string>(5));
+  EXPECT_EQ(DecompressedShards(out_, 5), std::vector<std::string>(5));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ninput_file_count=0\n"), std::string::npos);
 }
 
@@ -340,17 +319,18 @@ TEST_F(SequentialConvertTest, MaxFilesKeepsTheFirstFilesInNameOrder) {
   RunFacts facts;
   // Name order, not size or creation order: 10 < 9 < a.
   AddInput("a.fen.zst", Join({kFens[0], kFens[1], kFens[2], kFens[3]}));
-  facts.compressed_input =
+  facts.totals.compressed_input_bytes =
       AddInput("9.fen.zst", Join({kFens[4], kFens[5]})) + AddInput("10.fen.zst", Join({kFens[6]}));
-  facts.decompressed_input = Join({kFens[4], kFens[5]}).size() + Join({kFens[6]}).size();
+  facts.totals.decompressed_input_bytes =
+      Join({kFens[4], kFens[5]}).size() + Join({kFens[6]}).size();
   facts.input_files = 2;
   facts.output_files = 4;
-  facts.visited = facts.encoded = 3;
+  facts.totals.visited_lines = facts.totals.encoded_positions = 3;
 
   const ProgramRun run = Convert({"--shards", "4", "--max-files", "2"});
-  facts.compressed_output = TotalShardFileSize(out_);
+  facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
-  EXPECT_EQ(ActualShards(out_, 4), ExpectedShards({kFens[6], kFens[4], kFens[5]}, 4));
+  EXPECT_EQ(DecompressedShards(out_, 4), ExpectedShards({kFens[6], kFens[4], kFens[5]}, 4));
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\nmax_input_files=2\n"), std::string::npos);
 }
 
@@ -377,7 +357,7 @@ TEST_F(SequentialConvertTest, MaxLinesPerFileCapsEveryFileWhateverTheBatchSize) 
     EXPECT_EQ(lines[5], "Visited lines: 6");
     EXPECT_EQ(lines[6], "Encoded positions: 6");
     EXPECT_EQ(lines[19], std::string("Final line batch size: ") + batch);
-    EXPECT_EQ(ActualShards(out_, 8), ExpectedShards(kept, 8));
+    EXPECT_EQ(DecompressedShards(out_, 8), ExpectedShards(kept, 8));
     EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\nmax_lines_per_file=3\n"),
               std::string::npos);
   }
@@ -401,17 +381,17 @@ TEST_F(SequentialConvertTest, NegativeCompressionLevelIsAccepted) {
   fs::create_directories(in_);
   const std::string text = Join(kFens);
   RunFacts facts;
-  facts.compressed_input = AddInput("a.fen.zst", text);
-  facts.decompressed_input = text.size();
+  facts.totals.compressed_input_bytes = AddInput("a.fen.zst", text);
+  facts.totals.decompressed_input_bytes = text.size();
   facts.input_files = 1;
   facts.output_files = 3;
-  facts.visited = facts.encoded = kFens.size();
+  facts.totals.visited_lines = facts.totals.encoded_positions = kFens.size();
   facts.level = -5;
   const ProgramRun run = Convert({"--shards", "3", "--compression-level", "-5"});
-  facts.compressed_output = TotalShardFileSize(out_);
+  facts.totals.compressed_output_bytes = TotalShardFileSize(out_);
   ExpectReport(run, facts);
   EXPECT_NE(ReadFile(out_ / "run-summary.txt").find("\ncompression_level=-5\n"), std::string::npos);
-  EXPECT_EQ(ActualShards(out_, 3), ExpectedShards(kFens, 3));
+  EXPECT_EQ(DecompressedShards(out_, 3), ExpectedShards(kFens, 3));
 }
 
 TEST_F(SequentialConvertTest, RepeatedOptionsTakeTheLastValue) {
@@ -427,7 +407,7 @@ TEST_F(SequentialConvertTest, RepeatedOptionsTakeTheLastValue) {
   EXPECT_EQ(lines[34], "Final records per flush: 2");
   EXPECT_TRUE(fs::exists(out_ / "shard-031.psfen.zst"));
   EXPECT_FALSE(fs::exists(out_ / "shard-032.psfen.zst"));
-  EXPECT_EQ(ActualShards(out_, 32), ExpectedShards(kFens, 32));
+  EXPECT_EQ(DecompressedShards(out_, 32), ExpectedShards(kFens, 32));
 }
 
 TEST_F(SequentialConvertTest, VerifyOutputChecksTheShardsAfterTheRun) {
@@ -581,7 +561,7 @@ TEST_F(SequentialConvertTest, OptionsOtherModesReadAreAcceptedAndIgnored) {
   EXPECT_EQ(lines[lines.size() - 4].rfind("Effective FEN/s: ", 0), 0U) << "no path lines here";
   EXPECT_FALSE(fs::exists(dir_ / "scratch"));
   EXPECT_FALSE(fs::exists(dir_ / "m.tsv"));
-  EXPECT_EQ(ActualShards(out_, 4), ExpectedShards(kFens, 4));
+  EXPECT_EQ(DecompressedShards(out_, 4), ExpectedShards(kFens, 4));
 }
 
 // Input lines of the committed position set, with a few lines that must be rejected.
@@ -626,7 +606,7 @@ TEST_F(ShardContentTest, FastAndGeneralEncodersWriteIdenticalShardsInInputOrder)
       if (!fast) options.push_back("--no-fast-encoder");
       const ProgramRun run = Convert(options);
       ASSERT_EQ(run.exit_code, 0) << run.err;
-      const std::vector<std::string> actual = ActualShards(out_, shards);
+      const std::vector<std::string> actual = DecompressedShards(out_, shards);
       for (std::uint64_t id = 0; id < shards; ++id) {
         EXPECT_EQ(actual[id], expected[id]) << "shard " << id << (fast ? " fast" : " general");
       }

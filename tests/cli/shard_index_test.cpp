@@ -24,11 +24,7 @@ const std::vector<std::string> kModes = {"--sequential", "--parallel", "--staged
 
 std::uint64_t Xxh64(const std::string& bytes) { return XXH64(bytes.data(), bytes.size(), 0); }
 
-class ShardIndexModeTest : public ::testing::TestWithParam<std::string> {
- protected:
-  TempDir temp_;
-  const fs::path in_ = temp_ / "in";
-  const fs::path out_ = temp_ / "out";
+class ShardIndexModeTest : public ConversionDirectoriesTest<::testing::TestWithParam<std::string>> {
 };
 
 // Two inputs, each above the parallel mode's smallest group of files, so that its shards are

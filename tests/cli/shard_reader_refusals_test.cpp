@@ -12,6 +12,7 @@
 
 #include "child_process.h"
 #include "conversion_run_support.h"
+#include "sample_suite.h"
 #include "shards/shard_index.h"
 #include "shards/shard_naming.h"
 #include "test_support.h"
@@ -21,22 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t kShards = 8;
+constexpr std::uint64_t kShards = SampleSuite::kSampleShards;
 // Under the sanitizers a process's resident size is mostly the sanitizer's own.
 constexpr bool kMeasuresMemory = !kAddressSanitizerBuild && !kThreadSanitizerBuild;
 
 // The sample data set converted once; each test reads a copy of the parts it needs.
-class ShardReaderRefusalsTest : public ::testing::Test {
+class ShardReaderRefusalsTest : public SampleSuite {
  protected:
-  static void SetUpTestSuite() {
-    temp_ = new TempDir();
-    const ProgramRun run = Convert(BOARDMILL_SAMPLE_DATA_DIR, Finished(), {"--shards", "8"});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-  }
-  static void TearDownTestSuite() { delete temp_; }
-
-  static fs::path Finished() { return temp_->path() / "out"; }
-
   // The shards and index of the finished run, plus the files named in `extra`, in a directory of
   // their own.
   fs::path CopyShards(const std::vector<std::string>& extra = {"run-summary.txt"}) {
@@ -44,18 +36,15 @@ class ShardReaderRefusalsTest : public ::testing::Test {
     fs::create_directories(copy);
     for (std::uint64_t id = 0; id < kShards; ++id) {
       const std::string name = shards::ShardFileName(id, kShards);
-      fs::copy_file(Finished() / name, copy / name);
+      fs::copy_file(SampleOutput() / name, copy / name);
     }
-    fs::copy_file(Finished() / shards::kShardIndexFileName, copy / shards::kShardIndexFileName);
-    for (const std::string& name : extra) fs::copy(Finished() / name, copy / name);
+    fs::copy_file(SampleOutput() / shards::kShardIndexFileName, copy / shards::kShardIndexFileName);
+    for (const std::string& name : extra) fs::copy(SampleOutput() / name, copy / name);
     return copy;
   }
 
   TempDir scratch_;
-  static TempDir* temp_;
 };
-
-TempDir* ShardReaderRefusalsTest::temp_ = nullptr;
 
 // boardmill under a time limit, so that a reader blocked on a FIFO fails the test (exit 124)
 // instead of hanging it.
@@ -116,7 +105,7 @@ TEST_F(ShardReaderRefusalsTest, DecodingWithAnIndexFailsOnEveryFlippedBitNamingT
   const fs::path shard = shards::ShardPath(copy, 1, kShards);
   const std::string stored = ReadFile(shard);
   const std::string before =
-      RunBoardmill({"decode-shards", shards::ShardPath(Finished(), 0, kShards).string()}).out;
+      RunBoardmill({"decode-shards", shards::ShardPath(SampleOutput(), 0, kShards).string()}).out;
   int caught_by_hash = 0;
   for (std::size_t byte = stored.size() / 4; byte < stored.size(); byte += stored.size() / 40) {
     std::string flipped = stored;

@@ -28,7 +28,7 @@ std::vector<int> AllowedCpus() {
   return cpus;
 }
 
-class UsableCpusTest : public ::testing::Test {
+class UsableCpusTest : public ConversionDirectoriesTest<> {
  protected:
   void SetUp() override {
     if (RunShell("command -v taskset").exit_code != 0) {
@@ -51,10 +51,6 @@ class UsableCpusTest : public ::testing::Test {
   std::map<std::string, std::string> Summary() const {
     return SummaryValues(out_ / "run-summary.txt");
   }
-
-  TempDir temp_;
-  const fs::path in_ = temp_ / "in";
-  const fs::path out_ = temp_ / "out";
 };
 
 TEST_F(UsableCpusTest, OneCpuMakesTheDefaultRunSequentialAndMaxThreadsStillWins) {

@@ -30,18 +30,10 @@ std::string FenOfRow(const PositionColumns& columns, std::size_t i) {
   static constexpr char kLetters[] = " PpNnBbRrQqKk";
   std::string fen;
   for (int rank = 7; rank >= 0; --rank) {
-    int empty = 0;
-    for (int file = 0; file < 8; ++file) {
-      const std::uint8_t piece = columns.pieces[i * 64 + rank * 8 + file];
-      if (piece == 0) {
-        ++empty;
-        continue;
-      }
-      if (empty != 0) fen += std::to_string(empty);
-      empty = 0;
-      fen += kLetters[piece];
-    }
-    if (empty != 0) fen += std::to_string(empty);
+    std::string squares;
+    for (int file = 0; file < 8; ++file)
+      squares += kLetters[columns.pieces[i * 64 + rank * 8 + file]];
+    fen += FenRank(squares);
     if (rank != 0) fen += '/';
   }
   fen += columns.side_to_move[i] != 0 ? " b " : " w ";

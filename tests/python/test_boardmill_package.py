@@ -10,19 +10,12 @@ import random
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 import numpy
 
 import boardmill
-
-BOARDMILL = None
-SAMPLE_DATA = None
-
-
-def run_boardmill(*arguments):
-    return subprocess.run([BOARDMILL, *map(str, arguments)], capture_output=True, text=True)
+from sample_conversion import convert_sample, run_boardmill, take_command_line
 
 
 def read_all(dataset, **options):
@@ -36,12 +29,7 @@ def as_rows(records):
 class PackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.temp = tempfile.mkdtemp(prefix="boardmill-package-")
-        cls.out = os.path.join(cls.temp, "out")
-        converted = run_boardmill(
-            "convert", SAMPLE_DATA, cls.out, "--shards", 5, "--min-free-space-gib", 0
-        )
-        assert converted.returncode == 0, converted.stderr
+        cls.temp, cls.out = convert_sample("boardmill-package-", 5)
         # The records straight from the files, by the pure-Python reader.
         cls.stored = numpy.concatenate(
             [boardmill.read_shard(os.path.join(cls.out, shard["file"]))
@@ -155,5 +143,5 @@ class PackageTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BOARDMILL, SAMPLE_DATA = sys.argv[1], sys.argv[2]
+    take_command_line()
     unittest.main(argv=sys.argv[:1], verbosity=2)

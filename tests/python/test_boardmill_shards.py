@@ -8,10 +8,10 @@ import json
 import os
 import random
 import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
+
+from sample_conversion import convert_sample, run_boardmill, take_command_line
 
 try:
     import numpy
@@ -21,13 +21,6 @@ try:
 except ImportError as missing:
     print(f"skipped: {missing} (install python3-zstandard, python3-numpy, python3-xxhash)")
     sys.exit(77)
-
-BOARDMILL = None
-SAMPLE_DATA = None
-
-
-def run_boardmill(*arguments):
-    return subprocess.run([BOARDMILL, *map(str, arguments)], capture_output=True, text=True)
 
 
 def write_shard(path, payload):
@@ -48,12 +41,7 @@ def pack(fields):
 class ShardReaderTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.temp = tempfile.mkdtemp(prefix="boardmill-python-")
-        cls.out = os.path.join(cls.temp, "out")
-        converted = run_boardmill(
-            "convert", SAMPLE_DATA, cls.out, "--shards", 8, "--min-free-space-gib", 0
-        )
-        assert converted.returncode == 0, converted.stderr
+        cls.temp, cls.out = convert_sample("boardmill-python-", 8)
 
     @classmethod
     def tearDownClass(cls):
@@ -199,5 +187,5 @@ class ShardReaderTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BOARDMILL, SAMPLE_DATA = sys.argv[1], sys.argv[2]
+    take_command_line()
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -51,6 +51,19 @@ inline std::map<std::string, std::string> ShardContents(const std::filesystem::p
   return contents;
 }
 
+// Decompressed content of shards 0 to `shard_count` - 1, in order; a missing file fails the
+// current test and reads as empty.
+inline std::vector<std::string> DecompressedShards(const std::filesystem::path& directory,
+                                                   std::uint64_t shard_count) {
+  std::vector<std::string> contents;
+  for (std::uint64_t id = 0; id < shard_count; ++id) {
+    const std::filesystem::path path = shards::ShardPath(directory, id, shard_count);
+    EXPECT_TRUE(std::filesystem::is_regular_file(path)) << path;
+    contents.push_back(std::filesystem::is_regular_file(path) ? ReadZstdFile(path) : std::string());
+  }
+  return contents;
+}
+
 // Expects shard-index.json to list `shard_count` shards exactly as their files are: each one's
 // records counted from its decompressed content, its size, and the XXH64 of its bytes.
 inline void ExpectIndexDescribesShards(const std::filesystem::path& directory,
@@ -76,6 +89,31 @@ inline std::map<std::string, std::string> SummaryValues(const std::filesystem::p
     if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
   }
   return values;
+}
+
+// A fixture with a fresh temporary directory and, below it, the input and output directories
+// of the conversion under test (neither created). `Base` is the gtest fixture it extends.
+template <typename Base = ::testing::Test>
+class ConversionDirectoriesTest : public Base {
+ protected:
+  TempDir temp_;
+  const std::filesystem::path in_ = temp_ / "in";
+  const std::filesystem::path out_ = temp_ / "out";
+};
+
+// One execution mode as its command-line options, for the tests that run every mode.
+struct ModeCase {
+  std::string name;
+  std::vector<std::string> options;
+};
+
+// The three modes, with two threads where a mode takes a thread count, writing `shards` shards.
+inline std::vector<ModeCase> EveryModeWithShards(const std::string& shards) {
+  return {
+      {"sequential", {"--sequential", "--shards", shards}},
+      {"parallel", {"--parallel", "--max-threads", "2", "--shards", shards}},
+      {"staged", {"--staged", "--max-threads", "2", "--shards", shards}},
+  };
 }
 
 inline bool IsRunStart(const std::string& line) { return line.starts_with("run\tstart\t"); }

@@ -96,6 +96,22 @@ std::string NumberedName(std::string_view prefix, std::uint64_t number, std::str
   return name;
 }
 
+std::string FenRank(std::string_view squares) {
+  std::string rank;
+  int empty = 0;
+  for (const char square : squares) {
+    if (square == ' ') {
+      ++empty;
+      continue;
+    }
+    if (empty != 0) rank += std::to_string(empty);
+    empty = 0;
+    rank += square;
+  }
+  if (empty != 0) rank += std::to_string(empty);
+  return rank;
+}
+
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> fields;
   std::size_t start = 0;

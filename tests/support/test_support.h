@@ -8,31 +8,28 @@
 
 namespace boardmill::testing {
 
-// True in a ThreadSanitizer build, whose every thread, allocation and file costs many times more.
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kThreadSanitizerBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-inline constexpr bool kThreadSanitizerBuild = true;
+// Whether the compiler reports the feature, where it can say (clang; gcc from version 14).
+#if defined(__has_feature)
+#define BOARDMILL_HAS_FEATURE(feature) __has_feature(feature)
 #else
-inline constexpr bool kThreadSanitizerBuild = false;
+#define BOARDMILL_HAS_FEATURE(feature) 0
 #endif
+
+// True in a ThreadSanitizer build, whose every thread, allocation and file costs many times more.
+inline constexpr bool kThreadSanitizerBuild =
+#if defined(__SANITIZE_THREAD__) || BOARDMILL_HAS_FEATURE(thread_sanitizer)
+    true;
 #else
-inline constexpr bool kThreadSanitizerBuild = false;
+    false;
 #endif
 
 // True in an AddressSanitizer build, whose shadow memory and quarantine make a process's resident
 // size say nothing about the program's own memory.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddressSanitizerBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kAddressSanitizerBuild = true;
+inline constexpr bool kAddressSanitizerBuild =
+#if defined(__SANITIZE_ADDRESS__) || BOARDMILL_HAS_FEATURE(address_sanitizer)
+    true;
 #else
-inline constexpr bool kAddressSanitizerBuild = false;
-#endif
-#else
-inline constexpr bool kAddressSanitizerBuild = false;
+    false;
 #endif
 
 // A fresh directory under the system's temporary directory, removed with everything in it when
@@ -64,6 +61,10 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // prefix + number + suffix, built by appending (GCC 12 misreads `"literal" + std::to_string(n)`
 // at -O3 as an overlapping copy).
 std::string NumberedName(std::string_view prefix, std::uint64_t number, std::string_view suffix);
+
+// One rank of a FEN board from its eight squares, files a to h: a piece's letter, or ' ' for an
+// empty square; runs of empty squares become their count.
+std::string FenRank(std::string_view squares);
 
 // Seven valid positions of different kinds: start, castling rights, en passant, bare kings.
 inline const std::vector<std::string> kFens = {

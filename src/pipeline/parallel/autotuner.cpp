@@ -54,31 +54,34 @@ std::optional<TuningChange> ApplyTuningRule(const AutotuneLimits& limits,
 
   if (BacklogExceedsTwice(inputs.backlog, knobs.active_workers) &&
       inputs.throughput >= 0.97 * inputs.peak_throughput &&
-      knobs.active_workers < limits.max_workers) {
+      knobs.active_workers < limits.highest.active_workers) {
     ++knobs.active_workers;
     return TuningChange{knobs, kMoreWorkers};
   }
   if (had_throughput && inputs.throughput < 0.94 * inputs.previous_throughput &&
-      knobs.active_workers > limits.min_workers && inputs.backlog == 0) {
+      knobs.active_workers > limits.lowest.active_workers && inputs.backlog == 0) {
     --knobs.active_workers;
     return TuningChange{knobs, kFewerWorkers};
   }
-  if (busy.write > 1.3 * busy.compress && knobs.records_per_flush < limits.max_records_per_flush) {
-    knobs.records_per_flush = DoubledUpTo(knobs.records_per_flush, limits.max_records_per_flush);
+  if (busy.write > 1.3 * busy.compress &&
+      knobs.records_per_flush < limits.highest.records_per_flush) {
+    knobs.records_per_flush =
+        DoubledUpTo(knobs.records_per_flush, limits.highest.records_per_flush);
     return TuningChange{knobs, kLargerFlush};
   }
-  if (busy.compress > 1.2 * busy.write && knobs.compression_level > limits.min_compression_level) {
+  if (busy.compress > 1.2 * busy.write &&
+      knobs.compression_level > limits.lowest.compression_level) {
     --knobs.compression_level;
     return TuningChange{knobs, kLowerLevel};
   }
   if (busy.read + busy.decompress > 1.2 * busy.encode &&
-      knobs.line_batch_size < limits.max_line_batch_size) {
-    knobs.line_batch_size = DoubledUpTo(knobs.line_batch_size, limits.max_line_batch_size);
+      knobs.line_batch_size < limits.highest.line_batch_size) {
+    knobs.line_batch_size = DoubledUpTo(knobs.line_batch_size, limits.highest.line_batch_size);
     return TuningChange{knobs, kLargerBatch};
   }
   if (had_throughput && inputs.throughput < 0.96 * inputs.previous_throughput &&
-      knobs.line_batch_size > limits.min_line_batch_size) {
-    knobs.line_batch_size = std::max(knobs.line_batch_size / 2, limits.min_line_batch_size);
+      knobs.line_batch_size > limits.lowest.line_batch_size) {
+    knobs.line_batch_size = std::max(knobs.line_batch_size / 2, limits.lowest.line_batch_size);
     return TuningChange{knobs, kSmallerBatch};
   }
   return std::nullopt;
@@ -181,16 +184,7 @@ void Autotuner::StoreKnobs(const WorkerKnobs& knobs) {
 
 void Autotuner::Emit(std::string_view reason, double elapsed_seconds, double throughput) const {
   if (!on_decision_) return;
-  const WorkerKnobs knobs = ReadKnobs();
-  TuningDecision decision;
-  decision.elapsed_seconds = elapsed_seconds;
-  decision.active_workers = knobs.active_workers;
-  decision.line_batch_size = knobs.line_batch_size;
-  decision.records_per_flush = knobs.records_per_flush;
-  decision.compression_level = knobs.compression_level;
-  decision.throughput = throughput;
-  decision.reason = std::string(reason);
-  on_decision_(decision);
+  on_decision_(TuningDecision{elapsed_seconds, ReadKnobs(), throughput, std::string(reason)});
 }
 
 }  // namespace boardmill::pipeline

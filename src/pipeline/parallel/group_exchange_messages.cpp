@@ -43,10 +43,10 @@ util::Result<CompletedMessage> CompletedMessage::Decode(const std::vector<std::u
 std::vector<std::uint8_t> TuningMessage::Encode() const {
   return RankMessageWriter(RankMessageKind::kTuning)
       .Real(decision.elapsed_seconds)
-      .Number(decision.active_workers)
-      .Number(decision.line_batch_size)
-      .Number(decision.records_per_flush)
-      .Number(static_cast<std::uint64_t>(decision.compression_level))
+      .Number(decision.knobs.active_workers)
+      .Number(decision.knobs.line_batch_size)
+      .Number(decision.knobs.records_per_flush)
+      .Number(static_cast<std::uint64_t>(decision.knobs.compression_level))
       .Real(decision.throughput)
       .Text(decision.reason)
       .Take();
@@ -56,10 +56,10 @@ util::Result<TuningMessage> TuningMessage::Decode(const std::vector<std::uint8_t
   RankMessageReader reader(bytes);
   TuningMessage message;
   message.decision.elapsed_seconds = reader.Real();
-  message.decision.active_workers = reader.Number();
-  message.decision.line_batch_size = reader.Number();
-  message.decision.records_per_flush = reader.Number();
-  message.decision.compression_level = static_cast<std::int32_t>(reader.Number());
+  message.decision.knobs.active_workers = reader.Number();
+  message.decision.knobs.line_batch_size = reader.Number();
+  message.decision.knobs.records_per_flush = reader.Number();
+  message.decision.knobs.compression_level = static_cast<std::int32_t>(reader.Number());
   message.decision.throughput = reader.Real();
   message.decision.reason = reader.Text();
   return DecodedWhole(reader, RankMessageKind::kTuning, std::move(message));

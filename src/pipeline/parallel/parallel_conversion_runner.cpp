@@ -43,11 +43,11 @@ util::Result<ConversionSummary> RunAlone(const ConversionOptions& options) {
 
 }  // namespace
 
-util::Result<ConversionSummary> ParallelConversionRunner::Run() const {
-  const io::MpiJob* job = options_.mpi_job;
-  if (job == nullptr || job->size() == 1) return RunAlone(options_);
-  if (job->rank() == 0) return RankCoordinator(options_, *job).Run();
-  return RankFollower(options_, *job).Run();
+util::Result<ConversionSummary> RunParallel(const ConversionOptions& options) {
+  const io::MpiJob* job = options.mpi_job;
+  if (job == nullptr || job->size() == 1) return RunAlone(options);
+  if (job->rank() == 0) return RankCoordinator(options, *job).Run();
+  return RankFollower(options, *job).Run();
 }
 
 }  // namespace boardmill::pipeline

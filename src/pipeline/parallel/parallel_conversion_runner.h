@@ -10,14 +10,6 @@ namespace boardmill::pipeline {
 // file, records every finished file in the run manifest (so that an interrupted run can resume),
 // and the fragments are then concatenated, in file order, into the shards. Across an MPI job,
 // rank 0 coordinates (RankCoordinator) and the other ranks follow (RankFollower).
-class ParallelConversionRunner {
- public:
-  explicit ParallelConversionRunner(ConversionOptions options) : options_(std::move(options)) {}
-
-  util::Result<ConversionSummary> Run() const;
-
- private:
-  ConversionOptions options_;
-};
+util::Result<ConversionSummary> RunParallel(const ConversionOptions& options);
 
 }  // namespace boardmill::pipeline

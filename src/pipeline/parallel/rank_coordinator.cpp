@@ -5,19 +5,14 @@
 #include "pipeline/parallel/group_worker_pool.h"
 #include "pipeline/parallel/rank_handshake.h"
 #include "pipeline/parallel/run_phase_messages.h"
-#include "run/memory_ceiling.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
 
 RankCoordinator::RankCoordinator(const ConversionOptions& options, const io::MpiJob& job)
-    : options_(options),
-      job_(job),
-      paths_(ResolveRunPaths(options)),
-      router_(options.output_shard_count),
-      ceiling_mib_(run::ResolveMemoryCeilingMib(options.memory_ceiling_mib)),
-      run_(options, paths_, ceiling_mib_),
-      finisher_(options, paths_, ceiling_mib_, run_) {}
+    : rank_(options, job),
+      run_(options, rank_.paths, rank_.ceiling_mib),
+      finisher_(options, rank_.paths, rank_.ceiling_mib, run_) {}
 
 util::Result<ConversionSummary> RankCoordinator::Run() {
   StartMessage start{run_.PrepareDirectories(), {}, {}};
@@ -28,7 +23,7 @@ util::Result<ConversionSummary> RankCoordinator::Run() {
   }
   start.files = run_.files();
   std::vector<std::uint8_t> start_bytes = start.Encode();
-  job_.Broadcast(start_bytes, 0);
+  rank_.job.Broadcast(start_bytes, 0);
   if (!start.outcome) return std::move(start.outcome).TakeError();
 
   // Nothing an earlier run left is touched before every rank is known to share the directories.
@@ -36,12 +31,12 @@ util::Result<ConversionSummary> RankCoordinator::Run() {
   RemoveMarks(start.marks);
   if (ready) ready = run_.PrepareRun(other_ranks_.requested_worker_cap);
   std::vector<std::uint8_t> go = GoMessage{ready}.Encode();
-  job_.Broadcast(go, 0);
+  rank_.job.Broadcast(go, 0);
   if (!ready) return finisher_.CloseRejectLogAndFail(ready.error());
 
   GroupDispenser dispenser(run_.new_groups());
   run_.records().StopOnFailure(dispenser);
-  GroupWorkerPool pool(options_, router_, run_.workers(), paths_, run_.files());
+  GroupWorkerPool pool(rank_.options, rank_.router, run_.workers(), rank_.paths, run_.files());
   pool.Run(dispenser, run_.records(), !run_.new_groups().empty(),
            [this, &dispenser] { CoordinateRanks(dispenser); });
 
@@ -49,16 +44,16 @@ util::Result<ConversionSummary> RankCoordinator::Run() {
   util::Result<std::vector<FragmentSource>> fragments =
       run_.records().failed()
           ? util::Result<std::vector<FragmentSource>>(finisher_.FailAfterWorkers())
-          : FragmentsInFileOrder(paths_.fragments_root, converted.groups);
+          : FragmentsInFileOrder(rank_.paths.fragments_root, converted.groups);
   if (!fragments) converted.outcome = util::Fail(fragments.error());
   std::vector<std::uint8_t> announced = converted.Encode();
-  job_.Broadcast(announced, 0);
+  rank_.job.Broadcast(announced, 0);
   if (!fragments) return finisher_.CloseRejectLogAndFail(fragments.error());
 
   const util::Stopwatch merge_clock;
   util::Result<ShardMergeSummary> merged =
-      MergeFragments(options_, run_.workers().caps.effective_max_workers, *fragments,
-                     ShardSubset::OfRank(0, job_.size()));
+      MergeFragments(rank_.options, run_.workers().caps.effective_max_workers, *fragments,
+                     ShardSubset::OfRank(0, rank_.job.size()));
   merged = CollectMergedRanks(std::move(merged));
   if (merged) merged->merge_seconds = merge_clock.ElapsedSeconds();
   return finisher_.Finish(*fragments, std::move(merged), pool.knobs(), other_ranks_);
@@ -66,10 +61,12 @@ util::Result<ConversionSummary> RankCoordinator::Run() {
 
 // The output directory, and the scratch directory when it lies outside it.
 std::vector<std::filesystem::path> RankCoordinator::SharedDirectories() const {
-  std::vector<std::filesystem::path> directories = {options_.output_directory};
-  if (paths_.scratch.lexically_relative(options_.output_directory).string().starts_with("..") ||
-      paths_.scratch.is_absolute() != options_.output_directory.is_absolute()) {
-    directories.push_back(paths_.scratch);
+  std::vector<std::filesystem::path> directories = {rank_.options.output_directory};
+  if (rank_.paths.scratch.lexically_relative(rank_.options.output_directory)
+          .string()
+          .starts_with("..") ||
+      rank_.paths.scratch.is_absolute() != rank_.options.output_directory.is_absolute()) {
+    directories.push_back(rank_.paths.scratch);
   }
   return directories;
 }
@@ -77,10 +74,10 @@ std::vector<std::filesystem::path> RankCoordinator::SharedDirectories() const {
 // Every other rank says whether it sees the shared directories and what caps it runs with.
 util::Result<void> RankCoordinator::CollectReadyRanks() {
   util::Result<void> outcome;
-  for (int ranks = job_.size() - 1; ranks > 0; --ranks) {
+  for (int ranks = rank_.job.size() - 1; ranks > 0; --ranks) {
     int source = 0;
     const util::Result<ReadyMessage> ready =
-        ReadyMessage::Decode(job_.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source));
+        ReadyMessage::Decode(rank_.job.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source));
     if (!ready) {
       if (outcome) outcome = util::Fail(ready.error());
       continue;
@@ -94,10 +91,10 @@ util::Result<void> RankCoordinator::CollectReadyRanks() {
 }
 
 void RankCoordinator::CoordinateRanks(GroupDispenser& dispenser) {
-  for (int running = job_.size() - 1; running > 0;) {
+  for (int running = rank_.job.size() - 1; running > 0;) {
     int source = 0;
     const std::vector<std::uint8_t> message =
-        job_.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
+        rank_.job.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
     if (ServeRank(source, message, dispenser)) --running;
   }
 }
@@ -109,7 +106,7 @@ bool RankCoordinator::ServeRank(int source, const std::vector<std::uint8_t>& mes
   RunRecords& records = run_.records();
   switch (KindOf(message)) {
     case RankMessageKind::kRequest:
-      job_.Send(source, kToRankTag, NextAssignment(dispenser));
+      rank_.job.Send(source, kToRankTag, NextAssignment(dispenser));
       return false;
     case RankMessageKind::kCompleted: {
       const util::Result<CompletedMessage> completed = CompletedMessage::Decode(message);
@@ -151,14 +148,15 @@ std::vector<std::uint8_t> RankCoordinator::NextAssignment(GroupDispenser& dispen
 // Another rank's group is complete: its fragment, on the shared scratch directory, holds the
 // files' summaries.
 void RankCoordinator::RecordRemoteGroup(const FileGroup& group) {
-  util::Result<FragmentIndex> index = ReadFragmentIndex(FragmentPath(paths_.fragments_root, group));
+  util::Result<FragmentIndex> index =
+      ReadFragmentIndex(FragmentPath(rank_.paths.fragments_root, group));
   if (!index) return run_.records().Failed(index.error());
   for (FileProcessingSummary& file : index->files) {
     file.input_path = run_.files()[file.file_index];
-    if (options_.progress != nullptr) {
-      options_.progress->AddInputBytesRead(file.compressed_input_bytes);
-      options_.progress->AddLines(file.encoded_positions, file.invalid_positions);
-      options_.progress->AddFilesDone(1);
+    if (rank_.options.progress != nullptr) {
+      rank_.options.progress->AddInputBytesRead(file.compressed_input_bytes);
+      rank_.options.progress->AddLines(file.encoded_positions, file.invalid_positions);
+      rank_.options.progress->AddFilesDone(1);
     }
   }
   run_.records().Completed(group, index->files);
@@ -167,12 +165,12 @@ void RankCoordinator::RecordRemoteGroup(const FileGroup& group) {
 // Every other rank's merge tallies, and what each of its shards holds, added to this rank's.
 util::Result<ShardMergeSummary> RankCoordinator::CollectMergedRanks(
     util::Result<ShardMergeSummary> merged) {
-  for (int ranks = job_.size() - 1; ranks > 0; --ranks) {
+  for (int ranks = rank_.job.size() - 1; ranks > 0; --ranks) {
     int source = 0;
     const std::vector<std::uint8_t> message =
-        job_.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
+        rank_.job.Receive(io::MpiJob::kAnySource, kToCoordinatorTag, source);
     if (!merged) continue;
-    const ShardSubset theirs = ShardSubset::OfRank(source, job_.size());
+    const ShardSubset theirs = ShardSubset::OfRank(source, rank_.job.size());
     util::Result<MergedMessage> tally =
         MergedMessage::Decode(message, theirs.CountOf(merged->shards.size()));
     if (!tally) {

@@ -10,6 +10,7 @@
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_summary.h"
 #include "pipeline/parallel/group_source.h"
+#include "pipeline/parallel/rank_context.h"
 #include "pipeline/parallel/run_finisher.h"
 #include "pipeline/parallel/run_paths.h"
 #include "pipeline/parallel/run_preparation.h"
@@ -38,11 +39,7 @@ class RankCoordinator {
   void RecordRemoteGroup(const FileGroup& group);
   util::Result<ShardMergeSummary> CollectMergedRanks(util::Result<ShardMergeSummary> merged);
 
-  const ConversionOptions& options_;
-  const io::MpiJob& job_;
-  const RunPaths paths_;
-  const shards::ShardRouter router_;
-  const std::uint64_t ceiling_mib_;
+  const RankContext rank_;
   RunPreparation run_;
   RunFinisher finisher_;
   RankCaps other_ranks_;  // what the other ranks reported

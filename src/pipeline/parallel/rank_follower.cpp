@@ -7,20 +7,15 @@
 #include "pipeline/parallel/remote_group_source.h"
 #include "pipeline/parallel/run_finisher.h"
 #include "pipeline/parallel/run_phase_messages.h"
-#include "run/memory_ceiling.h"
 
 namespace boardmill::pipeline {
 
 RankFollower::RankFollower(const ConversionOptions& options, const io::MpiJob& job)
-    : options_(options),
-      job_(job),
-      paths_(ResolveRunPaths(options)),
-      router_(options.output_shard_count),
-      ceiling_mib_(run::ResolveMemoryCeilingMib(options.memory_ceiling_mib)) {}
+    : rank_(options, job) {}
 
 util::Result<ConversionSummary> RankFollower::Run() {
   std::vector<std::uint8_t> start_bytes;
-  job_.Broadcast(start_bytes, 0);
+  rank_.job.Broadcast(start_bytes, 0);
   util::Result<StartMessage> start = StartMessage::Decode(start_bytes);
   if (!start) return std::move(start).TakeError();
   files_ = std::move(start->files);
@@ -29,7 +24,7 @@ util::Result<ConversionSummary> RankFollower::Run() {
 
   ConvertGroups();
   std::vector<std::uint8_t> announced;
-  job_.Broadcast(announced, 0);
+  rank_.job.Broadcast(announced, 0);
   util::Result<ConvertedMessage> converted = ConvertedMessage::Decode(announced);
   if (!converted) return std::move(converted).TakeError();
   util::Result<void> merged = MergeOwnShards(converted->groups);
@@ -38,13 +33,13 @@ util::Result<ConversionSummary> RankFollower::Run() {
 }
 
 util::Result<void> RankFollower::ReportReady(const SharedDirectoryMarks& marks) {
-  util::Result<void> ready = CheckSharedDirectories(marks, job_.rank());
-  if (ready) ready = CheckOptionLimits(options_);
-  if (ready) ready = CheckWorkerFits(options_, ceiling_mib_);
-  if (ready) workers_ = PlanWorkers(options_, files_.size(), ceiling_mib_);
-  job_.Send(0, kToCoordinatorTag, ReadyMessage{ready, CapsOf(workers_)}.Encode());
+  util::Result<void> ready = CheckSharedDirectories(marks, rank_.job.rank());
+  if (ready) ready = CheckOptionLimits(rank_.options);
+  if (ready) ready = CheckWorkerFits(rank_.options, rank_.ceiling_mib);
+  if (ready) workers_ = PlanWorkers(rank_.options, files_.size(), rank_.ceiling_mib);
+  rank_.job.Send(0, kToCoordinatorTag, ReadyMessage{ready, CapsOf(workers_)}.Encode());
   std::vector<std::uint8_t> go;
-  job_.Broadcast(go, 0);
+  rank_.job.Broadcast(go, 0);
   util::Result<GoMessage> going = GoMessage::Decode(go);
   if (!going) return std::move(going).TakeError();
   return {};
@@ -52,19 +47,19 @@ util::Result<void> RankFollower::ReportReady(const SharedDirectoryMarks& marks) 
 
 void RankFollower::ConvertGroups() {
   RemoteGroupSource remote(files_.size());
-  GroupWorkerPool pool(options_, router_, workers_, paths_, files_);
+  GroupWorkerPool pool(rank_.options, rank_.router, workers_, rank_.paths, files_);
   pool.Run(remote, remote, true,
-           [this, &remote, &pool] { remote.Serve(job_, pool.worker_count()); });
-  remote.Finish(job_, pool.knobs().active_workers);
+           [this, &remote, &pool] { remote.Serve(rank_.job, pool.worker_count()); });
+  remote.Finish(rank_.job, pool.knobs().active_workers);
 }
 
 util::Result<void> RankFollower::MergeOwnShards(const std::vector<FileGroup>& groups) {
   util::Result<std::vector<FragmentSource>> fragments =
-      FragmentsInFileOrder(paths_.fragments_root, groups);
+      FragmentsInFileOrder(rank_.paths.fragments_root, groups);
   util::Result<ShardMergeSummary> merged =
-      fragments
-          ? MergeFragments(options_, workers_.caps.effective_max_workers, *fragments, OwnShards())
-          : util::Result<ShardMergeSummary>(util::Fail(fragments.error()));
+      fragments ? MergeFragments(rank_.options, workers_.caps.effective_max_workers, *fragments,
+                                 OwnShards())
+                : util::Result<ShardMergeSummary>(util::Fail(fragments.error()));
   MergedMessage report;
   if (merged) {
     report.output_files = merged->output_files;
@@ -78,13 +73,13 @@ util::Result<void> RankFollower::MergeOwnShards(const std::vector<FileGroup>& gr
   } else {
     report.outcome = util::Fail(merged.error());
   }
-  job_.Send(0, kToCoordinatorTag, report.Encode());
+  rank_.job.Send(0, kToCoordinatorTag, report.Encode());
   if (!merged) return std::move(merged).TakeError();
   return {};
 }
 
 ShardSubset RankFollower::OwnShards() const {
-  return ShardSubset::OfRank(job_.rank(), job_.size());
+  return ShardSubset::OfRank(rank_.job.rank(), rank_.job.size());
 }
 
 }  // namespace boardmill::pipeline

@@ -8,6 +8,7 @@
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_summary.h"
 #include "pipeline/parallel/file_group.h"
+#include "pipeline/parallel/rank_context.h"
 #include "pipeline/parallel/rank_handshake.h"
 #include "pipeline/parallel/run_paths.h"
 #include "pipeline/parallel/shard_merger.h"
@@ -35,11 +36,7 @@ class RankFollower {
   util::Result<void> MergeOwnShards(const std::vector<FileGroup>& groups);
   ShardSubset OwnShards() const;
 
-  const ConversionOptions& options_;
-  const io::MpiJob& job_;
-  const RunPaths paths_;
-  const shards::ShardRouter router_;
-  const std::uint64_t ceiling_mib_;
+  const RankContext rank_;
   std::vector<std::filesystem::path> files_;
   WorkerPlan workers_;
 };

@@ -138,14 +138,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("input_file_count", summary.input_file_count);
   file.Add("completed_input_files", summary.completed_input_files);
   file.Add("skipped_input_files", summary.skipped_input_files);
-  file.Add("output_file_count", summary.output_file_count);
-  file.AddLineCounts(summary);
-  file.Add("reject_log_entries", summary.reject_log_entries);
-  file.AddWorkerCaps(summary);
-  file.Add("stdio_worker_cap", summary.stdio_worker_cap);
-  file.AddVolumesAndTimes(summary);
-  file.Add("merge_seconds", summary.merge_seconds);
-  file.AddFinalKnobs(summary);
+  file.AddPooledRunTallies(summary);
   file.Add("manifest_path", summary.manifest_path);
   file.Add("reject_log_path", summary.reject_log_path);
   file.AddClosingFigures(summary);

@@ -128,10 +128,10 @@ std::string FileRecord(const FileProcessingSummary& summary) {
 std::string TuningRecord(const TuningDecision& decision) {
   return RecordText("tune", "decision")
       .Add(decision.elapsed_seconds)
-      .Add(decision.active_workers)
-      .Add(decision.line_batch_size)
-      .Add(decision.records_per_flush)
-      .Add(decision.compression_level)
+      .Add(decision.knobs.active_workers)
+      .Add(decision.knobs.line_batch_size)
+      .Add(decision.knobs.records_per_flush)
+      .Add(decision.knobs.compression_level)
       .Add(decision.throughput)
       .AddFreeText(decision.reason)
       .Line();
@@ -217,12 +217,8 @@ util::Result<void> RunManifest::Open(const ConversionOptions& options, bool resu
   const std::lock_guard lock(mutex_);
   if (is_open_) return {};
 
-  const std::filesystem::path parent = path_.parent_path();
-  if (!parent.empty()) {
-    std::error_code error;
-    std::filesystem::create_directories(parent, error);
-    if (error) return util::Fail("Failed to create manifest directory: " + error.message());
-  }
+  util::Result<void> made = util::CreateParentDirectories(path_);
+  if (!made) return util::Fail("Failed to create manifest directory: " + made.error());
   // Opened before the torn record is trimmed, so that the trim only ever shortens a regular
   // file of this run, never one a link points to.
   stream_ = resume ? util::OpenOutputForAppend(path_) : util::CreateOutputFile(path_);

@@ -24,6 +24,19 @@ util::Result<void> ReadOutcome(RankMessageReader& reader, RankMessageKind kind) 
   return {};
 }
 
+// Reads a message of `kind`: its outcome and, after a success, the body `read_body` fills in.
+// A message with bytes missing or left over fails.
+template <typename Message, typename ReadBody>
+util::Result<Message> DecodeAfterOutcome(const std::vector<std::uint8_t>& bytes,
+                                         RankMessageKind kind, ReadBody read_body) {
+  RankMessageReader reader(bytes);
+  util::Result<void> outcome = ReadOutcome(reader, kind);
+  if (!outcome) return std::move(outcome).TakeError();
+  Message message;
+  read_body(reader, message);
+  return DecodedWhole(reader, kind, std::move(message));
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> StartMessage::Encode() const {
@@ -36,18 +49,16 @@ std::vector<std::uint8_t> StartMessage::Encode() const {
 }
 
 util::Result<StartMessage> StartMessage::Decode(const std::vector<std::uint8_t>& bytes) {
-  RankMessageReader reader(bytes);
-  util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kStart);
-  if (!outcome) return std::move(outcome).TakeError();
-  StartMessage message;
-  message.marks.token = reader.Text();
-  for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
-    message.marks.files.emplace_back(reader.Text());
-  }
-  for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
-    message.files.emplace_back(reader.Text());
-  }
-  return DecodedWhole(reader, RankMessageKind::kStart, std::move(message));
+  return DecodeAfterOutcome<StartMessage>(
+      bytes, RankMessageKind::kStart, [](RankMessageReader& reader, StartMessage& message) {
+        message.marks.token = reader.Text();
+        for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
+          message.marks.files.emplace_back(reader.Text());
+        }
+        for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
+          message.files.emplace_back(reader.Text());
+        }
+      });
 }
 
 std::vector<std::uint8_t> ReadyMessage::Encode() const {
@@ -60,15 +71,13 @@ std::vector<std::uint8_t> ReadyMessage::Encode() const {
 }
 
 util::Result<ReadyMessage> ReadyMessage::Decode(const std::vector<std::uint8_t>& bytes) {
-  RankMessageReader reader(bytes);
-  util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kReady);
-  if (!outcome) return std::move(outcome).TakeError();
-  ReadyMessage message;
-  message.caps.requested_worker_cap = reader.Number();
-  message.caps.effective_max_workers = reader.Number();
-  message.caps.stdio_worker_cap = reader.Number();
-  message.caps.memory_worker_cap = reader.Number();
-  return DecodedWhole(reader, RankMessageKind::kReady, std::move(message));
+  return DecodeAfterOutcome<ReadyMessage>(bytes, RankMessageKind::kReady,
+                                          [](RankMessageReader& reader, ReadyMessage& message) {
+                                            message.caps.requested_worker_cap = reader.Number();
+                                            message.caps.effective_max_workers = reader.Number();
+                                            message.caps.stdio_worker_cap = reader.Number();
+                                            message.caps.memory_worker_cap = reader.Number();
+                                          });
 }
 
 std::vector<std::uint8_t> GoMessage::Encode() const {
@@ -76,10 +85,8 @@ std::vector<std::uint8_t> GoMessage::Encode() const {
 }
 
 util::Result<GoMessage> GoMessage::Decode(const std::vector<std::uint8_t>& bytes) {
-  RankMessageReader reader(bytes);
-  util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kGo);
-  if (!outcome) return std::move(outcome).TakeError();
-  return DecodedWhole(reader, RankMessageKind::kGo, GoMessage{});
+  return DecodeAfterOutcome<GoMessage>(bytes, RankMessageKind::kGo,
+                                       [](RankMessageReader&, GoMessage&) {});
 }
 
 std::vector<std::uint8_t> ConvertedMessage::Encode() const {
@@ -90,14 +97,12 @@ std::vector<std::uint8_t> ConvertedMessage::Encode() const {
 }
 
 util::Result<ConvertedMessage> ConvertedMessage::Decode(const std::vector<std::uint8_t>& bytes) {
-  RankMessageReader reader(bytes);
-  util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kConverted);
-  if (!outcome) return std::move(outcome).TakeError();
-  ConvertedMessage message;
-  for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
-    message.groups.push_back(reader.Group());
-  }
-  return DecodedWhole(reader, RankMessageKind::kConverted, std::move(message));
+  return DecodeAfterOutcome<ConvertedMessage>(
+      bytes, RankMessageKind::kConverted, [](RankMessageReader& reader, ConvertedMessage& message) {
+        for (std::uint64_t count = reader.Number(); count > 0 && !reader.damaged(); --count) {
+          message.groups.push_back(reader.Group());
+        }
+      });
 }
 
 std::vector<std::uint8_t> MergedMessage::Encode() const {
@@ -111,20 +116,18 @@ std::vector<std::uint8_t> MergedMessage::Encode() const {
 
 util::Result<MergedMessage> MergedMessage::Decode(const std::vector<std::uint8_t>& bytes,
                                                   std::uint64_t shard_count) {
-  RankMessageReader reader(bytes);
-  util::Result<void> outcome = ReadOutcome(reader, RankMessageKind::kMerged);
-  if (!outcome) return std::move(outcome).TakeError();
-  MergedMessage message;
-  message.output_files = reader.Number();
-  message.merged_bytes = reader.Number();
-  message.write_seconds = reader.Real();
-  for (std::uint64_t shard = 0; shard < shard_count && !reader.damaged(); ++shard) {
-    shards::IndexedShard& indexed = message.shards.emplace_back();
-    indexed.records = reader.Number();
-    indexed.bytes = reader.Number();
-    indexed.xxh64 = reader.Number();
-  }
-  return DecodedWhole(reader, RankMessageKind::kMerged, std::move(message));
+  return DecodeAfterOutcome<MergedMessage>(
+      bytes, RankMessageKind::kMerged, [&](RankMessageReader& reader, MergedMessage& message) {
+        message.output_files = reader.Number();
+        message.merged_bytes = reader.Number();
+        message.write_seconds = reader.Real();
+        for (std::uint64_t shard = 0; shard < shard_count && !reader.damaged(); ++shard) {
+          shards::IndexedShard& indexed = message.shards.emplace_back();
+          indexed.records = reader.Number();
+          indexed.bytes = reader.Number();
+          indexed.xxh64 = reader.Number();
+        }
+      });
 }
 
 }  // namespace boardmill::pipeline

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
+
+#include "pipeline/parallel/worker_knobs.h"
 
 namespace boardmill::pipeline {
 
@@ -9,10 +10,7 @@ namespace boardmill::pipeline {
 // after the step and the rule that made it.
 struct TuningDecision {
   double elapsed_seconds = 0.0;  // since the tuner thread started
-  std::uint64_t active_workers = 0;
-  std::uint64_t line_batch_size = 0;
-  std::uint64_t records_per_flush = 0;
-  std::int32_t compression_level = 0;
+  WorkerKnobs knobs;
   double throughput = 0.0;  // encoded records per busy encode second in the interval
   std::string reason;
 };

@@ -60,9 +60,9 @@ std::uint64_t MergeThreadCount(const ConversionOptions& options, std::uint64_t m
 
 AutotuneLimits ComputeAutotuneLimits(const ConversionOptions& options, std::uint64_t max_workers) {
   AutotuneLimits limits;
-  limits.min_workers = MinimumActiveWorkers(options, max_workers);
-  limits.max_workers = max_workers;
-  limits.max_compression_level = ZSTD_maxCLevel();
+  limits.lowest.active_workers = MinimumActiveWorkers(options, max_workers);
+  limits.highest.active_workers = max_workers;
+  limits.highest.compression_level = ZSTD_maxCLevel();
   limits.tuning_interval_seconds = options.tuning_interval_seconds;
   return limits;
 }

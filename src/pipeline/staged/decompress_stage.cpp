@@ -181,12 +181,9 @@ class DecompressWorker {
 
 void RunDecompressThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
   DecompressWorker worker(pipeline);
-  RunOwnQueueStageThread(
-      pipeline, PipelineStage::kDecompress, worker_index, *pipeline.decompress_queues[worker_index],
-      [&](const DecompressItem& item, StageStep& step) { return worker.Process(item, step); },
-      [&] {
-        if (pipeline.live_decompressors.fetch_sub(1) == 1) pipeline.CloseLineIndexInputs();
-      });
+  RunOwnQueueStageThread(pipeline, PipelineStage::kDecompress, worker_index,
+                         *pipeline.decompress_queues[worker_index], pipeline.live_decompressors,
+                         worker, [&] { pipeline.CloseLineIndexInputs(); });
 }
 
 }  // namespace boardmill::pipeline

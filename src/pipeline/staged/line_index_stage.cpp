@@ -191,12 +191,9 @@ class LineIndexWorker {
 
 void RunLineIndexThread(StagedPipeline& pipeline, std::uint64_t worker_index) {
   LineIndexWorker worker(pipeline);
-  RunOwnQueueStageThread(
-      pipeline, PipelineStage::kLineIndex, worker_index, *pipeline.line_index_queues[worker_index],
-      [&](const SlabItem& item, StageStep& step) { return worker.Process(item, step); },
-      [&] {
-        if (pipeline.live_line_indexers.fetch_sub(1) == 1) pipeline.CloseParseQueue();
-      });
+  RunOwnQueueStageThread(pipeline, PipelineStage::kLineIndex, worker_index,
+                         *pipeline.line_index_queues[worker_index], pipeline.live_line_indexers,
+                         worker, [&] { pipeline.CloseParseQueue(); });
 }
 
 }  // namespace boardmill::pipeline

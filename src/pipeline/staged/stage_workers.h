@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "pipeline/staged/staged_pipeline.h"
@@ -37,14 +38,21 @@ void RunStageThread(StagedPipeline& pipeline, PipelineStage stage, std::uint64_t
 
 // The thread of a stage whose input queue is its own (decompress, line index). Files are bound
 // to it by index, so nobody else can drain its queue: a throttled thread still takes its own
-// pending input (and sees the end once the queue is closed).
-template <typename T, typename Process, typename OnExit>
+// pending input (and sees the end once the queue is closed). `worker.Process(item, step)` does
+// the stage's work; the last of the stage's threads to end, counted down in `live_threads`,
+// closes the next stage's input with `close_next()`.
+template <typename T, typename Worker, typename CloseNext>
 void RunOwnQueueStageThread(StagedPipeline& pipeline, PipelineStage stage,
-                            std::uint64_t worker_index, StageQueue<T>& input, Process&& process,
-                            OnExit&& on_exit) {
+                            std::uint64_t worker_index, StageQueue<T>& input,
+                            std::atomic<std::uint64_t>& live_threads, Worker& worker,
+                            CloseNext&& close_next) {
   RunStageThread(
       pipeline, stage, worker_index, input.queue,
-      [&] { return input.IsClosed() || input.queue.Size() > 0; }, process, on_exit);
+      [&] { return input.IsClosed() || input.queue.Size() > 0; },
+      [&](const T& item, StageStep& step) { return worker.Process(item, step); },
+      [&] {
+        if (live_threads.fetch_sub(1) == 1) close_next();
+      });
 }
 
 }  // namespace boardmill::pipeline

@@ -109,58 +109,7 @@ StagedMemoryInputs MemoryInputs(const ConversionOptions& options, const StagePla
   return inputs;
 }
 
-}  // namespace
-
-util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
-  if (options_.resume) return util::Fail("Staged mode does not support resume yet.");
-  util::Result<void> limits = CheckOptionLimits(options_);
-  if (!limits) return std::move(limits).TakeError();
-
-  util::Result<std::vector<fs::path>> files = io::ListFenFiles(
-      options_.input_directory, options_.max_input_files, InputDiscoveryOf(options_));
-  if (!files) return std::move(files).TakeError();
-  util::Result<void> checked = CheckConversionPaths(options_, *files);
-  if (!checked) return std::move(checked).TakeError();
-  const std::uint64_t usable_cpus = util::UsableCpuCount();
-  const StagePlan plan = PlanStages(options_, files->size(), usable_cpus);
-  const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options_.memory_ceiling_mib);
-  util::Result<StagedMemoryPlan> memory =
-      PlanStagedMemory(MemoryInputs(options_, plan), ceiling_mib);
-  if (!memory) return std::move(memory).TakeError();
-  if (options_.progress != nullptr) options_.progress->SetInput(*files);
-
-  util::Result<io::RunLocks> locks = AcquireRunLocks(options_, ExecutionMode::kStaged);
-  if (!locks) return std::move(locks).TakeError();
-  util::Result<void> removed = run::RemoveEarlierRunOutcome(options_.output_directory);
-  if (!removed) return std::move(removed).TakeError();
-
-  const StagedPaths paths = PathsFor(options_);
-  RejectLogger rejects(paths.reject_log);
-  util::Result<std::uint64_t> opened = rejects.Open();
-  if (!opened) return std::move(opened).TakeError();
-
-  StagedPipeline pipeline(options_, std::move(*files), plan, *memory, rejects);
-  RunStagedPipelineThreads(pipeline);
-  const double elapsed_seconds = pipeline.ElapsedSeconds();
-
-  util::Result<std::uint64_t> closed = rejects.Close();
-  if (std::optional<std::string> failure = pipeline.failure.message()) {
-    return util::Fail(std::move(*failure));
-  }
-  if (!closed) return std::move(closed).TakeError();
-
-  util::Result<void> indexed = IndexAndVerifyShards(options_, pipeline.written_shards);
-  if (!indexed) return std::move(indexed).TakeError();
-  util::Result<void> statistics = WriteStatisticsFiles(pipeline, paths);
-  if (!statistics) return std::move(statistics).TakeError();
-  ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
-  summary.memory_ceiling_mib = ceiling_mib;
-  summary.usable_cpus = usable_cpus;
-  util::Result<void> written = WriteStagedRunSummary(options_, summary);
-  if (!written) return std::move(written).TakeError();
-  return summary;
-}
-
+// run-summary.txt of a staged run, doubles with six decimals.
 util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
                                          const ConversionSummary& summary) {
   RunSummaryFile file(6);
@@ -175,21 +124,64 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("line_batch_size", options.line_batch_size);
   file.Add("parse_batch_size", summary.final_parse_batch_size);
   file.Add("input_file_count", summary.input_file_count);
-  file.Add("output_file_count", summary.output_file_count);
-  file.AddLineCounts(summary);
-  file.Add("reject_log_entries", summary.reject_log_entries);
-  file.AddWorkerCaps(summary);
-  file.AddVolumesAndTimes(summary);
-  file.Add("merge_seconds", summary.merge_seconds);
-  file.AddFinalKnobs(summary);
+  file.AddPooledRunTallies(summary);
   file.Add("reject_log_path", summary.reject_log_path);
-  file.Add("stage_stats_path", summary.stage_stats_path);
-  file.Add("worker_stats_path", summary.worker_stats_path);
-  file.Add("queue_stats_path", summary.queue_stats_path);
-  file.Add("controller_stats_path", summary.controller_stats_path);
+  file.AddStatisticsPaths(summary);
   file.AddClosingFigures(summary);
   file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
+}
+
+}  // namespace
+
+util::Result<ConversionSummary> RunStaged(const ConversionOptions& options) {
+  if (options.resume) return util::Fail("Staged mode does not support resume yet.");
+  util::Result<void> limits = CheckOptionLimits(options);
+  if (!limits) return std::move(limits).TakeError();
+
+  util::Result<std::vector<fs::path>> files =
+      io::ListFenFiles(options.input_directory, options.max_input_files, InputDiscoveryOf(options));
+  if (!files) return std::move(files).TakeError();
+  util::Result<void> checked = CheckConversionPaths(options, *files);
+  if (!checked) return std::move(checked).TakeError();
+  const std::uint64_t usable_cpus = util::UsableCpuCount();
+  const StagePlan plan = PlanStages(options, files->size(), usable_cpus);
+  const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
+  util::Result<StagedMemoryPlan> memory =
+      PlanStagedMemory(MemoryInputs(options, plan), ceiling_mib);
+  if (!memory) return std::move(memory).TakeError();
+  if (options.progress != nullptr) options.progress->SetInput(*files);
+
+  util::Result<io::RunLocks> locks = AcquireRunLocks(options, ExecutionMode::kStaged);
+  if (!locks) return std::move(locks).TakeError();
+  util::Result<void> removed = run::RemoveEarlierRunOutcome(options.output_directory);
+  if (!removed) return std::move(removed).TakeError();
+
+  const StagedPaths paths = PathsFor(options);
+  RejectLogger rejects(paths.reject_log);
+  util::Result<std::uint64_t> opened = rejects.Open();
+  if (!opened) return std::move(opened).TakeError();
+
+  StagedPipeline pipeline(options, std::move(*files), plan, *memory, rejects);
+  RunStagedPipelineThreads(pipeline);
+  const double elapsed_seconds = pipeline.ElapsedSeconds();
+
+  util::Result<std::uint64_t> closed = rejects.Close();
+  if (std::optional<std::string> failure = pipeline.failure.message()) {
+    return util::Fail(std::move(*failure));
+  }
+  if (!closed) return std::move(closed).TakeError();
+
+  util::Result<void> indexed = IndexAndVerifyShards(options, pipeline.written_shards);
+  if (!indexed) return std::move(indexed).TakeError();
+  util::Result<void> statistics = WriteStatisticsFiles(pipeline, paths);
+  if (!statistics) return std::move(statistics).TakeError();
+  ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
+  summary.memory_ceiling_mib = ceiling_mib;
+  summary.usable_cpus = usable_cpus;
+  util::Result<void> written = WriteStagedRunSummary(options, summary);
+  if (!written) return std::move(written).TakeError();
+  return summary;
 }
 
 }  // namespace boardmill::pipeline

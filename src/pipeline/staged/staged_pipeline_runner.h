@@ -10,18 +10,6 @@ namespace boardmill::pipeline {
 // joined by bounded queues, each stage served by its own pool of threads, with an optional
 // controller that moves active workers between stages. Writes the same shard contents as the
 // other modes, plus four statistics files and run-summary.txt.
-class StagedPipelineRunner {
- public:
-  explicit StagedPipelineRunner(ConversionOptions options) : options_(std::move(options)) {}
-
-  util::Result<ConversionSummary> Run() const;
-
- private:
-  ConversionOptions options_;
-};
-
-// run-summary.txt of a staged run, doubles with six decimals.
-util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
-                                         const ConversionSummary& summary);
+util::Result<ConversionSummary> RunStaged(const ConversionOptions& options);
 
 }  // namespace boardmill::pipeline

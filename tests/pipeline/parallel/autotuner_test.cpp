@@ -29,14 +29,8 @@ constexpr char kSmallerBatch[] = "Recent throughput regressed; reducing line bat
 
 AutotuneLimits Limits() {
   AutotuneLimits limits;
-  limits.min_workers = 2;
-  limits.max_workers = 8;
-  limits.min_line_batch_size = 256;
-  limits.max_line_batch_size = 32768;
-  limits.min_records_per_flush = 256;
-  limits.max_records_per_flush = 32768;
-  limits.min_compression_level = 1;
-  limits.max_compression_level = 22;
+  limits.lowest = WorkerKnobs{2, 256, 256, 1};
+  limits.highest = WorkerKnobs{8, 32768, 32768, 22};
   return limits;
 }
 
@@ -386,8 +380,8 @@ struct TunerFixture {
 
   Autotuner MakeTuner(double interval_seconds, Autotuner::BacklogFunction backlog) {
     AutotuneLimits limits = Limits();
-    limits.min_workers = 1;
-    limits.max_workers = 5;
+    limits.lowest.active_workers = 1;
+    limits.highest.active_workers = 5;
     limits.tuning_interval_seconds = interval_seconds;
     return Autotuner(limits, read, decompress, encode, compress, write, std::move(backlog),
                      active_workers, line_batch_size, records_per_flush, compression_level,
@@ -409,14 +403,11 @@ TEST(AutotunerTest, ReportsItsStartThenRaisesWorkersOnePerIntervalUpToTheMaximum
   EXPECT_EQ(decisions[0].reason, "Autotuner started.");
   EXPECT_EQ(decisions[0].elapsed_seconds, 0.0);
   EXPECT_EQ(decisions[0].throughput, 0.0);
-  EXPECT_EQ(decisions[0].active_workers, 2u);
-  EXPECT_EQ(decisions[0].line_batch_size, 4096u);
-  EXPECT_EQ(decisions[0].records_per_flush, 1024u);
-  EXPECT_EQ(decisions[0].compression_level, 6);
+  EXPECT_EQ(decisions[0].knobs, (WorkerKnobs{2, 4096, 1024, 6}));
   for (std::size_t i = 1; i < decisions.size(); ++i) {
     EXPECT_EQ(decisions[i].reason, kMoreWorkers);
-    EXPECT_EQ(decisions[i].active_workers, 2 + i);
-    EXPECT_EQ(decisions[i].line_batch_size, 4096u);
+    EXPECT_EQ(decisions[i].knobs.active_workers, 2 + i);
+    EXPECT_EQ(decisions[i].knobs.line_batch_size, 4096u);
     EXPECT_GT(decisions[i].elapsed_seconds, decisions[i - 1].elapsed_seconds);
   }
   EXPECT_EQ(fixture.active_workers.load(), 5u);
@@ -457,8 +448,8 @@ TEST(AutotunerTest, RunsWithoutACallback) {
   std::atomic<std::uint64_t> active{1}, batch{4096}, flush{4096};
   std::atomic<std::int32_t> level{3};
   AutotuneLimits limits = Limits();
-  limits.min_workers = 1;
-  limits.max_workers = 3;
+  limits.lowest.active_workers = 1;
+  limits.highest.active_workers = 3;
   limits.tuning_interval_seconds = 0.001;
   Autotuner tuner(
       limits, read, decompress, encode, compress, write, [] { return 50u; }, active, batch, flush,

@@ -12,10 +12,7 @@ namespace {
 TuningDecision SampleDecision() {
   TuningDecision decision;
   decision.elapsed_seconds = 3.5;
-  decision.active_workers = 6;
-  decision.line_batch_size = 8192;
-  decision.records_per_flush = 512;
-  decision.compression_level = -7;  // negative levels travel as a 64-bit word
+  decision.knobs = WorkerKnobs{6, 8192, 512, -7};  // negative levels travel as a 64-bit word
   decision.throughput = 1.25e6;
   decision.reason = "encode busy\tlower level";
   return decision;
@@ -42,10 +39,7 @@ TEST(GroupExchangeMessagesTest, EachMessageReadsBackWhatWasWritten) {
       TuningMessage::Decode(TuningMessage{decision}.Encode());
   ASSERT_TRUE(tuning) << tuning.error();
   EXPECT_EQ(tuning->decision.elapsed_seconds, decision.elapsed_seconds);
-  EXPECT_EQ(tuning->decision.active_workers, decision.active_workers);
-  EXPECT_EQ(tuning->decision.line_batch_size, decision.line_batch_size);
-  EXPECT_EQ(tuning->decision.records_per_flush, decision.records_per_flush);
-  EXPECT_EQ(tuning->decision.compression_level, decision.compression_level);
+  EXPECT_EQ(tuning->decision.knobs, decision.knobs);
   EXPECT_EQ(tuning->decision.throughput, decision.throughput);
   EXPECT_EQ(tuning->decision.reason, decision.reason);
 

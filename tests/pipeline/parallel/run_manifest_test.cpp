@@ -103,10 +103,7 @@ TEST(RunManifestTest, FreshRunWritesHeaderStartFileTuningAndFinishRecords) {
   ASSERT_TRUE(manifest.AppendFileRecord(skipped).ok());
   TuningDecision decision;
   decision.elapsed_seconds = 2.5;
-  decision.active_workers = 3;
-  decision.line_batch_size = 8192;
-  decision.records_per_flush = 512;
-  decision.compression_level = 7;
+  decision.knobs = WorkerKnobs{3, 8192, 512, 7};
   decision.throughput = 123456.789;
   decision.reason = "Why\tnot.";
   ASSERT_TRUE(manifest.AppendTuningDecision(decision).ok());

@@ -118,14 +118,8 @@ TEST(AutotuneLimitsTest, CoverThePoolAndTheFixedRanges) {
   options.min_workers = 3;
   options.tuning_interval_seconds = 0.25;
   const AutotuneLimits limits = ComputeAutotuneLimits(options, 30);
-  EXPECT_EQ(limits.min_workers, 3u);
-  EXPECT_EQ(limits.max_workers, 30u);
-  EXPECT_EQ(limits.min_line_batch_size, 256u);
-  EXPECT_EQ(limits.max_line_batch_size, 32768u);
-  EXPECT_EQ(limits.min_records_per_flush, 256u);
-  EXPECT_EQ(limits.max_records_per_flush, 32768u);
-  EXPECT_EQ(limits.min_compression_level, 1);
-  EXPECT_EQ(limits.max_compression_level, 22);
+  EXPECT_EQ(limits.lowest, (WorkerKnobs{3, 256, 256, 1}));
+  EXPECT_EQ(limits.highest, (WorkerKnobs{30, 32768, 32768, 22}));
   EXPECT_EQ(limits.tuning_interval_seconds, 0.25);
 }
 

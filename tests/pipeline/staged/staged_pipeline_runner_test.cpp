@@ -10,10 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion_run_support.h"
 #include "pipeline/run_conversion.h"
 #include "pipeline/sequential/sequential_runner.h"
 #include "shards/shard_naming.h"
 #include "shards/shard_router.h"
+#include "stage_pool_options.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -26,20 +28,12 @@ using namespace boardmill::testing;
 // that byte, and whose move counters depend on `serial`, so every line encodes differently.
 std::string TestFen(std::uint64_t rank8, std::uint64_t serial) {
   static constexpr char kBackRank[] = "rnbqkbnr";
-  std::string rank;
-  int empty = 0;
+  std::string squares;
   for (int file = 0; file < 8; ++file) {
-    if (((rank8 >> (7 - file)) & 1U) == 0) {
-      ++empty;
-      continue;
-    }
-    if (empty != 0) rank += std::to_string(empty);
-    empty = 0;
-    rank += kBackRank[file];
+    squares += ((rank8 >> (7 - file)) & 1U) != 0 ? kBackRank[file] : ' ';
   }
-  if (empty != 0) rank += std::to_string(empty);
   const bool king_on_e8 = ((rank8 >> 3) & 1U) != 0;
-  return rank + "/8/8/" + (king_on_e8 ? "8" : "k7") + "/8/8/8/4K3 w - - " +
+  return FenRank(squares) + "/8/8/" + (king_on_e8 ? "8" : "k7") + "/8/8/8/4K3 w - - " +
          std::to_string(serial % 100) + " " + std::to_string(1 + serial % 900);
 }
 
@@ -87,16 +81,6 @@ ConversionOptions StagedOptions(const fs::path& input, const fs::path& output,
   return options;
 }
 
-std::vector<std::string> DecompressedShards(const fs::path& directory, std::uint64_t shards) {
-  std::vector<std::string> contents;
-  for (std::uint64_t shard = 0; shard < shards; ++shard) {
-    const fs::path path = shards::ShardPath(directory, shard, shards);
-    EXPECT_TRUE(fs::is_regular_file(path)) << path;
-    contents.push_back(fs::is_regular_file(path) ? ReadZstdFile(path) : std::string());
-  }
-  return contents;
-}
-
 // Shared inputs, with the sequential mode's output for each shard count computed once.
 class StagedRunnerTest : public ::testing::Test {
  protected:
@@ -130,7 +114,7 @@ class StagedRunnerTest : public ::testing::Test {
   ConversionSummary ExpectSameShardsAsSequential(const ConversionOptions& options) {
     const std::uint64_t shards = options.output_shard_count;
     const std::vector<std::string>& expected = SequentialShards(shards);
-    util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    util::Result<ConversionSummary> summary = RunStaged(options);
     EXPECT_TRUE(summary.ok()) << summary.error();
     if (!summary) return {};
     const std::vector<std::string> actual = DecompressedShards(options.output_directory, shards);
@@ -190,11 +174,7 @@ TEST_F(StagedRunnerTest, ShardsMatchSequentialModeAcrossThreadCountsBatchSizesAn
     ConversionOptions options =
         StagedOptions(InputDirectory(), Output(NumberedName("out-", index++, "")), c.shards);
     options.max_threads = c.max_threads;
-    options.reader_workers = c.workers;
-    options.decompress_workers = c.workers;
-    options.line_index_workers = c.workers;
-    options.parse_workers = c.workers;
-    options.compress_workers = c.workers;
+    SetEveryStagePool(options, c.workers);
     options.parse_batch_size = c.parse_batch;
     options.enable_autotune = c.autotune;
     options.tuning_interval_seconds = 0.25;
@@ -233,7 +213,7 @@ TEST_F(StagedRunnerTest, MaxFilesAndMaxLinesPerFileCutTheInputLikeTheSequentialM
 
     const util::Result<ConversionSummary> expected = RunSequential(sequential);
     ASSERT_TRUE(expected.ok()) << expected.error();
-    const util::Result<ConversionSummary> actual = StagedPipelineRunner(staged).Run();
+    const util::Result<ConversionSummary> actual = RunStaged(staged);
     ASSERT_TRUE(actual.ok()) << actual.error();
     EXPECT_EQ(actual->input_file_count, 4U);
     EXPECT_EQ(actual->visited_lines, expected->visited_lines);
@@ -278,7 +258,7 @@ TEST(StagedRunnerBlocks, AShardIsOneFramePerFourMebibyteBlockInInputOrder) {
   ConversionOptions sequential = staged;
   sequential.output_directory = dir / "sequential";
   sequential.line_batch_size = 4096;
-  const util::Result<ConversionSummary> actual = StagedPipelineRunner(staged).Run();
+  const util::Result<ConversionSummary> actual = RunStaged(staged);
   ASSERT_TRUE(actual.ok()) << actual.error();
   ASSERT_TRUE(RunSequential(sequential).ok());
 
@@ -292,7 +272,7 @@ TEST(StagedRunnerEmptyInput, NoInputFilesStillCreatesEveryShardAndTheReports) {
   TempDir dir;
   fs::create_directories(dir / "in");
   const ConversionOptions options = StagedOptions(dir / "in", dir / "out", 4);
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_TRUE(summary.ok()) << summary.error();
   EXPECT_EQ(summary->input_file_count, 0U);
   EXPECT_EQ(summary->visited_lines, 0U);
@@ -324,7 +304,7 @@ TEST_F(StagedRunnerTest, ProgressCountersEndAtTheSummaryTotals) {
     options.max_lines_per_file = cap;
     options.parse_batch_size = 97;
     options.progress = &progress;
-    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    const util::Result<ConversionSummary> summary = RunStaged(options);
     ASSERT_TRUE(summary.ok()) << summary.error();
     EXPECT_EQ(progress.files_total.load(), kFileLines.size());
     EXPECT_EQ(progress.input_bytes_total.load(), input_bytes);
@@ -337,7 +317,7 @@ TEST_F(StagedRunnerTest, ProgressCountersEndAtTheSummaryTotals) {
 
 TEST_F(StagedRunnerTest, RejectedLinesAreLoggedWithFileLineNumberAndSanitizedText) {
   const ConversionOptions options = StagedOptions(InputDirectory(), Output("out"), 4);
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_TRUE(summary.ok()) << summary.error();
   const std::vector<std::string> rows = ReadLines(options.output_directory / "rejects.tsv");
   ASSERT_EQ(rows.size(), summary->invalid_positions + 1);

@@ -12,6 +12,7 @@
 
 #include "pipeline/staged/staged_pipeline_runner.h"
 #include "shards/shard_naming.h"
+#include "stage_pool_options.h"
 #include "test_support.h"
 
 namespace boardmill::pipeline {
@@ -123,7 +124,7 @@ class StagedReportsTest : public ::testing::Test {
   }
 
   ConversionSummary Run(const ConversionOptions& options) {
-    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    const util::Result<ConversionSummary> summary = RunStaged(options);
     EXPECT_TRUE(summary.ok()) << summary.error();
     return summary ? *summary : ConversionSummary{};
   }
@@ -374,7 +375,7 @@ TEST_F(StagedReportsTest, AStatisticsFileThatCannotBeOpenedIsSkippedAndTheRunSuc
   const ConversionOptions options = ReportOptions(dir_ / "in", dir_ / "out");
   fs::create_directories(options.output_directory / "queue-stats.tsv");
   fs::create_directories(options.output_directory / "run-summary.txt");
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_TRUE(summary.ok()) << summary.error();
   EXPECT_TRUE(fs::is_directory(options.output_directory / "queue-stats.tsv"));
   EXPECT_TRUE(fs::is_regular_file(options.output_directory / "stage-stats.tsv"));
@@ -386,7 +387,7 @@ TEST_F(StagedReportsTest, AStatisticsFileThatCannotBeOpenedIsSkippedAndTheRunSuc
 class StagedFailureTest : public StagedReportsTest {
  protected:
   void ExpectFailure(const ConversionOptions& options, const std::string& message_prefix) {
-    const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+    const util::Result<ConversionSummary> summary = RunStaged(options);
     ASSERT_FALSE(summary.ok());
     EXPECT_EQ(summary.error().rfind(message_prefix, 0), 0U) << summary.error();
     for (const char* name : {"stage-stats.tsv", "worker-stats.tsv", "queue-stats.tsv",
@@ -407,27 +408,28 @@ class StagedFailureTest : public StagedReportsTest {
     for (const std::uint64_t workers : {std::uint64_t{1}, std::uint64_t{0}, std::uint64_t{3}}) {
       ConversionOptions options =
           ReportOptions(dir_ / "in", dir_ / (name + std::to_string(workers)));
-      options.reader_workers = workers;
-      options.decompress_workers = workers;
-      options.line_index_workers = workers;
-      options.parse_workers = workers;
-      options.compress_workers = workers;
+      SetEveryStagePool(options, workers);
       options.parse_batch_size = 1;
       variants.push_back(options);
     }
     return variants;
+  }
+
+  // Every thread variant of the run fails with `message`.
+  void ExpectEveryVariantFails(const std::string& name, const std::string& message) {
+    for (const ConversionOptions& options : ThreadVariants(name)) {
+      SCOPED_TRACE(options.output_directory.string());
+      ExpectFailure(options, message);
+    }
   }
 };
 
 TEST_F(StagedFailureTest, ACorruptInputFileEndsTheRunWithTheDecompressionError) {
   AddBusyFiles();
   WriteFile(dir_ / "in/m-corrupt.fen.zst", "this is not a zstandard frame at all");
-  for (const ConversionOptions& options : ThreadVariants("corrupt")) {
-    SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options, "Failed to decode input file " +
-                               (dir_ / "in/m-corrupt.fen.zst").string() +
-                               ": Zstd decompression failed: ");
-  }
+  ExpectEveryVariantFails("corrupt", "Failed to decode input file " +
+                                         (dir_ / "in/m-corrupt.fen.zst").string() +
+                                         ": Zstd decompression failed: ");
 }
 
 TEST_F(StagedFailureTest, ATruncatedInputFileEndsTheRunWithTheTruncationError) {
@@ -435,12 +437,9 @@ TEST_F(StagedFailureTest, ATruncatedInputFileEndsTheRunWithTheTruncationError) {
   WriteZstdFile(dir_ / "whole.fen.zst", InputText(500));
   const std::string whole = ReadFile(dir_ / "whole.fen.zst");
   WriteFile(dir_ / "in/m-truncated.fen.zst", whole.substr(0, whole.size() / 2));
-  for (const ConversionOptions& options : ThreadVariants("truncated")) {
-    SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options, "Failed to decode input file " +
-                               (dir_ / "in/m-truncated.fen.zst").string() +
-                               ": Zstd decompression ended before the frame was fully decoded.");
-  }
+  ExpectEveryVariantFails(
+      "truncated", "Failed to decode input file " + (dir_ / "in/m-truncated.fen.zst").string() +
+                       ": Zstd decompression ended before the frame was fully decoded.");
 }
 
 TEST_F(StagedFailureTest, AnUnreadableInputFileEndsTheRunWithTheReaderError) {
@@ -449,11 +448,8 @@ TEST_F(StagedFailureTest, AnUnreadableInputFileEndsTheRunWithTheReaderError) {
   if (!fs::exists(write_only)) GTEST_SKIP() << write_only << " is not available";
   AddBusyFiles();
   fs::create_symlink(write_only, dir_ / "in/m-unreadable.fen.zst");
-  for (const ConversionOptions& options : ThreadVariants("unreadable")) {
-    SCOPED_TRACE(options.output_directory.string());
-    ExpectFailure(options,
-                  "Failed to open input file " + (dir_ / "in/m-unreadable.fen.zst").string());
-  }
+  ExpectEveryVariantFails(
+      "unreadable", "Failed to open input file " + (dir_ / "in/m-unreadable.fen.zst").string());
 }
 
 TEST_F(StagedFailureTest, AShardThatCannotBeOpenedEndsTheRunWithItsPath) {
@@ -472,7 +468,7 @@ TEST_F(StagedFailureTest, AFailedRunRemovesTheSummaryOfAnEarlierRunAndKeepsItsSt
   WriteFile(options.output_directory / "run-summary.txt", "earlier\n");
   WriteFile(options.output_directory / "stage-stats.tsv", "earlier\n");
   WriteFile(dir_ / "in/m-corrupt.fen.zst", "garbage");
-  ASSERT_FALSE(StagedPipelineRunner(options).Run().ok());
+  ASSERT_FALSE(RunStaged(options).ok());
   EXPECT_FALSE(fs::exists(options.output_directory / "run-summary.txt"));
   EXPECT_EQ(ReadFile(options.output_directory / "stage-stats.tsv"), "earlier\n");
 }
@@ -480,7 +476,7 @@ TEST_F(StagedFailureTest, AFailedRunRemovesTheSummaryOfAnEarlierRunAndKeepsItsSt
 TEST_F(StagedFailureTest, ResumeIsRefusedBeforeAnythingIsCreated) {
   ConversionOptions options = ReportOptions(dir_ / "in", dir_ / "out");
   options.resume = true;
-  const util::Result<ConversionSummary> summary = StagedPipelineRunner(options).Run();
+  const util::Result<ConversionSummary> summary = RunStaged(options);
   ASSERT_FALSE(summary.ok());
   EXPECT_EQ(summary.error(), "Staged mode does not support resume yet.");
   EXPECT_FALSE(fs::exists(options.output_directory));
@@ -488,18 +484,18 @@ TEST_F(StagedFailureTest, ResumeIsRefusedBeforeAnythingIsCreated) {
 
 TEST_F(StagedFailureTest, SetupErrorsComeBackUnchanged) {
   ConversionOptions missing = ReportOptions(dir_ / "no-such-dir", dir_ / "out-missing");
-  EXPECT_FALSE(StagedPipelineRunner(missing).Run().ok());
+  EXPECT_FALSE(RunStaged(missing).ok());
 
   ConversionOptions blocked_output = ReportOptions(dir_ / "in", dir_ / "file/out");
   WriteFile(dir_ / "file", "a file where a directory should be");
-  const util::Result<ConversionSummary> output = StagedPipelineRunner(blocked_output).Run();
+  const util::Result<ConversionSummary> output = RunStaged(blocked_output);
   ASSERT_FALSE(output.ok());
   EXPECT_EQ(output.error().rfind("Failed to create output directory: ", 0), 0U) << output.error();
 
   ConversionOptions blocked_log = ReportOptions(dir_ / "in", dir_ / "out-log");
   blocked_log.reject_log_path = dir_ / "log-dir";
   fs::create_directories(blocked_log.reject_log_path);
-  const util::Result<ConversionSummary> log = StagedPipelineRunner(blocked_log).Run();
+  const util::Result<ConversionSummary> log = RunStaged(blocked_log);
   ASSERT_FALSE(log.ok());
   EXPECT_EQ(log.error(), "Failed to open reject log: " + (dir_ / "log-dir").string());
 }
