@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversion_run_support.h"
@@ -31,44 +32,74 @@ struct TracedCall {
   std::string text;
 };
 
+// The leading run of `line` whose characters satisfy `accept`, cut from it.
+template <typename Accept>
+std::string TakeWhile(std::string_view& line, Accept accept) {
+  std::size_t length = 0;
+  while (length < line.size() && accept(line[length])) ++length;
+  std::string taken(line.substr(0, length));
+  line.remove_prefix(length);
+  return taken;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsWordCharacter(char c) { return IsDigit(c) || c == '_' || std::isalpha(c) != 0; }
+
+// The strings in double quotes of a call's arguments (strace escapes quotes inside them).
+std::vector<std::string> QuotedStrings(std::string_view text) {
+  std::vector<std::string> quoted;
+  for (std::size_t open = text.find('"'); open != std::string_view::npos;) {
+    const std::size_t close = text.find('"', open + 1);
+    if (close == std::string_view::npos) break;
+    quoted.emplace_back(text.substr(open + 1, close - open - 1));
+    open = text.find('"', close + 1);
+  }
+  return quoted;
+}
+
+// The path strace -y shows for a descriptor argument that opens the text: "3</a/b>".
+std::optional<std::string> DescriptorPath(std::string_view text) {
+  if (TakeWhile(text, IsDigit).empty() || !text.starts_with('<')) return std::nullopt;
+  const std::size_t close = text.find('>');
+  if (close == std::string_view::npos) return std::nullopt;
+  return std::string(text.substr(1, close - 1));
+}
+
 // The calls of an `strace -f -y` log that succeeded, in the order they completed. A call that
 // another thread interrupted is joined with its "resumed" half and placed where it ended.
 std::vector<TracedCall> ReadTrace(const fs::path& log) {
-  static const std::regex kStart(R"(^(\d+) +(\w+)\((.*)$)");
-  static const std::regex kResumed(R"(^(\d+) +<\.\.\. (\w+) resumed>(.*)$)");
-  static const std::regex kDescriptorPath(R"(^\d+<([^>]*)>)");
-  static const std::regex kQuoted(R"re("([^"]*)")re");
+  constexpr std::string_view kUnfinished = "<unfinished ...>";
+  constexpr std::string_view kResumedStart = "<... ";
+  constexpr std::string_view kResumedEnd = " resumed>";
   std::map<std::string, std::string> unfinished;
   std::vector<TracedCall> calls;
-  for (const std::string& line : ReadLines(log)) {
-    std::smatch match;
-    std::string thread;
+  for (const std::string& whole : ReadLines(log)) {
+    std::string_view line = whole;
+    const std::string thread = TakeWhile(line, IsDigit);
+    if (thread.empty() || TakeWhile(line, [](char c) { return c == ' '; }).empty()) continue;
     std::string name;
     std::string text;
-    if (std::regex_match(line, match, kResumed)) {
-      thread = match[1];
-      name = match[2];
-      text = unfinished[thread] + match[3].str();
-    } else if (std::regex_match(line, match, kStart)) {
-      thread = match[1];
-      name = match[2];
-      text = match[3];
-      if (text.ends_with("<unfinished ...>")) {
-        unfinished[thread] = text.substr(0, text.size() - std::string("<unfinished ...>").size());
+    if (line.starts_with(kResumedStart)) {
+      line.remove_prefix(kResumedStart.size());
+      name = TakeWhile(line, IsWordCharacter);
+      if (!line.starts_with(kResumedEnd)) continue;
+      text = unfinished[thread] + std::string(line.substr(kResumedEnd.size()));
+    } else {
+      name = TakeWhile(line, IsWordCharacter);
+      if (name.empty() || !line.starts_with('(')) continue;
+      text = line.substr(1);
+      if (text.ends_with(kUnfinished)) {
+        unfinished[thread] = text.substr(0, text.size() - kUnfinished.size());
         continue;
       }
-    } else {
-      continue;
     }
     const std::size_t result = text.rfind(" = ");
     if (result == std::string::npos || text.compare(result, 4, " = -") == 0) continue;
     TracedCall call{thread, name, {}, text};
     if (name.starts_with("rename")) {
-      for (std::sregex_iterator it(text.begin(), text.end(), kQuoted), end; it != end; ++it) {
-        call.paths.push_back((*it)[1]);
-      }
-    } else if (std::regex_search(text, match, kDescriptorPath)) {
-      call.paths.push_back(match[1]);
+      call.paths = QuotedStrings(text);
+    } else if (std::optional<std::string> path = DescriptorPath(text)) {
+      call.paths.push_back(*path);
     }
     calls.push_back(std::move(call));
   }
