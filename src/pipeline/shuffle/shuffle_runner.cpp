@@ -131,7 +131,7 @@ util::Result<ShuffleSummary> ShuffleRun::Run() {
   if (done) done = ranks_.Agree(GatherSpreadFiles());
   if (done) done = ranks_.Agree(FinishShards());
   if (done) {
-    ranks_.CollectShards(finished_here_, outputs_);
+    summary_.finish_passes = ranks_.CollectShards(finished_here_, summary_.finish_passes, outputs_);
     done = ranks_.Agree(ranks_.IsFirst() ? Conclude() : util::Result<void>());
   }
   if (!done) return std::move(done).TakeError();
@@ -225,7 +225,7 @@ util::Result<void> ShuffleRun::FinishShards() {
   }
   finished_here_.assign(pending.size(), 0);
   std::vector<std::unique_ptr<ShardFinisher>> finishers(plan_.finish_threads);
-  return RunTasksInParallel(
+  util::Result<void> finished_all = RunTasksInParallel(
       plan_.finish_threads, pending.size(), [&](std::uint64_t task, std::uint64_t worker) {
         std::unique_ptr<ShardFinisher>& finisher = finishers[worker];
         if (!finisher) {
@@ -241,6 +241,10 @@ util::Result<void> ShuffleRun::FinishShards() {
         Count(&ShuffleProgress::output_shards_done, 1);
         return scratch_.RecordFinishedShard(id, *shard);
       });
+  for (const std::unique_ptr<ShardFinisher>& finisher : finishers) {
+    if (finisher) summary_.finish_passes += finisher->passes();
+  }
+  return finished_all;
 }
 
 // The first rank, once every shard is written: the index, the scratch, the summary last.
