@@ -5,11 +5,13 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "chess/packed_sfen.h"
+#include "compression/zstd_memory.h"
 #include "util/byte_digest.h"
 
 namespace boardmill::shuffle {
@@ -55,7 +57,14 @@ util::Result<void> CheckAgainstIndex(const InputShard& shard, const InputShardDi
 InputShardReader::InputShardReader()
     : context_(ZSTD_createDCtx()),
       stored_(new std::uint8_t[kBufferBytes]),
-      content_(new std::uint8_t[kBufferBytes]) {}
+      content_(new std::uint8_t[kBufferBytes]) {
+  // The memory plan counts a window of kTypicalWindowBytes; a frame asking for more is refused
+  // rather than allowed past the ceiling.
+  if (context_) {
+    ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax,
+                           std::bit_width(compression::kTypicalWindowBytes) - 1);
+  }
+}
 
 util::Result<InputShardDigest> InputShardReader::Read(const InputShard& shard,
                                                       const RecordBytesVisitor& visit) {
