@@ -13,6 +13,7 @@
 #include "chess/packed_sfen.h"
 #include "compression/zstd_memory.h"
 #include "util/byte_digest.h"
+#include "util/unique_descriptor.h"
 
 namespace boardmill::shuffle {
 
@@ -21,21 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kRecordBytes = chess::kPackedSfenSize;
-
-// Closes the descriptor on every exit path.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  int get() const { return descriptor_; }
-
- private:
-  int descriptor_;
-};
 
 util::Result<void> CheckAgainstIndex(const InputShard& shard, const InputShardDigest& digest) {
   if (!shard.listed) return {};
@@ -69,7 +55,7 @@ InputShardReader::InputShardReader()
 util::Result<InputShardDigest> InputShardReader::Read(const InputShard& shard,
                                                       const RecordBytesVisitor& visit) {
   // Non-blocking, so that a FIFO put in a shard's place is refused at once instead of waited on.
-  const Descriptor file(::open(shard.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const util::UniqueDescriptor file(::open(shard.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     return util::Fail("Failed to open input shard " + shard.path.string() + ": " +
                       std::strerror(errno));
