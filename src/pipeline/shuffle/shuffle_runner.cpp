@@ -18,6 +18,7 @@
 #include "pipeline/shuffle/shuffle_progress.h"
 #include "pipeline/shuffle/shuffle_ranks.h"
 #include "pipeline/shuffle/shuffle_scratch.h"
+#include "io/run_locks.h"
 #include "run/acquire_run_locks.h"
 #include "run/free_space.h"
 #include "run/memory_ceiling.h"
@@ -99,6 +100,7 @@ class ShuffleRun {
 
  private:
   util::Result<void> Prepare();
+  util::Result<void> JoinPreparedRun();
   util::Result<void> SpreadInputs();
   util::Result<void> GatherSpreadFiles();
   util::Result<void> FinishShards();
@@ -126,7 +128,7 @@ class ShuffleRun {
 
 util::Result<ShuffleSummary> ShuffleRun::Run() {
   util::Result<void> done = ranks_.Agree(Prepare());
-  if (done) done = ranks_.Agree(scratch_.OpenFinishedList(ranks_.rank()));
+  if (done) done = ranks_.Agree(JoinPreparedRun());
   if (done) done = ranks_.Agree(SpreadInputs());
   if (done) done = ranks_.Agree(GatherSpreadFiles());
   if (done) done = ranks_.Agree(FinishShards());
@@ -150,6 +152,19 @@ util::Result<void> ShuffleRun::Prepare() {
   if (prepared) prepared = run::RemoveEarlierRunOutcome(options_.output_directory);
   if (prepared) prepared = scratch_.Prepare(options_.resume);
   return prepared;
+}
+
+// Every rank must see the directories the first rank prepared, or its shards and spread files
+// would land where the others never look.
+util::Result<void> ShuffleRun::JoinPreparedRun() {
+  std::error_code error;
+  if (!ranks_.IsFirst() && (!scratch_.HoldsThisRun() ||
+                            !fs::exists(options_.output_directory / io::kLockFileName, error))) {
+    return util::Fail("Rank " + std::to_string(ranks_.rank()) +
+                      " does not see the output and scratch directories as rank 0 does: " +
+                      options_.output_directory.string());
+  }
+  return scratch_.OpenFinishedList(ranks_.rank());
 }
 
 util::Result<void> ShuffleRun::SpreadInputs() {

@@ -68,6 +68,10 @@ util::Result<void> ShuffleScratch::OpenFinishedList(std::uint64_t rank) {
   return {};
 }
 
+bool ShuffleScratch::HoldsThisRun() const {
+  return ReadText(root_ / kSettingsFileName) == settings_;
+}
+
 fs::path ShuffleScratch::SpreadPath(std::uint64_t input_sequence) const {
   return root_ / kSpreadDirectoryName / SpreadFileName(input_sequence);
 }

@@ -28,6 +28,8 @@ class ShuffleScratch {
   // Opens the list of finished shards this rank adds to (one per rank, so that ranks never
   // write to one file).
   util::Result<void> OpenFinishedList(std::uint64_t rank);
+  // Whether this process sees the scratch the first rank prepared: its settings are there.
+  bool HoldsThisRun() const;
 
   std::filesystem::path SpreadPath(std::uint64_t input_sequence) const;
   bool IsSpread(std::uint64_t input_sequence) const;
