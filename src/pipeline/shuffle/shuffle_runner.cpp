@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compression/compression_level.h"
+#include "io/run_locks.h"
 #include "pipeline/shuffle/input_shards.h"
 #include "pipeline/shuffle/input_spreader.h"
 #include "pipeline/shuffle/parallel_tasks.h"
@@ -18,7 +19,6 @@
 #include "pipeline/shuffle/shuffle_progress.h"
 #include "pipeline/shuffle/shuffle_ranks.h"
 #include "pipeline/shuffle/shuffle_scratch.h"
-#include "io/run_locks.h"
 #include "run/acquire_run_locks.h"
 #include "run/free_space.h"
 #include "run/memory_ceiling.h"
@@ -187,6 +187,9 @@ util::Result<void> ShuffleRun::SpreadInputs() {
           spreader->reader().on_bytes_read = [this](std::uint64_t bytes) {
             Count(&ShuffleProgress::input_bytes_read, bytes);
           };
+          spreader->on_records_spread = [this](std::uint64_t records) {
+            Count(&ShuffleProgress::input_records, records);
+          };
         }
         const InputShard& input = *pending[task];
         util::Result<SpreadSummary> spread =
@@ -254,6 +257,7 @@ util::Result<void> ShuffleRun::FinishShards() {
         outputs_[id] = *shard;
         finished_here_[task] = id;
         Count(&ShuffleProgress::output_shards_done, 1);
+        Count(&ShuffleProgress::output_records, shard->records);
         return scratch_.RecordFinishedShard(id, *shard);
       });
   for (const std::unique_ptr<ShardFinisher>& finisher : finishers) {
