@@ -19,8 +19,6 @@ namespace boardmill::shuffle {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::size_t kRecordBytes = chess::kPackedSfenSize;
 
 util::Result<void> CheckAgainstIndex(const InputShard& shard, const InputShardDigest& digest) {

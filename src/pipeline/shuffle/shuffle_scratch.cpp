@@ -34,8 +34,8 @@ std::string ReadText(const fs::path& path) {
 
 }  // namespace
 
-ShuffleScratch::ShuffleScratch(fs::path scratch_directory, std::string settings)
-    : root_(std::move(scratch_directory) / "shuffle"), settings_(std::move(settings)) {}
+ShuffleScratch::ShuffleScratch(const fs::path& scratch_directory, std::string settings)
+    : root_(scratch_directory / "shuffle"), settings_(std::move(settings)) {}
 
 util::Result<void> ShuffleScratch::Prepare(bool resume) {
   const fs::path settings_path = root_ / kSettingsFileName;

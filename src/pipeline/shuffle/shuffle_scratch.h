@@ -19,7 +19,7 @@ namespace boardmill::shuffle {
 // holds what the list says is a finished one.
 class ShuffleScratch {
  public:
-  ShuffleScratch(std::filesystem::path scratch_directory, std::string settings);
+  ShuffleScratch(const std::filesystem::path& scratch_directory, std::string settings);
 
   // Without `resume`, forgets whatever an earlier run left. With it, keeps what a run of the
   // same settings left and refuses the scratch of a run of other settings. Done once, by the
