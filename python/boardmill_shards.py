@@ -10,6 +10,7 @@ python3-numpy, python3-xxhash).
 import json
 import os
 import re
+import stat
 
 import numpy
 import xxhash
@@ -30,15 +31,28 @@ _SHARD_NAME = re.compile(r"shard-([0-9]{3,})\.psfen\.zst")
 _READ_CHUNK = 1 << 20
 
 
+def _open_regular(path, **text):
+    """`path` opened for reading (binary, or text given an encoding), if it is a regular file.
+
+    Checked on the open descriptor, opened without blocking: a FIFO or device in a file's place
+    raises ValueError at once instead of blocking or streaming without end.
+    """
+    descriptor = os.open(path, os.O_RDONLY | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0))
+    if not stat.S_ISREG(os.fstat(descriptor).st_mode):
+        os.close(descriptor)
+        raise ValueError(f"Not a regular file: {path}")
+    return open(descriptor, "r" if text else "rb", **text)
+
+
 def load_index(directory):
     """The parsed shard-index.json of `directory`, a dict.
 
     Members are looked up by name, so any key order or layout reads alike and members this
     module does not know (a later boardmill may add some) are ignored. Raises FileNotFoundError
-    when there is none and ValueError for an index of another format or version, or one whose
-    shard list does not match its shard count.
+    when there is none and ValueError for an index of another format or version, one whose
+    shard list does not match its shard count, or anything but a regular file.
     """
-    with open(os.path.join(directory, INDEX_FILE_NAME), encoding="utf-8") as file:
+    with _open_regular(os.path.join(directory, INDEX_FILE_NAME), encoding="utf-8") as file:
         index = json.load(file)
     for key, expected in _INDEX_HEADER.items():
         if index.get(key) != expected:
@@ -77,7 +91,7 @@ def _decompress_frames(data):
 
 def read_shard(path):
     """The records of one shard file as a numpy array of shape (n, 32) and dtype uint8."""
-    with open(path, "rb") as file:
+    with _open_regular(path) as file:
         payload = _decompress_frames(file.read())
     if len(payload) % RECORD_BYTES != 0:
         raise ValueError(f"Shard payload is not a whole number of PackedSfen records: {path}")
@@ -92,7 +106,7 @@ def iter_records(directory):
 
 def _file_xxh64(path):
     digest = xxhash.xxh64(seed=0)
-    with open(path, "rb") as file:
+    with _open_regular(path) as file:
         while chunk := file.read(_READ_CHUNK):
             digest.update(chunk)
     return digest.hexdigest()

@@ -5,12 +5,13 @@
 
 namespace boardmill::app {
 
-// roundtrip-fen: encode argv[2], decode the record, print the canonical FEN.
+// Both read the FEN strictly, or leniently after the word --lenient-fen.
+// roundtrip-fen: encode the FEN, decode the record, print the canonical FEN.
 int RunRoundtripFen(int argc, char** argv);
-// encode-fen: encode argv[2] and print the record as 64 hexadecimal digits.
+// encode-fen: encode the FEN and print the record as 64 hexadecimal digits.
 int RunEncodeFen(int argc, char** argv);
 
-// The usage line of both: the command and its one FEN argument.
+// The usage line of both: the command, the optional word and the FEN argument.
 std::string FenCommandSynopsis(std::string_view command);
 
 }  // namespace boardmill::app

@@ -20,16 +20,6 @@ namespace boardmill::app {
 
 namespace {
 
-constexpr Operands kScanOperands{"<directory>", 1};
-
-int RunScanCommand(int argc, char** argv) {
-  const util::Result<void> checked = CheckOperands(argc, argv, kScanOperands);
-  if (!checked) return RefuseCommandLine(checked.error());
-  return RunScan(argv[2]);
-}
-
-std::string ScanSynopsis(std::string_view command) { return Synopsis(command, kScanOperands); }
-
 int RunSampleFensCommand(int argc, char** argv) {
   SampleCommandLine command_line;
   const util::Result<void> parsed = ParseSampleOptions(argc, argv, command_line);

@@ -70,6 +70,14 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
     std::printf("Sequential writer: %s\n",
                 std::string(pipeline::SequentialWriterName(summary.sequential_writer)).c_str());
   }
+  if (summary.resumed) {
+    PrintLine("Redone files: ", summary.redone_input_files);
+    PrintLine("Output records: ", summary.output_records);
+  }
+  // Last, and only under the lenient reading, so that a strict run's report stays as it was.
+  if (summary.fen_reading == chess::FenReading::kLenient) {
+    PrintTotals(pipeline::TotalsGroup::kReading, summary);
+  }
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {

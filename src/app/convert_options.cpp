@@ -74,6 +74,9 @@ constexpr std::array kConvertOptions = {
          SetSettingTo<&ConversionOptions::execution_mode, ExecutionMode::kParallel>},
     Rule{"--staged", kNone,
          SetSettingTo<&ConversionOptions::execution_mode, ExecutionMode::kStaged>},
+    Rule{"--lenient-fen", kNone,
+         SetSettingTo<&ConversionOptions::fen_reading, chess::FenReading::kLenient>},
+    Rule{"--recursive", kNone, SetSettingTo<&ConversionOptions::recursive_input, true>},
     kProgressFlag<ConvertCommandLine>,
     kNoProgressFlag<ConvertCommandLine>,
 };

@@ -14,6 +14,7 @@ using Rule = OptionRule<DecodeRequest>;
 constexpr std::array kDecodeOptions = {
     Rule{"--limit", ValueKind::kNumber, SetNumber<&DecodeRequest::limit>},
     Rule{"--hex", ValueKind::kNone, SetTo<&DecodeRequest::hex, true>},
+    Rule{"--allow-unfinished", ValueKind::kNone, SetTo<&DecodeRequest::allow_unfinished, true>},
 };
 
 constexpr CommandGrammar<DecodeRequest> kDecodeGrammar{

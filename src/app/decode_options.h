@@ -15,6 +15,7 @@ struct DecodeRequest {
   std::filesystem::path target;  // an output directory or one shard file
   std::optional<std::uint64_t> limit;
   bool hex = false;
+  bool allow_unfinished = false;  // read the shards of a run that did not finish
 };
 
 // Fills `request` from argv; when the arguments are malformed, the reason, naming the argument.

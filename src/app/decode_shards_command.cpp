@@ -19,6 +19,7 @@
 #include "chess/packed_sfen.h"
 #include "chess/position.h"
 #include "io/run_locks.h"
+#include "run/unfinished_run.h"
 #include "shards/shard_files.h"
 #include "shards/shard_record_reader.h"
 #include "util/result.h"
@@ -29,15 +30,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-util::Result<std::vector<fs::path>> ShardFilesOf(const fs::path& target) {
+// The directory the shards come from: the target, or the directory of a shard file.
+fs::path ShardDirectoryOf(const fs::path& target) {
+  std::error_code unknown;
+  if (fs::is_directory(target, unknown)) return target;
+  return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+// The shard files to print: a directory's, checked against its index when it has one, or the one
+// file given.
+util::Result<std::vector<shards::ListedShardFile>> ShardFilesOf(const fs::path& target) {
   std::error_code error;
   const fs::file_status status = fs::status(target, error);
   if (status.type() == fs::file_type::not_found) {
     return util::Fail("No such shard file or directory: " + target.string());
   }
   if (error) return util::Fail("Failed to check " + target.string() + ": " + error.message());
-  if (fs::is_directory(status)) return shards::ListShardFiles(target);
-  return std::vector<fs::path>{target};
+  if (fs::is_directory(status)) return shards::ListShardFilesWithIndex(target);
+  return std::vector<shards::ListedShardFile>{{target, std::nullopt}};
 }
 
 // Standard output for many lines. A reader that goes away (a closed pipe: `| head`) ends the
@@ -88,15 +98,17 @@ class ShardPrinter {
 
   // False in the value when the output has stopped (limit reached, reader gone, or a write
   // failed).
-  util::Result<bool> PrintFile(const fs::path& path) {
+  util::Result<bool> PrintFile(const shards::ListedShardFile& file) {
     if (LimitReached()) return false;
     return reader_.ReadFile(
-        path, [this](const chess::PackedSfen& record, const chess::Position& position) {
+        file.path,
+        [this](const chess::PackedSfen& record, const chess::Position& position) {
           const bool written =
               output_.Write(hex_ ? chess::FormatPackedSfenHex(record) : chess::FormatFen(position));
           ++printed_;
           return written && !LimitReached();
-        });
+        },
+        file.listed ? &*file.listed : nullptr);
   }
 
  private:
@@ -118,19 +130,20 @@ int RunDecodeShards(int argc, char** argv) {
   // A closed pipe then shows as a failed write, which ends the output quietly, instead of a
   // signal that would end the process wherever it is.
   std::signal(SIGPIPE, SIG_IGN);
+  const fs::path directory = ShardDirectoryOf(request.target);
   // Shared, like verify-shards: reading shards while a run rewrites them would show a mix.
-  std::error_code unknown;
-  const fs::path directory =
-      fs::is_directory(request.target, unknown) ? request.target : request.target.parent_path();
-  const util::Result<io::FileLock> lock =
-      io::LockDirectoryForReading(directory.empty() ? "." : directory, "shard directory");
+  const util::Result<io::FileLock> lock = io::LockDirectoryForReading(directory, "shard directory");
   if (!lock) return PrintErrorLine(lock.error());
-  const util::Result<std::vector<fs::path>> files = ShardFilesOf(request.target);
+  if (!request.allow_unfinished) {
+    const util::Result<void> finished = run::RefuseUnfinishedRun(directory);
+    if (!finished) return PrintErrorLine(finished.error());
+  }
+  const util::Result<std::vector<shards::ListedShardFile>> files = ShardFilesOf(request.target);
   if (!files) return PrintErrorLine(files.error());
 
   LineOutput output;
   ShardPrinter printer(request, output);
-  for (const fs::path& file : *files) {
+  for (const shards::ListedShardFile& file : *files) {
     const util::Result<bool> more = printer.PrintFile(file);
     if (!more) {
       output.Flush();

@@ -37,6 +37,7 @@ int RunSampleCommand(const SampleCommandLine& command_line) {
   settings.max_lines_per_file = command_line.max_lines_per_file;
   settings.line_batch_size = command_line.line_batch_size;
   settings.compression_level = command_line.compression_level;
+  settings.discovery = command_line.discovery;
   settings.progress = style ? &progress : nullptr;
 
   StatusLine status_line(style,

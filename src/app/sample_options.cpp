@@ -9,8 +9,17 @@ namespace boardmill::app {
 namespace {
 
 using Rule = OptionRule<SampleCommandLine>;
+using ValueKind::kNone;
 using ValueKind::kNumber;
 using ValueKind::kPath;
+
+// A flag that widens the input discovery. --lenient-fen lists .epd.zst files too, as it does
+// for convert; the sample copies lines without reading them.
+template <auto kDiscoveryField>
+bool SetDiscovery(SampleCommandLine& command_line, const char* /*value*/) {
+  command_line.discovery.*kDiscoveryField = true;
+  return true;
+}
 
 // In usage order. The line cap is bare in the usage: a sample without one would copy whole files.
 constexpr std::array kSampleOptions = {
@@ -21,6 +30,8 @@ constexpr std::array kSampleOptions = {
          UsagePlace::kNewLine},
     Rule{"--line-batch-size", kNumber, SetNumber<&SampleCommandLine::line_batch_size>},
     Rule{"--manifest", kPath, SetText<&SampleCommandLine::manifest_path>},
+    Rule{"--recursive", kNone, SetDiscovery<&io::InputDiscovery::recursive>},
+    Rule{"--lenient-fen", kNone, SetDiscovery<&io::InputDiscovery::include_epd>},
     kProgressFlag<SampleCommandLine>,
     kNoProgressFlag<SampleCommandLine>,
 };

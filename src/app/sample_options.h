@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/progress_option.h"
+#include "io/input_discovery.h"
 #include "util/result.h"
 
 namespace boardmill::app {
@@ -19,6 +20,7 @@ struct SampleCommandLine {
   std::uint64_t line_batch_size = 4096;
   std::int32_t compression_level = 8;
   ProgressChoice progress = ProgressChoice::kAuto;
+  io::InputDiscovery discovery;  // --recursive, --lenient-fen
 };
 
 // Fills `command_line` from argv; when the arguments are refused, or no positive

@@ -56,6 +56,7 @@ constexpr std::array kShuffleOptions = {
     Rule{"--min-free-space-gib", kNumber, SetFreeSpace, kNewLine},
     Rule{"--resume", kNone, SetSettingFlag<&ShuffleOptions::resume>},
     Rule{"--keep-scratch", kNone, SetSettingFlag<&ShuffleOptions::keep_scratch>},
+    Rule{"--allow-unfinished", kNone, SetSettingFlag<&ShuffleOptions::allow_unfinished>},
     kProgressFlag<ShuffleCommandLine>,
     kNoProgressFlag<ShuffleCommandLine>,
 };

@@ -6,6 +6,7 @@
 #include "app/usage.h"
 #include "app/verify_options.h"
 #include "io/run_locks.h"
+#include "run/unfinished_run.h"
 #include "shards/shard_verification.h"
 
 namespace boardmill::app {
@@ -36,6 +37,10 @@ int RunVerifyShardsCommand(int argc, char** argv) {
   // Shared, so that several checks may run at once but none while a run writes the shards.
   const util::Result<io::FileLock> lock = io::LockDirectoryForReading(argv[2], "shard directory");
   if (!lock) return PrintErrorLine(lock.error());
+  if (!command_line.allow_unfinished) {
+    const util::Result<void> finished = run::RefuseUnfinishedRun(argv[2]);
+    if (!finished) return PrintErrorLine(finished.error());
+  }
   shards::VerificationProgress progress;
   const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
   StatusLine status_line(style,

@@ -17,6 +17,8 @@ constexpr std::array kVerifyOptions = {
     Rule{"--quick", kNone, SetTo<&VerifyCommandLine::quick, true>, UsagePlace::kBare, kSecondForm},
     Rule{"--shards", kNumber, SetNumber<&VerifyCommandLine::shard_count>, UsagePlace::kInline,
          kFirstForm | kSecondForm},
+    Rule{"--allow-unfinished", kNone, SetTo<&VerifyCommandLine::allow_unfinished, true>,
+         UsagePlace::kInline, kFirstForm | kSecondForm},
     kProgressFlag<VerifyCommandLine>,
     kNoProgressFlag<VerifyCommandLine>,
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -15,6 +17,12 @@ namespace boardmill::compression {
 // depend on where the chunks are cut. A line that lies inside one chunk is handed over in place;
 // one that straddles chunks is gathered in the splitter's carry and handed over as a string the
 // receiver keeps.
+//
+// No line is held whole beyond kMaxLineBytes: a longer line is handed over as its first
+// kMaxLineBytes + 1 bytes (so its receiver can tell it apart by its size) and the rest is skipped
+// as it arrives. It still takes one line number, and the lines after it are read on.
+inline constexpr std::size_t kMaxLineBytes = 65536;
+
 class LineSplitter {
  public:
   LineSplitter() { carry_.reserve(kCarryReserve); }
@@ -35,7 +43,7 @@ class LineSplitter {
           carry_.empty() ? TakeInChunk(piece, in_chunk) : TakeCarried(piece, carried);
       if (!more || !*more) return more;
     }
-    carry_.append(chunk.substr(start));
+    AppendToCarry(chunk.substr(start));
     return true;
   }
 
@@ -49,6 +57,7 @@ class LineSplitter {
   // Ready for another text, keeping the carry's room.
   void Restart() {
     carry_.clear();
+    carry_cut_ = false;
     line_count_ = 0;
   }
 
@@ -59,9 +68,22 @@ class LineSplitter {
   // Room for an unterminated line, so that the carry rarely grows.
   static constexpr std::size_t kCarryReserve = 4096;
 
+  // The most bytes of one line that are kept: one beyond the limit marks a line as too long.
+  static constexpr std::size_t kKeptLineBytes = kMaxLineBytes + 1;
+
+  // A piece longer than kKeptLineBytes is too long with or without a carriage return, and is cut;
+  // a shorter one is whole and loses its carriage return.
   static std::string_view WithoutCarriageReturn(std::string_view line) {
+    if (line.size() > kKeptLineBytes) return line.substr(0, kKeptLineBytes);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return line;
+  }
+
+  // Keeps at most kKeptLineBytes of the carried line; `carry_cut_` records that more came.
+  void AppendToCarry(std::string_view piece) {
+    const std::size_t room = kKeptLineBytes - std::min(carry_.size(), kKeptLineBytes);
+    if (piece.size() > room) carry_cut_ = true;
+    carry_.append(piece.substr(0, std::min(piece.size(), room)));
   }
 
   template <typename InChunk>
@@ -73,8 +95,9 @@ class LineSplitter {
 
   template <typename Carried>
   util::Result<bool> TakeCarried(std::string_view piece, Carried& carried) {
-    carry_.append(piece);
-    if (carry_.back() == '\r') carry_.pop_back();
+    AppendToCarry(piece);
+    if (!carry_cut_ && carry_.back() == '\r') carry_.pop_back();
+    carry_cut_ = false;
     if (carry_.empty()) return true;
     std::string line = std::exchange(carry_, std::string());
     carry_.reserve(kCarryReserve);
@@ -82,6 +105,7 @@ class LineSplitter {
   }
 
   std::string carry_;
+  bool carry_cut_ = false;
   std::uint64_t line_count_ = 0;
 };
 

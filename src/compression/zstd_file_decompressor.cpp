@@ -1,7 +1,10 @@
 #include "compression/zstd_file_decompressor.h"
 
 #include <cstdio>
+#include <string>
+#include <utility>
 
+#include "util/regular_file.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
 
@@ -21,11 +24,13 @@ util::Error ZstdFileReader::DecodingError(const std::filesystem::path& path,
 
 util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
                                          const ZstdChunkVisitor& visitor,
-                                         ZstdFileReadCounts& counts) {
-  // Read with the C library: a file stream's buffer throws when a read fails (for example on a
-  // directory), and expected failures must come back as results.
-  const util::UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return util::Fail("Failed to open input file: " + path.string());
+                                         ZstdFileReadCounts& counts, std::string_view what,
+                                         util::ByteDigest* stored) {
+  // Read with the C library: a file stream's buffer throws when a read fails, and expected
+  // failures must come back as results.
+  util::Result<util::UniqueFile> opened = util::OpenRegularFile(path, what);
+  if (!opened) return std::move(opened).TakeError();
+  const util::UniqueFile file = std::move(*opened);
   if (!context_) context_.reset(ZSTD_createDCtx());
   if (!context_) return util::Fail("Failed to create a Zstd decompression context.");
   // A file that failed part way leaves its frame half decoded in the context.
@@ -38,6 +43,7 @@ util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
     counts.read_seconds += read_clock.ElapsedSeconds();
     if (read == 0) break;
     counts.compressed_bytes += read;
+    if (stored != nullptr) stored->Add({input_.get(), read});
 
     ZSTD_inBuffer in{input_.get(), read, 0};
     // Keep going while input remains or the output filled up: a full output buffer may leave
@@ -64,17 +70,18 @@ util::Result<bool> ZstdFileReader::Visit(const std::filesystem::path& path,
     }
   }
   if (std::ferror(file.get())) {
-    return util::Fail("Failed while reading input file: " + path.string());
+    return util::Fail("Failed while reading " + std::string(what) + ": " + path.string());
   }
   if (!frame_complete) return DecodingError(path, kTruncatedFrameMessage);
   return true;
 }
 
 util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
-                                       const ZstdChunkVisitor& visitor) {
+                                       const ZstdChunkVisitor& visitor, std::string_view what,
+                                       util::ByteDigest* stored) {
   ZstdFileReadCounts counts;
   util::Result<bool> read =
-      ZstdFileReader(ZstdFileReader::ErrorNaming::kBare).Visit(path, visitor, counts);
+      ZstdFileReader(ZstdFileReader::ErrorNaming::kBare).Visit(path, visitor, counts, what, stored);
   if (!read) return std::move(read).TakeError();
   return {};
 }

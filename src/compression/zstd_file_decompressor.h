@@ -5,9 +5,11 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "compression/zstd_context.h"
+#include "util/byte_digest.h"
 #include "util/result.h"
 
 namespace boardmill::compression {
@@ -41,9 +43,12 @@ class ZstdFileReader {
   // Hands the file's content to `visitor` in order, piece by piece; a piece is valid only during
   // the call. Damage is reported when the reader reaches it, after the content before it; a file
   // that ends inside a frame fails with the truncation message. True when the file was read to
-  // its end, false when the visitor stopped it. Adds what the reading took to `counts`.
+  // its end, false when the visitor stopped it. Adds what the reading took to `counts`, and the
+  // stored bytes as read to `stored` when given one. Anything but a regular file is refused
+  // before a byte is read; `what` names the file in the messages.
   util::Result<bool> Visit(const std::filesystem::path& path, const ZstdChunkVisitor& visitor,
-                           ZstdFileReadCounts& counts);
+                           ZstdFileReadCounts& counts, std::string_view what = "input file",
+                           util::ByteDigest* stored = nullptr);
 
  private:
   util::Error DecodingError(const std::filesystem::path& path, std::string_view error) const;
@@ -57,7 +62,9 @@ class ZstdFileReader {
 // One file's content through a reader of its own (see ZstdFileReader::Visit), with bare decoding
 // errors.
 util::Result<void> VisitZstdFileChunks(const std::filesystem::path& path,
-                                       const ZstdChunkVisitor& visitor);
+                                       const ZstdChunkVisitor& visitor,
+                                       std::string_view what = "input file",
+                                       util::ByteDigest* stored = nullptr);
 
 // The whole decompressed content of a file of one or more Zstandard frames.
 util::Result<std::vector<std::uint8_t>> DecompressZstdFile(const std::filesystem::path& path);

@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "util/file_sync.h"
 #include "util/output_file.h"
 #include "util/stopwatch.h"
 
@@ -76,9 +77,10 @@ util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
     if (!handed) return std::move(handed).TakeError();
     if (remaining == 0) break;
   }
-  if (std::fflush(file_.get()) != 0) {
-    return util::Fail("Failed to flush output file: " + path_.string());
-  }
+  // On disk before the caller can vouch for it; each shard syncs as it ends, while other work
+  // goes on, instead of all of them at the end of the run.
+  util::Result<void> synced = util::SyncFile(file_.get(), path_);
+  if (!synced) return std::move(synced).TakeError();
   // Some file systems report a failed write only when the file is closed; a shard whose tail
   // was lost there must not pass as finished.
   const bool closed = std::fclose(file_.release()) == 0;

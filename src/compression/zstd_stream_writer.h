@@ -28,7 +28,8 @@ class ZstdStreamWriter {
   util::Result<std::uint64_t> Open();
   // Compresses `bytes`, opening the stream first if needed; the value is compressed_bytes().
   util::Result<std::uint64_t> Write(std::span<const std::uint8_t> bytes);
-  // Ends the frame, flushes and closes the file; does nothing on a stream that is not open.
+  // Ends the frame, syncs the file to disk and closes it; does nothing on a stream that is not
+  // open.
   util::Result<std::uint64_t> Finish();
 
   bool is_open() const { return opened_; }

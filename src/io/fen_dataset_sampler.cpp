@@ -1,6 +1,7 @@
 #include "io/fen_dataset_sampler.h"
 
 #include <cstdio>
+#include <set>
 #include <span>
 #include <string>
 #include <system_error>
@@ -9,10 +10,12 @@
 #include "compression/compression_level.h"
 #include "compression/zstd_line_reader.h"
 #include "compression/zstd_stream_writer.h"
+#include "io/create_directories.h"
 #include "io/input_discovery.h"
 #include "io/output_path_checks.h"
 #include "io/run_locks.h"
 #include "util/bounds.h"
+#include "util/file_sync.h"
 #include "util/output_file.h"
 #include "util/stopwatch.h"
 
@@ -108,7 +111,7 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   const util::Stopwatch run_clock;
 
   util::Result<std::vector<fs::path>> files =
-      ListFenFiles(settings_.input_directory, settings_.max_input_files);
+      ListFenFiles(settings_.input_directory, settings_.max_input_files, settings_.discovery);
   if (!files) return std::move(files).TakeError();
 
   SampleProgress* const progress = settings_.progress;
@@ -135,8 +138,16 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
       "decompressed_input_bytes\tcompressed_output_bytes\n",
       manifest.get());
 
+  // Where the samples' names are, to be synced with the manifest's.
+  std::set<fs::path> sample_directories = {settings_.output_directory};
   for (const fs::path& input : *files) {
-    const fs::path output = settings_.output_directory / input.filename();
+    const fs::path output =
+        settings_.output_directory / RelativeInputPath(input, settings_.input_directory);
+    sample_directories.insert(output.parent_path());
+    // A tree's sample keeps the tree: the file's subdirectory is made in the output.
+    util::Result<void> room =
+        CreateDirectories(output.parent_path(), "Failed to create output directory: ");
+    if (!room) return std::move(room).TakeError();
     util::Result<SampledFile> sampled = SampleFile(input, output, settings_);
     if (!sampled) return std::move(sampled).TakeError();
     ++summary.output_file_count;
@@ -159,6 +170,14 @@ util::Result<FenDatasetSampleSummary> FenDatasetSampler::Run() const {
   if (std::fflush(manifest.get()) != 0 || std::ferror(manifest.get()) != 0) {
     return util::Fail("Failed to write sample manifest: " + summary.manifest_path.string());
   }
+  // The samples synced as each ended; the manifest and every name follow them to the disk.
+  util::Result<void> synced = util::SyncFile(manifest.get(), summary.manifest_path);
+  sample_directories.insert(summary.manifest_path.parent_path());
+  for (auto directory = sample_directories.begin(); synced && directory != sample_directories.end();
+       ++directory) {
+    synced = util::SyncDirectory(*directory);
+  }
+  if (!synced) return std::move(synced).TakeError();
   summary.elapsed_seconds = run_clock.ElapsedSeconds();
   return summary;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "io/input_discovery.h"
 #include "util/result.h"
 
 namespace boardmill::io {
@@ -24,6 +25,7 @@ struct FenDatasetSamplerSettings {
   std::uint64_t max_lines_per_file = 0;
   std::uint64_t line_batch_size = 4096;
   std::int32_t compression_level = 8;
+  InputDiscovery discovery;            // the whole tree, .epd.zst files
   SampleProgress* progress = nullptr;  // null when nobody watches; not owned
 };
 
@@ -39,7 +41,7 @@ struct FenDatasetSampleSummary {
 };
 
 // Copies the first lines of every input file into a file of the same name in the output
-// directory, and lists each file in sample-manifest.tsv.
+// directory (at the same path below it, for a tree), and lists each file in sample-manifest.tsv.
 class FenDatasetSampler {
  public:
   explicit FenDatasetSampler(FenDatasetSamplerSettings settings) : settings_(std::move(settings)) {}

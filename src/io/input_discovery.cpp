@@ -106,4 +106,12 @@ util::Result<std::vector<fs::path>> ListFenFiles(const fs::path& directory, std:
   return files;
 }
 
+std::string RelativeInputPath(const fs::path& file, const fs::path& directory) {
+  // A listed path is `directory` and a separator, then the relative path.
+  const std::string& path = file.native();
+  const std::string prefix = (directory / "").native();
+  if (!path.starts_with(prefix)) return file.filename().string();
+  return path.substr(prefix.size());
+}
+
 }  // namespace boardmill::io

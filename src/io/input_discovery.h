@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "util/result.h"
@@ -42,5 +43,10 @@ void KeepFirstFiles(std::vector<std::filesystem::path>& files, std::uint64_t max
 util::Result<std::vector<std::filesystem::path>> ListFenFiles(
     const std::filesystem::path& directory, std::uint64_t max_files,
     const InputDiscovery& discovery = {});
+
+// The part of `file`, a path listed for `directory`, below `directory`: the file name for a file
+// directly inside it, "sub/name" deeper down. What reports and resume checks name a file by.
+std::string RelativeInputPath(const std::filesystem::path& file,
+                              const std::filesystem::path& directory);
 
 }  // namespace boardmill::io

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "chess/fen_reading.h"
+#include "io/input_discovery.h"
 #include "pipeline/run_progress.h"
 
 namespace boardmill::io {
@@ -61,6 +63,8 @@ struct ConversionOptions {
   bool keep_scratch = false;
   bool precreate_shards = true;
   ExecutionMode execution_mode = ExecutionMode::kAuto;
+  chess::FenReading fen_reading = chess::FenReading::kStrict;  // --lenient-fen
+  bool recursive_input = false;                                // --recursive
   std::filesystem::path scratch_directory;  // empty: the parallel runner's default
   std::filesystem::path manifest_path;      // empty: the runner's default
   std::filesystem::path reject_log_path;    // empty: the runner's default
@@ -70,5 +74,12 @@ struct ConversionOptions {
   // Not an option: the MPI job this process runs in, null for a plain run. Not owned.
   const io::MpiJob* mpi_job = nullptr;
 };
+
+// Where the run looks for input files: the whole tree with --recursive, and .epd.zst files too
+// under the lenient reading, which is the one that reads EPD lines.
+inline io::InputDiscovery InputDiscoveryOf(const ConversionOptions& options) {
+  return {.recursive = options.recursive_input,
+          .include_epd = options.fen_reading == chess::FenReading::kLenient};
+}
 
 }  // namespace boardmill::pipeline

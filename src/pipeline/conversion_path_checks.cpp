@@ -9,6 +9,7 @@
 #include "pipeline/run_summary_file.h"
 #include "pipeline/staged/stage_statistics_files.h"
 #include "run/run_outcome_files.h"
+#include "run/unfinished_run.h"
 #include "shards/shard_index.h"
 #include "shards/shard_naming.h"
 
@@ -19,9 +20,15 @@ namespace {
 // Every entry a run of any mode may write directly in its output directory.
 std::vector<std::string> OwnOutputNames(const ConversionOptions& options) {
   std::vector<std::string> names = {
-      shards::kShardIndexFileName, run::kRunSummaryFileName, kRejectLogFileName,
-      kManifestFileName,           kScratchDirectoryName,    io::kLockFileName,
-      kStageStatsFileName,         kWorkerStatsFileName,     kQueueStatsFileName,
+      shards::kShardIndexFileName,
+      run::kRunSummaryFileName,
+      kRejectLogFileName,
+      run::kDefaultManifestFileName,
+      run::kDefaultScratchDirectoryName,
+      io::kLockFileName,
+      kStageStatsFileName,
+      kWorkerStatsFileName,
+      kQueueStatsFileName,
       kControllerStatsFileName,
   };
   for (std::uint64_t shard = 0; shard < options.output_shard_count; ++shard) {
@@ -41,8 +48,8 @@ util::Result<void> CheckConversionPaths(const ConversionOptions& options,
   layout.own_names = OwnOutputNames(options);
   layout.chosen = {
       {"--reject-log", options.reject_log_path, kRejectLogFileName},
-      {"--manifest", options.manifest_path, kManifestFileName},
-      {"--scratch-dir", options.scratch_directory, kScratchDirectoryName},
+      {"--manifest", options.manifest_path, run::kDefaultManifestFileName},
+      {"--scratch-dir", options.scratch_directory, run::kDefaultScratchDirectoryName},
   };
   return io::CheckOutputPaths(layout);
 }

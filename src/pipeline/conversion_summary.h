@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "chess/fen_reading.h"
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_totals.h"
 #include "pipeline/sequential/sequential_writer_plan.h"
@@ -13,6 +14,7 @@ namespace boardmill::pipeline {
 // knows; the others keep the zero they start with.
 struct ConversionSummary : ConversionTotals {
   ExecutionMode execution_mode = ExecutionMode::kAuto;
+  chess::FenReading fen_reading = chess::FenReading::kStrict;  // the run's, for what it reports
   std::uint64_t input_file_count = 0;
   std::uint64_t completed_input_files = 0;
   std::uint64_t skipped_input_files = 0;
@@ -40,6 +42,11 @@ struct ConversionSummary : ConversionTotals {
   std::uint64_t usable_cpus = 0;         // what the default thread counts followed
   SequentialWriter sequential_writer =
       SequentialWriter::kStreams;  // sequential: how shards were written
+  // A resumed parallel run: the counters above cover only what this run converted, these the
+  // output as a whole.
+  bool resumed = false;
+  std::uint64_t redone_input_files = 0;  // files converted again because they changed
+  std::uint64_t output_records = 0;      // the records the shards hold
   std::filesystem::path scratch_directory;
   std::filesystem::path manifest_path;
   std::filesystem::path reject_log_path;

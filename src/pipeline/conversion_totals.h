@@ -24,13 +24,15 @@ struct ConversionTotals {
   double encode_seconds = 0.0;
   double compress_seconds = 0.0;
   double write_seconds = 0.0;
+  std::uint64_t lenient_positions = 0;
 
   ConversionTotals& operator+=(const ConversionTotals& other);
 };
 
 // Where a field stands in the reports and summaries: run-wide values such as the elapsed time
 // go between the groups, so each output lists the groups it shows at its own places.
-enum class TotalsGroup { kLineCounts, kVolumes, kSeconds };
+// kReading holds what only a run under the lenient reading reports, after everything else.
+enum class TotalsGroup { kLineCounts, kVolumes, kSeconds, kReading };
 
 // One member of ConversionTotals and the names it goes by outside the program.
 struct TotalsField {
@@ -71,6 +73,8 @@ inline constexpr std::array kTotalsFields = {
                 "Compress seconds: ", &ConversionTotals::compress_seconds},
     TotalsField{TotalsGroup::kSeconds, "write_seconds",
                 "Write seconds: ", &ConversionTotals::write_seconds},
+    TotalsField{TotalsGroup::kReading, "lenient_positions",
+                "Lenient positions: ", &ConversionTotals::lenient_positions},
 };
 
 // Every member is eight bytes, so a member without its row changes the size.

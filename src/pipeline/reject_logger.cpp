@@ -1,5 +1,6 @@
 #include "pipeline/reject_logger.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
+#include "util/file_sync.h"
 #include "util/output_file.h"
 
 namespace boardmill::pipeline {
@@ -15,6 +17,14 @@ namespace {
 
 constexpr std::size_t kCopyChunkBytes = 64 * 1024;
 constexpr std::string_view kHeader = "input_path\tline_number\terror\tfen\n";
+
+// The most bytes of one free-text field a row keeps: enough to recognise any position, while a
+// line of junk cannot make the log as large as the input.
+constexpr std::size_t kMaxFieldBytes = 1024;
+
+void AppendField(std::string& out, std::string_view text) {
+  AppendSanitizedField(out, text.substr(0, std::min(text.size(), kMaxFieldBytes)));
+}
 
 void AppendDecimal(std::string& out, std::uint64_t value) {
   char digits[20];
@@ -27,13 +37,13 @@ void AppendDecimal(std::string& out, std::uint64_t value) {
 void AppendRejectRow(std::string& out, const std::filesystem::path& input_path,
                      std::uint64_t line_number, std::string_view error, std::string_view text) {
   // On this platform the native form is the narrow text, and using it avoids a copy.
-  AppendSanitizedField(out, input_path.native());
+  AppendField(out, input_path.native());
   out += '\t';
   AppendDecimal(out, line_number);
   out += '\t';
-  AppendSanitizedField(out, error);
+  AppendField(out, error);
   out += '\t';
-  AppendSanitizedField(out, text);
+  AppendField(out, text);
   out += '\n';
 }
 
@@ -101,8 +111,10 @@ util::Result<std::uint64_t> RejectLogger::Close() {
   if (std::fflush(stream_.get()) != 0 || std::ferror(stream_.get()) != 0) {
     return util::Fail("Failed to flush reject log: " + path_.string());
   }
+  util::Result<void> synced = util::SyncFile(stream_.get(), path_);
   stream_.reset();  // the rows were flushed above
   is_open_ = false;
+  if (!synced) return std::move(synced).TakeError();
   return entry_count_;
 }
 

@@ -12,7 +12,8 @@
 namespace boardmill::pipeline {
 
 // Appends one reject row to `out`: the input path, the line number, the error and the line's
-// text, tab-separated, each free-text field sanitised, ended by a newline.
+// text, tab-separated, each free-text field sanitised and cut to its first 1,024 bytes, ended by
+// a newline.
 void AppendRejectRow(std::string& out, const std::filesystem::path& input_path,
                      std::uint64_t line_number, std::string_view error, std::string_view text);
 
@@ -36,7 +37,8 @@ class RejectLogger {
   // Copies the `rows` rows of a file written with AppendRejectRow to the end of the log.
   util::Result<std::uint64_t> AppendRowsOf(const std::filesystem::path& rows_file,
                                            std::uint64_t rows);
-  // Flushes and closes; the value is the row count, which EntryCount keeps reporting.
+  // Flushes, closes and syncs the log to disk; the value is the row count, which EntryCount keeps
+  // reporting.
   util::Result<std::uint64_t> Close();
   std::uint64_t EntryCount() const;
 

@@ -59,6 +59,12 @@ void RunSummaryFile::AddFinalKnobs(const ConversionSummary& summary) {
   Add("final_compression_level", summary.final_compression_level);
 }
 
+void RunSummaryFile::AddReadingCounts(const ConversionSummary& summary) {
+  if (summary.fen_reading == chess::FenReading::kLenient) {
+    ForEachField(TotalsGroup::kReading, summary, AddFieldLine());
+  }
+}
+
 void RunSummaryFile::AddLine(std::string_view key, std::string_view value) {
   text_.append(key).append("=").append(value).append("\n");
 }
@@ -73,6 +79,10 @@ void RunSummaryFile::AddClosingFigures(const ConversionSummary& summary) {
     Add("memory_worker_cap", summary.memory_worker_cap);
   }
   Add("usable_cpus", summary.usable_cpus);
+  if (summary.resumed) {
+    Add("redone_input_files", summary.redone_input_files);
+    Add("output_records", summary.output_records);
+  }
 }
 
 util::Result<void> RunSummaryFile::WriteInto(const fs::path& directory) const {

@@ -39,8 +39,12 @@ class RunSummaryFile {
   void AddFinalKnobs(const ConversionSummary& summary);
 
   // The keys every mode ends with: effective_fens_per_second (only when the run took measurable
-  // time), memory_ceiling_mib (in parallel mode followed by memory_worker_cap) and usable_cpus.
+  // time), memory_ceiling_mib (in parallel mode followed by memory_worker_cap) and usable_cpus;
+  // a resumed run adds redone_input_files and output_records, the output as a whole.
   void AddClosingFigures(const ConversionSummary& summary);
+  // lenient_positions, after every other key, and only under the lenient reading: a strict run's
+  // file stays as it always was.
+  void AddReadingCounts(const ConversionSummary& summary);
 
   // Writes run-summary.txt into `directory` through run::WriteRunSummary.
   util::Result<void> WriteInto(const std::filesystem::path& directory) const;

@@ -18,7 +18,9 @@ util::Result<void> RemoveEarlierRunOutcome(const std::filesystem::path& director
 // Writes `text` as run-summary.txt into `directory`, the mark of a finished run, so it comes
 // last. The text goes to a side file first and is renamed into place only when complete, so that
 // a run killed or out of space while writing it never leaves a torn summary that passes for that
-// mark. A file that cannot be opened is skipped silently; one that cannot be written completely
+// mark. Every file the directory holds must be on disk before this is called; the directory is
+// synced before and after the summary, so the mark is durable and never outlives what it vouches
+// for. A file that cannot be opened is skipped silently; one that cannot be written completely
 // fails.
 util::Result<void> WriteRunSummary(const std::filesystem::path& directory, std::string_view text);
 

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <string_view>
 
 #include "chess/packed_sfen.h"
@@ -115,6 +116,21 @@ util::Result<void> WriteShardIndex(const fs::path& directory, RoutingKind routin
   if (util::WriteWholeFile(path, FormatShardIndex(routing, shards, origin)) !=
       util::WholeFileWrite::kWritten) {
     return util::Fail("Failed to write shard index: " + path.string());
+  }
+  return {};
+}
+
+util::Result<void> CheckStoredShard(const std::filesystem::path& path,
+                                    const util::ByteDigest& stored, const IndexedShard& listed) {
+  if (stored.bytes() != listed.bytes) {
+    return util::Fail("Shard file size differs from the shard index: " + path.string() + " has " +
+                      std::to_string(stored.bytes()) + " bytes, the index lists " +
+                      std::to_string(listed.bytes) + ".");
+  }
+  if (stored.Hash() != listed.xxh64) {
+    return util::Fail("Shard file hash differs from the shard index: " + path.string() +
+                      " has xxh64 " + FormatXxh64(stored.Hash()) + ", the index lists " +
+                      FormatXxh64(listed.xxh64) + ".");
   }
   return {};
 }

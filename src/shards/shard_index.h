@@ -68,6 +68,11 @@ struct ShuffleOrigin {
 // The hash as the index spells it: 16 lowercase hexadecimal digits.
 std::string FormatXxh64(std::uint64_t hash);
 
+// Whether the bytes read from the shard file at `path` are the ones the run wrote: the same
+// length and hash as `listed`. A difference fails with one line naming the file.
+util::Result<void> CheckStoredShard(const std::filesystem::path& path,
+                                    const util::ByteDigest& stored, const IndexedShard& listed);
+
 // shard-index.json: one JSON object naming the record format and routing, the shard count and
 // total, and per shard, in id order, its file name, records, raw and stored bytes and hash; for
 // shuffled shards (`origin` given) then the seed, the deduplication and the inputs.

@@ -13,7 +13,7 @@
 #include "chess/packed_sfen.h"
 #include "shards/shard_naming.h"
 #include "shards/shard_routing.h"
-#include "util/unique_file.h"
+#include "util/regular_file.h"
 
 namespace boardmill::shards {
 
@@ -21,6 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
+
+// Far beyond the index of the largest shard count (about 150 bytes a shard), and small enough to
+// hold in memory: a larger file is not an index this program wrote.
+constexpr std::size_t kMostIndexBytes = std::size_t{64} << 20;
 
 constexpr std::uint64_t kMostRecords =
     std::numeric_limits<std::uint64_t>::max() / chess::kPackedSfenSize;
@@ -187,14 +191,21 @@ std::string NotAnObject(std::string_view text) {
 }
 
 util::Result<std::string> ReadIndexText(const fs::path& path) {
-  const util::UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return util::Fail("Failed to open shard index: " + path.string());
+  util::Result<util::UniqueFile> file = util::OpenRegularFile(path, "shard index");
+  if (!file) return std::move(file).TakeError();
   std::string text;
   char buffer[1 << 16];
-  while (const std::size_t read = std::fread(buffer, 1, sizeof buffer, file.get())) {
+  // Reads one byte past the cap, so that a file that grows while it is read is caught as well.
+  while (text.size() <= kMostIndexBytes) {
+    const std::size_t read = std::fread(buffer, 1, sizeof buffer, file->get());
+    if (read == 0) break;
     text.append(buffer, read);
   }
-  if (std::ferror(file.get())) return util::Fail("Failed to read shard index: " + path.string());
+  if (std::ferror(file->get())) return util::Fail("Failed to read shard index: " + path.string());
+  if (text.size() > kMostIndexBytes) {
+    return util::Fail("Shard index is larger than " + std::to_string(kMostIndexBytes >> 20) +
+                      " MiB: " + path.string());
+  }
   return text;
 }
 

@@ -11,12 +11,15 @@
 namespace boardmill::shards {
 
 util::Result<bool> ShardRecordReader::ReadFile(const std::filesystem::path& path,
-                                               const ShardRecordVisitor& visit) {
+                                               const ShardRecordVisitor& visit,
+                                               const IndexedShard* listed) {
   records_in_file_ = 0;
   filled_ = 0;
   stopped_ = false;
+  util::ByteDigest stored;
   util::Result<void> read = compression::VisitZstdFileChunks(
-      path, [&](std::span<const std::uint8_t> chunk) { return TakeChunk(chunk, visit); });
+      path, [&](std::span<const std::uint8_t> chunk) { return TakeChunk(chunk, visit); },
+      "shard file", listed != nullptr ? &stored : nullptr);
   if (read && stopped_) return false;
   if (read && filled_ != 0) {
     read = util::Fail("the data ends " + std::to_string(filled_) + " bytes into the record.");
@@ -24,6 +27,10 @@ util::Result<bool> ShardRecordReader::ReadFile(const std::filesystem::path& path
   if (!read) {
     return util::Fail("Failed to decode record " + std::to_string(records_in_file_) + " of " +
                       path.string() + ": " + read.error());
+  }
+  if (listed != nullptr) {
+    util::Result<void> checked = CheckStoredShard(path, stored, *listed);
+    if (!checked) return std::move(checked).TakeError();
   }
   return true;
 }

@@ -8,6 +8,7 @@
 
 #include "chess/packed_sfen.h"
 #include "chess/position.h"
+#include "shards/shard_index.h"
 #include "util/result.h"
 
 namespace boardmill::shards {
@@ -22,8 +23,11 @@ class ShardRecordReader {
  public:
   // Visits the records of the file at `path` in order. False in the value when the visitor
   // stopped. A record that cannot be read or decoded fails with one line naming the file and the
-  // record's place in it.
-  util::Result<bool> ReadFile(const std::filesystem::path& path, const ShardRecordVisitor& visit);
+  // record's place in it. Given what the index lists for the file, a file read to its end must
+  // have that size and hash, or the reading fails naming the file; the records already visited
+  // stay visited, since the hash covers the whole file.
+  util::Result<bool> ReadFile(const std::filesystem::path& path, const ShardRecordVisitor& visit,
+                              const IndexedShard* listed = nullptr);
 
  private:
   util::Result<bool> TakeChunk(std::span<const std::uint8_t> chunk,

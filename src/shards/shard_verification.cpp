@@ -1,11 +1,11 @@
 #include "shards/shard_verification.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <span>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "chess/packed_sfen_codec.h"
 #include "compression/zstd_file_decompressor.h"
@@ -20,31 +20,69 @@ namespace boardmill::shards {
 namespace {
 
 util::Result<void> VerifyRecord(const ShardRouting& routing, std::uint64_t shard_id,
-                                const std::filesystem::path& path,
-                                std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  chess::PackedSfen record;
-  std::memcpy(record.bytes.data(), bytes.data(), chess::kPackedSfenSize);
+                                const std::filesystem::path& path, const chess::PackedSfen& record,
+                                std::uint64_t offset) {
   // Messages are built only on failure: verification visits every record of every shard.
   const auto where = [offset] { return " at record offset " + std::to_string(offset); };
+  const auto shard = [&] { return std::to_string(shard_id) + " in " + path.string(); };
 
   const util::Result<chess::Position> position = chess::DecodePackedSfen(record);
   if (!position) {
-    return util::Fail("Decode failed for shard " + std::to_string(shard_id) + where() + ": " +
-                      position.error());
+    return util::Fail("Decode failed for shard " + shard() + where() + ": " + position.error());
   }
   if (!routing.Admits(*position, shard_id)) {
     return util::Fail("Shard routing mismatch in " + path.string() + where() + ".");
   }
   const util::Result<chess::PackedSfen> encoded = chess::EncodePackedSfen(*position);
   if (!encoded) {
-    return util::Fail("Re-encode failed for shard " + std::to_string(shard_id) + where() + ": " +
-                      encoded.error());
+    return util::Fail("Re-encode failed for shard " + shard() + where() + ": " + encoded.error());
   }
   if (*encoded != record) {
     return util::Fail("PackedSfen round-trip mismatch in " + path.string() + where() + ".");
   }
   return {};
 }
+
+// Checks the records of one shard as it inflates, one record at a time, so that memory stays the
+// same whatever a file inflates to (a few KiB of zeros can inflate to gigabytes).
+class ShardRecordChecker {
+ public:
+  ShardRecordChecker(const ShardRouting& routing, std::uint64_t shard_id,
+                     const std::filesystem::path& path)
+      : routing_(routing), shard_id_(shard_id), path_(path) {}
+
+  util::Result<bool> Take(std::span<const std::uint8_t> chunk) {
+    while (!chunk.empty()) {
+      const std::size_t take = std::min(record_.bytes.size() - filled_, chunk.size());
+      std::memcpy(record_.bytes.data() + filled_, chunk.data(), take);
+      filled_ += take;
+      chunk = chunk.subspan(take);
+      if (filled_ < record_.bytes.size()) break;
+      filled_ = 0;
+      const util::Result<void> verified =
+          VerifyRecord(routing_, shard_id_, path_, record_, records_ * chess::kPackedSfenSize);
+      if (!verified) {
+        record_failed_ = true;
+        return util::Fail(verified.error());
+      }
+      ++records_;
+    }
+    return true;
+  }
+
+  std::uint64_t records() const { return records_; }
+  bool ends_inside_record() const { return filled_ != 0; }
+  bool record_failed() const { return record_failed_; }
+
+ private:
+  const ShardRouting& routing_;
+  const std::uint64_t shard_id_;
+  const std::filesystem::path& path_;
+  chess::PackedSfen record_;
+  std::size_t filled_ = 0;
+  std::uint64_t records_ = 0;
+  bool record_failed_ = false;
+};
 
 util::Result<void> CheckShardExists(const std::filesystem::path& path) {
   std::error_code error;
@@ -55,22 +93,23 @@ util::Result<void> CheckShardExists(const std::filesystem::path& path) {
   return {};
 }
 
-// The records of one shard file, each checked.
+// The records of one shard file, each checked. A failure to read the file names it; a record's
+// failure already does.
 util::Result<std::uint64_t> VerifyShardRecords(const ShardRouting& routing, std::uint64_t shard_id,
                                                const std::filesystem::path& path) {
-  util::Result<std::vector<std::uint8_t>> payload = compression::DecompressZstdFile(path);
-  if (!payload) return std::move(payload).TakeError();
-  if (payload->size() % chess::kPackedSfenSize != 0) {
+  ShardRecordChecker checker(routing, shard_id, path);
+  util::Result<void> read = compression::VisitZstdFileChunks(
+      path, [&checker](std::span<const std::uint8_t> chunk) { return checker.Take(chunk); },
+      "shard file");
+  if (!read && !checker.record_failed()) {
+    return util::Fail("Failed to read shard file " + path.string() + ": " + read.error());
+  }
+  if (!read) return std::move(read).TakeError();
+  if (checker.ends_inside_record()) {
     return util::Fail("Shard payload is not a whole number of PackedSfen records: " +
                       path.string());
   }
-  const std::span<const std::uint8_t> bytes(*payload);
-  for (std::uint64_t offset = 0; offset < bytes.size(); offset += chess::kPackedSfenSize) {
-    util::Result<void> verified = VerifyRecord(
-        routing, shard_id, path, bytes.subspan(offset, chess::kPackedSfenSize), offset);
-    if (!verified) return std::move(verified).TakeError();
-  }
-  return static_cast<std::uint64_t>(bytes.size() / chess::kPackedSfenSize);
+  return checker.records();
 }
 
 // The size of a shard file, or nothing for one that is missing or cannot be queried.
@@ -104,19 +143,9 @@ void AddVerifiedShard(const std::filesystem::path& path, std::uint64_t records,
 
 // The file's bytes are the ones the run wrote: the same length and hash.
 util::Result<void> CheckStoredBytes(const std::filesystem::path& path, const IndexedShard& listed) {
-  util::Result<util::ByteDigest> stored = util::DigestFile(path);
+  util::Result<util::ByteDigest> stored = util::DigestFile(path, "shard file");
   if (!stored) return std::move(stored).TakeError();
-  if (stored->bytes() != listed.bytes) {
-    return util::Fail("Shard file size differs from the shard index: " + path.string() + " has " +
-                      std::to_string(stored->bytes()) + " bytes, the index lists " +
-                      std::to_string(listed.bytes) + ".");
-  }
-  if (stored->Hash() != listed.xxh64) {
-    return util::Fail("Shard file hash differs from the shard index: " + path.string() +
-                      " has xxh64 " + FormatXxh64(stored->Hash()) + ", the index lists " +
-                      FormatXxh64(listed.xxh64) + ".");
-  }
-  return {};
+  return CheckStoredShard(path, *stored, listed);
 }
 
 util::Result<void> CheckRecordCount(const std::filesystem::path& path, std::uint64_t records,
@@ -125,6 +154,42 @@ util::Result<void> CheckRecordCount(const std::filesystem::path& path, std::uint
   return util::Fail("Shard record count differs from the shard index: " + path.string() +
                     " holds " + std::to_string(records) + " records, the index lists " +
                     std::to_string(listed.records) + ".");
+}
+
+// The number of shard files with ids 0, 1, ... present under the names of `shard_count` shards,
+// up to the first one missing.
+std::uint64_t LeadingShardFiles(const std::filesystem::path& directory, std::uint64_t shard_count) {
+  std::uint64_t present = 0;
+  std::error_code error;
+  while (present < shard_count &&
+         std::filesystem::exists(ShardPath(directory, present, shard_count), error)) {
+    ++present;
+  }
+  return present;
+}
+
+std::uint64_t ShardNamedFileCount(const std::filesystem::path& directory) {
+  std::uint64_t count = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (ParseShardFileName(entry->path().filename().string())) ++count;
+  }
+  return count;
+}
+
+// Without an index the shard count is the caller's guess. When the directory holds exactly the
+// first few shards of that count, it was written with fewer shards: say so, rather than let its
+// records show up as routing mismatches against the wrong count.
+util::Result<void> CheckShardCountAgainstFiles(const std::filesystem::path& directory,
+                                               std::uint64_t shard_count) {
+  const std::uint64_t present = LeadingShardFiles(directory, shard_count);
+  if (present == shard_count || present == 0 || ShardNamedFileCount(directory) != present) {
+    return {};
+  }
+  return util::Fail("Shard count " + std::to_string(shard_count) + " does not match the " +
+                    std::to_string(present) + " shard files in " + directory.string() +
+                    " (no shard index; give --shards " + std::to_string(present) + ").");
 }
 
 // The routing the index names; without an index, the routing of a conversion over the requested
@@ -178,6 +243,10 @@ util::Result<ShardVerificationSummary> VerifyShards(const std::filesystem::path&
   }
   const util::Result<ShardRouting> routing = ResolveRouting(directory, request, *index);
   if (!routing) return util::Fail(routing.error());
+  if (!*index) {
+    util::Result<void> matched = CheckShardCountAgainstFiles(directory, routing->shard_count);
+    if (!matched) return std::move(matched).TakeError();
+  }
 
   const std::uint64_t shard_count = routing->shard_count;
   if (progress != nullptr) SetProgressTotals(shard_count, directory, *progress);

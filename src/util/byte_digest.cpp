@@ -4,9 +4,10 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
 #include <vector>
 
-#include "util/unique_file.h"
+#include "util/regular_file.h"
 
 namespace boardmill::util {
 
@@ -36,15 +37,17 @@ void ByteDigest::Reset() {
 
 std::uint64_t ByteDigest::Hash() const { return XXH64_digest(state_.get()); }
 
-Result<ByteDigest> DigestFile(const std::filesystem::path& path) {
-  const UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return Fail("Failed to open input file: " + path.string());
+Result<ByteDigest> DigestFile(const std::filesystem::path& path, std::string_view what) {
+  const Result<UniqueFile> file = OpenRegularFile(path, what);
+  if (!file) return Fail(file.error());
   ByteDigest digest;
   std::vector<std::uint8_t> chunk(kReadChunkSize);
-  while (const std::size_t read = std::fread(chunk.data(), 1, chunk.size(), file.get())) {
+  while (const std::size_t read = std::fread(chunk.data(), 1, chunk.size(), file->get())) {
     digest.Add({chunk.data(), read});
   }
-  if (std::ferror(file.get())) return Fail("Failed while reading input file: " + path.string());
+  if (std::ferror(file->get())) {
+    return Fail("Failed while reading " + std::string(what) + ": " + path.string());
+  }
   return digest;
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <string_view>
 
 #include "util/result.h"
 
@@ -34,7 +35,9 @@ class ByteDigest {
   std::uint64_t bytes_ = 0;
 };
 
-// The digest of a whole file, read through a 1 MiB buffer.
-Result<ByteDigest> DigestFile(const std::filesystem::path& path);
+// The digest of a whole regular file, read through a 1 MiB buffer; `what` names the file in the
+// messages (see OpenRegularFile).
+Result<ByteDigest> DigestFile(const std::filesystem::path& path,
+                              std::string_view what = "input file");
 
 }  // namespace boardmill::util

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "util/file_sync.h"
 #include "util/output_file.h"
 
 namespace boardmill::util {
@@ -15,7 +16,8 @@ bool PartialFile::Open(const std::filesystem::path& path, const char* mode) {
 }
 
 PartialFile::Commit PartialFile::Finish() {
-  const bool flushed = std::fflush(file_.get()) == 0;
+  // On disk before the rename: the file under its own name vouches for its bytes.
+  const bool flushed = SyncFile(file_.get(), partial_).ok();
   const bool closed = std::fclose(file_.release()) == 0;
   if (!flushed || !closed) return Commit::kNotWritten;
   std::error_code error;

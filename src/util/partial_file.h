@@ -22,8 +22,9 @@ class PartialFile {
   std::FILE* get() const { return file_.get(); }
   const std::filesystem::path& partial_path() const { return partial_; }
 
-  // Flushes and closes the side file, then renames it to the path; a file system may report a
-  // lost write only at the close. The side file stays when this fails.
+  // Flushes, syncs to disk and closes the side file, then renames it to the path; a file system
+  // may report a lost write only at the sync or the close (kNotWritten). The side file stays
+  // when this fails. The rename itself is durable only once the caller syncs the directory.
   Commit Finish();
 
  private:

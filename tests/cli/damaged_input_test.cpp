@@ -242,7 +242,8 @@ void AddReferenceRejects(const fs::path& file, const std::vector<std::string>& l
                          RejectRows& rows) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (!Encode(lines[i])) {
-      rows.emplace(file.string(), std::to_string(i + 1), Sanitized(lines[i]));
+      // The log keeps the first 1,024 bytes of a line.
+      rows.emplace(file.string(), std::to_string(i + 1), Sanitized(lines[i].substr(0, 1024)));
     }
   }
 }

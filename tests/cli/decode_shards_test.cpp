@@ -98,8 +98,10 @@ TEST_F(DecodeShardsTest, WithoutAnIndexOnlyFilesNamedLikeShardsAreRead) {
   fs::create_directories(copy);
   for (std::uint64_t id = 0; id < kShards; ++id)
     fs::copy_file(Shard(id), copy / Shard(id).filename());
-  for (const char* name : {"boardmill.lock", "shard-index.json.partial", "shard-99.psfen.zst",
-                           "shard-008.psfen.zst.partial", "notes.txt"}) {
+  // run-summary.txt marks the run finished, so that the lock file beside it is read as a finished
+  // run's.
+  for (const char* name : {"run-summary.txt", "boardmill.lock", "shard-index.json.partial",
+                           "shard-99.psfen.zst", "shard-008.psfen.zst.partial", "notes.txt"}) {
     WriteFile(copy / name, "not a shard");
   }
   ExpectRun(RunBoardmill({"decode-shards", copy.string()}), 0, Joined(*fens_, 0, fens_->size()),

@@ -135,7 +135,7 @@ TEST_F(ParallelConversionTest, ReportFilesHaveTheirExactShape) {
   EXPECT_NE(lines[1].find(";resume=0;enable_fast_encoder=1;enable_autotune=1"), std::string::npos);
   const std::vector<std::string> files = LinesStartingWith(manifest, "file\tcompleted\t");
   ASSERT_EQ(files.size(), 6U);
-  for (const std::string& line : files) EXPECT_EQ(Split(line, '\t').size(), 21U) << line;
+  for (const std::string& line : files) EXPECT_EQ(Split(line, '\t').size(), 23U) << line;
   const std::vector<std::string> tuning = LinesStartingWith(manifest, "tune\tdecision\t");
   ASSERT_FALSE(tuning.empty());
   const std::vector<std::string> start = Split(tuning[0], '\t');
@@ -282,7 +282,25 @@ TEST(ParallelResumeTest, ResumeSkipsCompletedFilesAndChecksTheirNames) {
   }
   const ProgramRun missing = Convert(temp / "in", temp / "out", {"--parallel", "--resume"});
   EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_EQ(missing.err, "Resume requested but no fragment holds completed file index 0\n");
+  EXPECT_EQ(missing.err, "Nothing to resume: the run recorded in " +
+                             (temp / "out" / "run-manifest.tsv").string() + " already finished.\n");
+}
+
+// A finished run leaves no fragments behind; resuming it is refused in one line that says why,
+// and leaves its output as it was.
+TEST(ParallelResumeTest, ResumingAFinishedRunSaysItFinished) {
+  TempDir temp;
+  MakeInputs(temp / "in", 2, 50);
+  ASSERT_EQ(Convert(temp / "in", temp / "out", {"--parallel"}).exit_code, 0);
+  const std::map<std::string, std::string> shards = ShardContents(temp / "out");
+  const std::string summary = ReadFile(temp / "out" / "run-summary.txt");
+  const ProgramRun resumed = Convert(temp / "in", temp / "out", {"--parallel", "--resume"});
+  EXPECT_EQ(resumed.exit_code, 1);
+  EXPECT_EQ(resumed.out, "");
+  EXPECT_EQ(resumed.err, "Nothing to resume: the run recorded in " +
+                             (temp / "out" / "run-manifest.tsv").string() + " already finished.\n");
+  EXPECT_EQ(ShardContents(temp / "out"), shards);
+  EXPECT_EQ(ReadFile(temp / "out" / "run-summary.txt"), summary);
 }
 
 TEST(ParallelResumeTest, ManifestWithAnInvalidIndexIsRefused) {

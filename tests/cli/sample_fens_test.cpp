@@ -103,6 +103,29 @@ TEST_F(SampleFensTest, MaxFilesSamplesOnlyTheFirstFilesInNameOrder) {
   }
 }
 
+// A tree's sample keeps the tree, in the order of the paths below the input directory; files
+// below a subdirectory are not sampled without --recursive.
+TEST_F(SampleFensTest, RecursiveSampleRecreatesTheTreeInPathOrder) {
+  for (const char* name : {"b/x.fen.zst", "a.fen.zst", "b/a/y.fen.zst"}) {
+    fs::create_directories((in_ / name).parent_path());
+    AddInput(name, Numbered(name, 3));
+  }
+  ASSERT_EQ(Sample({"--max-lines-per-file", "1"}).out.rfind("Input files: 1\n", 0), 0U);
+  fs::remove_all(out_);
+
+  const ProgramRun run = Sample({"--max-lines-per-file", "1", "--recursive"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::string listed;
+  for (const std::string& row : ReadLines(out_ / "sample-manifest.tsv")) {
+    listed += row.substr(0, row.find('\t')) + "\n";
+  }
+  EXPECT_EQ(listed, std::string("input_path\n") + (in_ / "a.fen.zst").string() + "\n" +
+                        (in_ / "b/a/y.fen.zst").string() + "\n" + (in_ / "b/x.fen.zst").string() +
+                        "\n");
+  EXPECT_EQ(ReadZstdFile(out_ / "b/a/y.fen.zst"), "b/a/y.fen.zst 1\n");
+  EXPECT_EQ(ReadZstdFile(out_ / "b/x.fen.zst"), "b/x.fen.zst 1\n");
+}
+
 TEST_F(SampleFensTest, ManifestOptionMovesTheManifest) {
   AddInput("a.fen.zst", "x\ny\n");
   const fs::path manifest = dir_ / "elsewhere.tsv";

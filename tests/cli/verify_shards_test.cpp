@@ -85,7 +85,8 @@ TEST_F(VerifyShardsTest, DefaultRunVerifiesWithTheDefaultShardCount) {
 TEST_F(VerifyShardsTest, NeighbouringShardCountsAfterA256ShardRun) {
   Convert(256);
   // With 255 shards the names and the routing of keys below 255 are unchanged and the last
-  // shard is not examined; with 257 the shard after the last one is missing.
+  // shard is not examined; with 257 the shard after the last one is missing, which without an
+  // index says the directory holds fewer shards than that.
   const std::uint64_t last_shard_records = ReadZstdFile(Shard(256, 255)).size() / 32;
   ASSERT_GT(last_shard_records, 0U) << "the full back rank should occur in the data";
   const ProgramRun fewer = Verify({"--shards", "255"});
@@ -93,7 +94,18 @@ TEST_F(VerifyShardsTest, NeighbouringShardCountsAfterA256ShardRun) {
   EXPECT_EQ(fewer.out, "Verified shard files: 255\nVerified records: " +
                            std::to_string(kPositionCount - last_shard_records) + "\n");
 
-  ExpectFailure(Verify({"--shards", "257"}), "Missing shard file: " + Shard(257, 256).string());
+  ExpectFailure(Verify({"--shards", "257"}),
+                "Shard count 257 does not match the 256 shard files in " + out_.string() +
+                    " (no shard index; give --shards 256).");
+}
+
+TEST_F(VerifyShardsTest, ACountBeyondTheShardFilesPresentIsNamedAsSuch) {
+  Convert(16);
+  ExpectFailure(Verify({}), "Shard count 256 does not match the 16 shard files in " +
+                                out_.string() + " (no shard index; give --shards 16).");
+  // A shard missing from the middle is not a count that differs.
+  fs::remove(Shard(16, 3));
+  ExpectFailure(Verify({"--shards", "16"}), "Missing shard file: " + Shard(16, 3).string());
 }
 
 TEST_F(VerifyShardsTest, LastShardsOptionWins) {
@@ -155,12 +167,14 @@ TEST_F(VerifyShardsTest, DamagedShardFilesAreNamed) {
   const fs::path path = Shard(16, id);
   const std::string original = ReadFile(path);
 
+  const std::string unread = "Failed to read shard file " + path.string() + ": ";
   WriteFile(path, original.substr(0, original.size() - 1));
   ExpectFailure(Verify({"--shards", "16"}),
-                "Zstd decompression ended before the frame was fully decoded.");
+                unread + "Zstd decompression ended before the frame was fully decoded.");
 
   WriteFile(path, "this is not a zstd frame");
-  ExpectFailure(Verify({"--shards", "16"}), "Zstd decompression failed: Unknown frame descriptor");
+  ExpectFailure(Verify({"--shards", "16"}),
+                unread + "Zstd decompression failed: Unknown frame descriptor");
 
   // A valid first record followed by one stray byte.
   WriteFile(path, original);
@@ -172,7 +186,8 @@ TEST_F(VerifyShardsTest, DamagedShardFilesAreNamed) {
   ExpectFailure(Verify({"--shards", "16"}), "Missing shard file: " + path.string());
 
   fs::create_directory(path);
-  ExpectFailure(Verify({"--shards", "16"}), "Failed while reading input file: " + path.string());
+  ExpectFailure(Verify({"--shards", "16"}),
+                unread + "Shard file is not a regular file: " + path.string());
 }
 
 TEST_F(VerifyShardsTest, ShardWhoseStatusCannotBeQueriedIsReported) {
@@ -198,16 +213,18 @@ std::string ExpectedVerdict(const std::string& record, std::uint64_t shard_id,
   chess::PackedSfen packed;
   std::copy(record.begin(), record.end(), packed.bytes.begin());
   const std::string at = " at record offset 64";
+  const std::string in_at = " in " + path.string() + at;
   const util::Result<chess::Position> position = chess::DecodePackedSfen(packed);
   if (!position) {
-    return "Decode failed for shard " + std::to_string(shard_id) + at + ": " + position.error();
+    return "Decode failed for shard " + std::to_string(shard_id) + in_at + ": " + position.error();
   }
   if (shards::ShardRouter(shard_count).Route(*position) != shard_id) {
     return "Shard routing mismatch in " + path.string() + at + ".";
   }
   const util::Result<chess::PackedSfen> encoded = chess::EncodePackedSfen(*position);
   if (!encoded) {
-    return "Re-encode failed for shard " + std::to_string(shard_id) + at + ": " + encoded.error();
+    return "Re-encode failed for shard " + std::to_string(shard_id) + in_at + ": " +
+           encoded.error();
   }
   if (*encoded != packed) return "PackedSfen round-trip mismatch in " + path.string() + at + ".";
   return "";

@@ -304,6 +304,24 @@ std::vector<std::string> CutAtRandomPlaces(const std::string& text, std::mt19937
   return slabs;
 }
 
+// A line beyond the limit is indexed as its first kMaxLineBytes + 1 bytes, in one slab or
+// gathered from many, ended by a line feed or by the end of the file, and the lines after it keep
+// their numbers.
+TEST(LineIndexerTest, LinesBeyondTheLimitAreCutOneByteAfterIt) {
+  const std::string too_long(compression::kMaxLineBytes + 40, 'x');
+  const std::string text = "a\n" + too_long + "\r\nb\n" + too_long;
+  const std::string cut = too_long.substr(0, compression::kMaxLineBytes + 1);
+  const std::vector<Line> expected{{"a", 1}, {cut, 2}, {"b", 3}, {cut, 4}};
+  std::vector<std::string> small_slabs;
+  for (std::size_t start = 0; start < text.size(); start += 4096) {
+    small_slabs.push_back(text.substr(start, 4096));
+  }
+  for (const std::vector<std::string>& slabs : {std::vector<std::string>{text}, small_slabs}) {
+    SCOPED_TRACE(slabs.size());
+    EXPECT_EQ(IndexTexts(slabs, 3).Lines(), expected);
+  }
+}
+
 // The batch holding the last line a limit allows goes out at once, however far from full, and
 // nothing after it is delivered, not even by Finish.
 TEST(LineIndexerTest, ALineLimitSendsTheBatchThatReachesItAtOnceAndStops) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "compression/line_splitter.h"
 #include "compression/zstd_file_decompressor.h"
 #include "test_support.h"
 
@@ -214,23 +215,45 @@ TEST_F(ZstdLineReaderTest, LineStraddlingTwoDecompressionOutputsIsDeliveredWhole
   EXPECT_EQ(summary->decompressed_bytes, text.size());
 }
 
-TEST_F(ZstdLineReaderTest, LongerThanOneOutputBufferLineIsAssembledAcrossThreeOutputs) {
-  const std::string giant(2 * kMiB + 17, 'g');
+// A line beyond the limit reaches the visitor as its first kMaxLineBytes + 1 bytes, whether it
+// lies in one output, straddles two or spans several, and the lines after it keep their numbers.
+TEST_F(ZstdLineReaderTest, LinesBeyondTheLimitAreCutOneByteAfterItAndTheFileReadsOn) {
+  const std::string in_one_output(kMaxLineBytes + 2, 'o');
+  const std::string across_outputs(2 * kMiB + 17, 'g');
   Recording recording;
-  const auto summary = Read("head\n" + giant + "\ntail", 8, recording);
+  const auto summary =
+      Read("head\n" + in_one_output + "\n" + across_outputs + "\nmiddle\n" + across_outputs, 8,
+           recording);
   ASSERT_TRUE(summary.ok()) << summary.error();
-  EXPECT_EQ(recording.Lines(), NumberedLines({"head", giant, "tail"}));
+  const std::string in_one_cut = in_one_output.substr(0, kMaxLineBytes + 1);
+  const std::string across_cut = across_outputs.substr(0, kMaxLineBytes + 1);
+  EXPECT_EQ(recording.Lines(),
+            NumberedLines({"head", in_one_cut, across_cut, "middle", across_cut}));
 }
 
-TEST_F(ZstdLineReaderTest, CarriageReturnSplitFromItsNewlineByAnOutputBoundaryIsDropped) {
-  // The first line ends with CR as the last byte of the first 1 MiB output, LF the first of
-  // the next.
-  std::string first(kMiB - 1, 'a');
-  const std::string text = first + "\r\nnext\n";
+// A line of exactly kMaxLineBytes is whole with its carriage return, and so is it when the
+// carriage return ends one output and the line feed starts the next; one byte more is too long.
+TEST_F(ZstdLineReaderTest, CarriageReturnDoesNotCountTowardsTheLimit) {
+  const std::string longest(kMaxLineBytes, 'a');
+  // Pads the text so that the carriage return after `longest` is the last byte of the first
+  // 1 MiB output.
+  const std::size_t padding = kMiB - 1 - longest.size();
+  const std::string lines = FixedWidthLines(padding / 1000, 1000);
+  const std::string filler(padding - lines.size() - 1, 'f');
+  const std::string too_long = longest + "b";
   Recording recording;
-  const auto summary = Read(text, 8, recording);
+  const auto summary =
+      Read(lines + filler + "\n" + longest + "\r\n" + longest + "\r\n" + too_long + "\r\nnext\n", 8,
+           recording);
   ASSERT_TRUE(summary.ok()) << summary.error();
-  EXPECT_EQ(recording.Lines(), NumberedLines({first, "next"}));
+  const std::vector<Line> delivered = recording.Lines();
+  ASSERT_EQ(delivered.size(), padding / 1000 + 5);
+  const std::vector<Line> last(delivered.end() - 4, delivered.end());
+  const std::uint64_t first = padding / 1000 + 2;
+  EXPECT_EQ(
+      last,
+      (std::vector<Line>{
+          {longest, first}, {longest, first + 1}, {too_long, first + 2}, {"next", first + 3}}));
 }
 
 TEST_F(ZstdLineReaderTest, HighlyCompressibleInputOfManyMebibytesLosesNoDecodedBytes) {

@@ -115,6 +115,17 @@ class ShardReaderTest(unittest.TestCase):
             self.assertFalse(boardmill_shards.verify(copy))
             self.assertEqual(run_boardmill("verify-shards", copy, "--quick").returncode, 1)
 
+    def test_a_fifo_in_place_of_a_shard_or_the_index_is_refused_without_blocking(self):
+        directory = os.path.join(self.temp, "fifos")
+        os.mkdir(directory)
+        shard = os.path.join(directory, "shard-000.psfen.zst")
+        os.mkfifo(shard)
+        with self.assertRaises(ValueError):
+            boardmill_shards.read_shard(shard)
+        os.mkfifo(os.path.join(directory, boardmill_shards.INDEX_FILE_NAME))
+        with self.assertRaises(ValueError):
+            boardmill_shards.load_index(directory)
+
     def test_an_index_rewritten_by_a_json_tool_reads_alike(self):
         copy = os.path.join(self.temp, "rewritten")
         shutil.copytree(self.out, copy)

@@ -113,7 +113,12 @@ std::vector<std::string> DeliveredLines(const std::string& text) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A line beyond 64 KiB is delivered as its first 64 KiB + 1 bytes, carriage return or not.
+    if (line.size() > 65537) {
+      line.resize(65537);
+    } else if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
     if (!line.empty()) lines.push_back(std::move(line));
     start = end + 1;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "io/input_discovery.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/sanitize_field.h"
 
@@ -15,17 +16,32 @@ namespace fs = std::filesystem;
 // What the fragments root held before a task became a group of files: a directory per file.
 constexpr char kEarlierLayoutPrefix[] = "file-";
 
+// The last components of `path` (separated by '/'), as many as `relative` has.
+std::string_view TrailingComponents(std::string_view path, std::string_view relative) {
+  std::size_t start = path.size();
+  for (std::size_t left = std::count(relative.begin(), relative.end(), '/') + 1; left > 0; --left) {
+    const std::size_t separator = path.rfind('/', start == 0 ? 0 : start - 1);
+    if (separator == std::string_view::npos || start == 0) return path;
+    start = separator;
+  }
+  return path.substr(start + 1);
+}
+
 }  // namespace
 
 util::Result<void> CheckResumedFileNames(const std::map<std::uint64_t, std::string>& completed,
                                          const std::vector<fs::path>& files,
+                                         const fs::path& input_directory,
                                          const fs::path& manifest) {
-  for (const auto& [index, recorded_name] : completed) {
+  for (const auto& [index, recorded_path] : completed) {
     if (index >= files.size()) continue;
-    const std::string current_name = SanitizeField(files[index].filename().string());
+    const std::string current_name =
+        SanitizeField(io::RelativeInputPath(files[index], input_directory));
+    const std::string_view recorded_name = TrailingComponents(recorded_path, current_name);
     if (current_name != recorded_name) {
       std::string message = "Cannot resume: " + manifest.string();
-      message += " records file index " + std::to_string(index) + " as " + recorded_name;
+      message += " records file index " + std::to_string(index) + " as ";
+      message += recorded_name;
       message += ", but the input file at that index is now " + current_name + ".";
       return util::Fail(std::move(message));
     }
@@ -34,7 +50,8 @@ util::Result<void> CheckResumedFileNames(const std::map<std::uint64_t, std::stri
 }
 
 util::Result<std::vector<FragmentSource>> FindEarlierFragments(const fs::path& fragments_root,
-                                                               const std::vector<fs::path>& files) {
+                                                               const std::vector<fs::path>& files,
+                                                               const fs::path& input_directory) {
   std::vector<FragmentSource> found;
   std::error_code error;
   fs::directory_iterator entry(fragments_root, error);
@@ -69,7 +86,7 @@ util::Result<std::vector<FragmentSource>> FindEarlierFragments(const fs::path& f
     for (const FileProcessingSummary& file : fragment.index.files) {
       const std::uint64_t index = file.file_index;
       if (index < next_free || index >= files.size() ||
-          file.input_path != files[index].filename()) {
+          file.input_path != io::RelativeInputPath(files[index], input_directory)) {
         return util::Fail("Cannot resume: fragment " + fragment.path.string() +
                           " does not belong to the input files now listed.");
       }

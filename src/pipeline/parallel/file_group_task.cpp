@@ -7,6 +7,7 @@
 #include "pipeline/line_encoder.h"
 #include "pipeline/parallel/fragment_file.h"
 #include "pipeline/parallel/reject_part_writer.h"
+#include "util/file_sync.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -21,9 +22,10 @@ class FileGroupConverter {
   FileGroupConverter(const FileGroupTask& task, const ConversionOptions& options,
                      const shards::ShardRouter& router, WorkerResources& resources)
       : task_(task),
+        input_directory_(options.input_directory),
         max_lines_(options.max_lines_per_file),
         progress_(options.progress),
-        encoder_(options.enable_fast_encoder, router),
+        encoder_(options.enable_fast_encoder, options.fen_reading, router),
         router_(router),
         resources_(resources) {}
 
@@ -46,7 +48,12 @@ class FileGroupConverter {
     ShareOutput(resources_.compressor.compress_seconds() - compress_seconds_before, summaries);
     // The reject rows first: the fragment is what marks the task done.
     finished = rejects_.Commit();
-    if (finished) finished = fragment_.Commit(task_.group.first_file, summaries, rejects_.rows());
+    if (finished)
+      finished =
+          fragment_.Commit(task_.group.first_file, summaries, rejects_.rows(), input_directory_);
+    // Both files are synced before their renames; the names reach the disk here, before the
+    // manifest counts the task's files as done and a resumed run would trust the fragment.
+    if (finished) finished = util::SyncDirectory(fragment.parent_path());
     if (!finished) return std::move(finished).TakeError();
     return summaries;
   }
@@ -146,6 +153,7 @@ class FileGroupConverter {
   }
 
   const FileGroupTask& task_;
+  const fs::path& input_directory_;
   const std::uint64_t max_lines_;
   RunProgress* const progress_;
   const LineEncoder encoder_;

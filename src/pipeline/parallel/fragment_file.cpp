@@ -8,6 +8,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "io/input_discovery.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -16,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kMagic = "BMFRAG01";
+constexpr std::string_view kMagic = "BMFRAG02";
 constexpr std::size_t kEntryWords = 4;
 // The totals, then line_batch_size, records_per_flush and compression_level.
 constexpr std::size_t kFileWords = kTotalsFields.size() + 3;
@@ -44,7 +45,8 @@ std::uint64_t Word(double value) { return std::bit_cast<std::uint64_t>(value); }
 void FromWord(std::uint64_t word, std::uint64_t& value) { value = word; }
 void FromWord(std::uint64_t word, double& value) { value = std::bit_cast<double>(word); }
 
-void AppendFileEntry(std::vector<std::uint8_t>& out, const FileProcessingSummary& file) {
+void AppendFileEntry(std::vector<std::uint8_t>& out, const FileProcessingSummary& file,
+                     const fs::path& input_directory) {
   for (const TotalsField& field : kTotalsFields) {
     UseField(field, file, [&out](auto value) { AppendWord(out, Word(value)); });
   }
@@ -53,7 +55,7 @@ void AppendFileEntry(std::vector<std::uint8_t>& out, const FileProcessingSummary
         static_cast<std::uint64_t>(static_cast<std::int64_t>(file.compression_level))}) {
     AppendWord(out, word);
   }
-  const std::string name = file.input_path.filename().string();
+  const std::string name = io::RelativeInputPath(file.input_path, input_directory);
   AppendWord(out, name.size());
   out.insert(out.end(), name.begin(), name.end());
 }
@@ -149,7 +151,8 @@ util::Error FragmentFileWriter::WriteFailure() const {
 
 util::Result<void> FragmentFileWriter::Commit(std::uint64_t first_file,
                                               std::span<const FileProcessingSummary> files,
-                                              std::uint64_t reject_rows) {
+                                              std::uint64_t reject_rows,
+                                              const fs::path& input_directory) {
   std::vector<std::uint8_t> tail;
   for (const FragmentFrame& frame : frames_) {
     for (const std::uint64_t word : {frame.shard, frame.offset, frame.size, frame.records}) {
@@ -157,7 +160,7 @@ util::Result<void> FragmentFileWriter::Commit(std::uint64_t first_file,
     }
   }
   const std::uint64_t files_offset = offset_ + tail.size();
-  for (const FileProcessingSummary& file : files) AppendFileEntry(tail, file);
+  for (const FileProcessingSummary& file : files) AppendFileEntry(tail, file, input_directory);
   for (const std::uint64_t word :
        {first_file, static_cast<std::uint64_t>(files.size()), reject_rows,
         static_cast<std::uint64_t>(frames_.size()), offset_, files_offset}) {

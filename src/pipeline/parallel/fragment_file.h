@@ -20,9 +20,9 @@ namespace boardmill::pipeline {
 //   frames
 //   per frame: shard, offset, size, records
 //   per file: its totals in kTotalsFields order, line_batch_size, records_per_flush,
-//             compression_level, name length, name bytes
+//             compression_level, name length, name bytes (the path below the input directory)
 //   footer: first_file, file_count, reject_rows, frame_count, frames_index_offset,
-//           files_index_offset, "BMFRAG01"
+//           files_index_offset, "BMFRAG02"
 // A shard's frames appear in the order of its records, so the merge appends them to the shard as
 // they come. The file is written under a ".partial" name and renamed when complete, so a fragment
 // that exists is whole: its files are converted even if a kill took the manifest records that
@@ -39,8 +39,8 @@ struct FragmentIndex {
   std::uint64_t first_file = 0;
   std::uint64_t reject_rows = 0;  // rows of the task's reject part
   std::vector<FragmentFrame> frames;
-  // One per file, in file order: the file's summary, with `input_path` holding only the file
-  // name the task read.
+  // One per file, in file order: the file's summary, with `input_path` holding the task's file's
+  // path below the input directory.
   std::vector<FileProcessingSummary> files;
 };
 
@@ -64,9 +64,11 @@ class FragmentFileWriter {
                                  std::int32_t level, compression::ZstdFrameCompressor& compressor);
 
   // Writes the index, the files' summaries and the footer, closes the file and renames it into
-  // place. `files` are the task's files in order, starting at `first_file`.
+  // place. `files` are the task's files in order, starting at `first_file`, each named by its
+  // path below `input_directory`.
   util::Result<void> Commit(std::uint64_t first_file, std::span<const FileProcessingSummary> files,
-                            std::uint64_t reject_rows);
+                            std::uint64_t reject_rows,
+                            const std::filesystem::path& input_directory);
 
   std::uint64_t frame_bytes() const { return offset_; }
   double write_seconds() const { return write_seconds_; }

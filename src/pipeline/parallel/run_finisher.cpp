@@ -94,6 +94,7 @@ ConversionSummary RunFinisher::AssembleSummary(const ShardMergeSummary& merged,
   const WorkerPlan& workers = run_.workers();
   ConversionSummary summary;
   summary.execution_mode = ExecutionMode::kParallel;
+  summary.fen_reading = options_.fen_reading;
   summary.input_file_count = run_.files().size();
   summary.completed_input_files = run_.files().size();
   summary.skipped_input_files = run_.skipped_files();
@@ -121,6 +122,9 @@ ConversionSummary RunFinisher::AssembleSummary(const ShardMergeSummary& merged,
   summary.memory_ceiling_mib = ceiling_mib_;
   summary.usable_cpus = util::UsableCpuCount();
   summary.memory_worker_cap = workers.memory.memory_worker_cap + other_ranks.memory_worker_cap;
+  summary.resumed = options_.resume;
+  summary.redone_input_files = run_.redone_files();
+  for (const shards::IndexedShard& shard : merged.shards) summary.output_records += shard.records;
   return summary;
 }
 
@@ -145,6 +149,7 @@ util::Result<void> WriteParallelRunSummary(const ConversionOptions& options,
   file.Add("manifest_path", summary.manifest_path);
   file.Add("reject_log_path", summary.reject_log_path);
   file.AddClosingFigures(summary);
+  file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "pipeline/sanitize_field.h"
+#include "util/file_sync.h"
 #include "util/number_format.h"
 #include "util/output_file.h"
 
@@ -21,6 +22,8 @@ namespace {
 
 constexpr std::string_view kHeader = "record_type\tphase\ttimestamp\tpayload\n";
 constexpr std::string_view kCompletedFilePrefix = "file\tcompleted\t";
+constexpr std::string_view kRunRecordPrefix = "run\t";
+constexpr std::string_view kRunFinishPrefix = "run\tfinish\t";
 
 // One tab-separated record: type, phase and timestamp, then the payload fields.
 class RecordText {
@@ -37,6 +40,7 @@ class RecordText {
   }
   RecordText& Add(std::uint64_t value) { return Add(std::to_string(value)); }
   RecordText& Add(std::int32_t value) { return Add(std::to_string(value)); }
+  RecordText& Add(std::int64_t value) { return Add(std::to_string(value)); }
   RecordText& Add(double value) { return Add(util::FormatGeneral(value)); }
   RecordText& AddFreeText(std::string_view text) {
     text_ += '\t';
@@ -101,15 +105,23 @@ std::string RunStartRecord(const ConversionOptions& options) {
   return RecordText("run", "start").Add(payload.Text()).Line();
 }
 
+// The record keeps its fields whatever the reading; the lenient count is the run's report's.
+constexpr bool InFileRecord(const TotalsField& field) {
+  return field.group != TotalsGroup::kReading;
+}
+
 std::string FileRecord(const FileProcessingSummary& summary) {
   RecordText record("file", summary.skipped ? "skipped" : "completed");
   record.Add(summary.file_index).AddFreeText(summary.input_path.string());
   for (const TotalsField& field : kTotalsFields) {
+    if (!InFileRecord(field)) continue;
     UseField(field, summary, [&record](auto value) { record.Add(value); });
   }
   return record.Add(summary.line_batch_size)
       .Add(summary.records_per_flush)
       .Add(summary.compression_level)
+      .Add(summary.stamp.size)
+      .Add(summary.stamp.modified_ns)
       .Line();
 }
 
@@ -254,9 +266,10 @@ util::Result<void> RunManifest::AppendFileRecords(
     if (!written) return written;
   }
   // Completed-file records are what lets a killed run resume without converting the files
-  // again, so they go to the operating system at once instead of waiting in the buffer.
+  // again, so they go to the disk at once instead of waiting in the buffer: a run resumed after
+  // a power cut finds every group whose fragment it may trust.
   if (!Flush()) return util::Fail("Failed to append file record to manifest: " + path_.string());
-  return {};
+  return util::SyncFileData(path_);
 }
 
 util::Result<void> RunManifest::AppendTuningDecision(const TuningDecision& decision) {
@@ -278,11 +291,14 @@ util::Result<void> RunManifest::WriteFinish(const ConversionSummary& summary,
   return {};
 }
 
-util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(
-    const std::filesystem::path& path) {
-  std::map<std::uint64_t, std::string> completed;
+namespace {
+
+// Hands each completed-file record of the manifest at `path` to `take(index, line)`, in file
+// order. A missing manifest has none.
+template <typename Take>
+util::Result<void> ForEachCompletedRecord(const std::filesystem::path& path, Take&& take) {
   std::ifstream in(path);
-  if (!in.is_open()) return completed;  // resuming without a manifest converts every file
+  if (!in.is_open()) return {};  // resuming without a manifest converts every file
 
   std::uint64_t line_number = 0;
   for (std::string line; std::getline(in, line);) {
@@ -299,10 +315,63 @@ util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(
       return util::Fail("Manifest " + path.string() + " line " + std::to_string(line_number) +
                         " has an invalid file index: " + SanitizeField(*index_field) + ".");
     }
-    const std::string_view path_field = FieldAt(line, 4).value_or(std::string_view{});
-    completed[index] = std::filesystem::path(path_field).filename().string();
+    take(index, std::string_view(line));
   }
+  return {};
+}
+
+// The fields that follow the index, the path, the totals and the three knobs.
+constexpr int kStampSizeField =
+    5 + static_cast<int>(std::ranges::count_if(kTotalsFields, InFileRecord)) + 3;
+constexpr int kStampTimeField = kStampSizeField + 1;
+
+// A stamp field as this program writes it; anything else leaves the stamp unknown.
+template <typename Number>
+bool ParseStampField(std::optional<std::string_view> field, Number& value) {
+  if (!field || field->empty()) return false;
+  const char* const end = field->data() + field->size();
+  const std::from_chars_result parsed = std::from_chars(field->data(), end, value);
+  return parsed.ec == std::errc{} && parsed.ptr == end;
+}
+
+}  // namespace
+
+util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(
+    const std::filesystem::path& path) {
+  std::map<std::uint64_t, std::string> completed;
+  util::Result<void> read =
+      ForEachCompletedRecord(path, [&completed](std::uint64_t index, std::string_view line) {
+        const std::string_view path_field = FieldAt(line, 4).value_or(std::string_view{});
+        completed[index] = std::string(path_field);
+      });
+  if (!read) return std::move(read).TakeError();
   return completed;
+}
+
+util::Result<std::map<std::uint64_t, InputStamp>> LoadCompletedFileStamps(
+    const std::filesystem::path& path) {
+  std::map<std::uint64_t, InputStamp> stamps;
+  util::Result<void> read =
+      ForEachCompletedRecord(path, [&stamps](std::uint64_t index, std::string_view line) {
+        InputStamp stamp;
+        if (ParseStampField(FieldAt(line, kStampSizeField), stamp.size) &&
+            ParseStampField(FieldAt(line, kStampTimeField), stamp.modified_ns)) {
+          stamps[index] = stamp;
+        } else {
+          stamps.erase(index);
+        }
+      });
+  if (!read) return std::move(read).TakeError();
+  return stamps;
+}
+
+bool LastRecordedRunFinished(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  bool finished = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(kRunRecordPrefix)) finished = line.starts_with(kRunFinishPrefix);
+  }
+  return finished;
 }
 
 util::Result<std::set<std::uint64_t>> LoadCompletedFileIndices(const std::filesystem::path& path) {

@@ -12,6 +12,7 @@
 #include "pipeline/conversion_options.h"
 #include "pipeline/conversion_summary.h"
 #include "pipeline/parallel/file_processing_summary.h"
+#include "pipeline/parallel/input_stamp.h"
 #include "pipeline/parallel/tuning_decision.h"
 #include "util/result.h"
 #include "util/unique_file.h"
@@ -52,11 +53,20 @@ class RunManifest {
   bool is_open_ = false;
 };
 
-// The completed-file records of a manifest: file index -> the file name (without directories)
-// of the recorded input path, as written, i.e. with tabs and line breaks turned into spaces.
+// The completed-file records of a manifest: file index -> the recorded input path, as written,
+// i.e. with tabs and line breaks turned into spaces.
 // A later record for the same index wins. A missing manifest gives an empty map; a record whose
 // index is not a decimal number or does not fit 64 bits fails the load.
 util::Result<std::map<std::uint64_t, std::string>> LoadCompletedFiles(
+    const std::filesystem::path& path);
+
+// Whether the last run the manifest records finished: its last run record is a finish record.
+bool LastRecordedRunFinished(const std::filesystem::path& path);
+
+// The stamps the completed-file records hold, by file index, a later record winning. A record
+// without a readable stamp (one written before records held stamps) leaves its file out: its
+// stamp is unknown.
+util::Result<std::map<std::uint64_t, InputStamp>> LoadCompletedFileStamps(
     const std::filesystem::path& path);
 
 // The indices of LoadCompletedFiles.

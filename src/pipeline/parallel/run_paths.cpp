@@ -3,6 +3,7 @@
 #include <string>
 
 #include "run/free_space.h"
+#include "run/unfinished_run.h"
 
 namespace boardmill::pipeline {
 
@@ -17,10 +18,10 @@ std::filesystem::path PathOrDefault(const std::filesystem::path& path,
 
 RunPaths ResolveRunPaths(const ConversionOptions& options) {
   RunPaths paths;
-  paths.scratch =
-      PathOrDefault(options.scratch_directory, options.output_directory / kScratchDirectoryName);
-  paths.manifest =
-      PathOrDefault(options.manifest_path, options.output_directory / kManifestFileName);
+  paths.scratch = PathOrDefault(options.scratch_directory,
+                                options.output_directory / run::kDefaultScratchDirectoryName);
+  paths.manifest = PathOrDefault(options.manifest_path,
+                                 options.output_directory / run::kDefaultManifestFileName);
   paths.reject_log =
       PathOrDefault(options.reject_log_path, options.output_directory / kRejectLogFileName);
   paths.fragments_root = paths.scratch / "fragments";

@@ -7,9 +7,8 @@
 
 namespace boardmill::pipeline {
 
-// The default names, in the output directory, of what a run writes besides the shards.
-inline constexpr char kScratchDirectoryName[] = "_scratch";
-inline constexpr char kManifestFileName[] = "run-manifest.tsv";
+// The default name of the reject log in the output directory (the scratch directory and the
+// manifest are named in run/unfinished_run.h, which readers of a finished directory share).
 inline constexpr char kRejectLogFileName[] = "rejects.tsv";
 
 // Where a parallel run keeps what it writes besides the shards.

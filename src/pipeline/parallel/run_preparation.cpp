@@ -10,6 +10,7 @@
 #include "pipeline/option_limits.h"
 #include "pipeline/parallel/resume_planner.h"
 #include "run/run_outcome_files.h"
+#include "util/file_sync.h"
 
 namespace boardmill::pipeline {
 
@@ -35,8 +36,8 @@ std::vector<std::uint64_t> FileSizes(const std::vector<std::filesystem::path>& f
 util::Result<void> RunPreparation::PrepareDirectories() {
   util::Result<void> valid = CheckOptionLimits(options_);
   if (!valid) return valid;
-  util::Result<std::vector<std::filesystem::path>> files =
-      io::ListFenFiles(options_.input_directory, options_.max_input_files);
+  util::Result<std::vector<std::filesystem::path>> files = io::ListFenFiles(
+      options_.input_directory, options_.max_input_files, InputDiscoveryOf(options_));
   if (!files) return std::move(files).TakeError();
   files_ = std::move(*files);
   util::Result<void> paths = CheckConversionPaths(options_, files_);
@@ -53,10 +54,12 @@ util::Result<void> RunPreparation::PrepareDirectories() {
 }
 
 util::Result<void> RunPreparation::PrepareRun(std::uint64_t other_ranks_worker_cap) {
-  util::Result<ResumePlan> plan = ResumePlanner(paths_, options_.resume).Plan(files_);
+  util::Result<ResumePlan> plan =
+      ResumePlanner(paths_, options_.input_directory, options_.resume).Plan(files_);
   if (!plan) return std::move(plan).TakeError();
   kept_groups_ = std::move(plan->kept_groups);
   skipped_files_ = plan->skipped_files;
+  redone_files_ = plan->redone_files;
   records_.summaries() = std::move(plan->summaries);
   // Removed only now, after the checks that leave an earlier run's output untouched when they
   // fail, and before the manifest and the reject log are rewritten.
@@ -81,6 +84,9 @@ util::Result<void> RunPreparation::OpenRecords(const std::vector<std::uint64_t>&
   util::Result<void> opened = records_.manifest().Open(manifest_options, options_.resume);
   if (!opened) return opened;
   if (!recovered.empty()) {
+    // A killed run may have renamed these fragments without syncing their names.
+    util::Result<void> synced = util::SyncDirectory(paths_.fragments_root);
+    if (!synced) return synced;
     std::vector<FileProcessingSummary> summaries;
     summaries.reserve(recovered.size());
     for (const std::uint64_t file : recovered) summaries.push_back(records_.summaries()[file]);

@@ -36,6 +36,7 @@ class RunPreparation {
   std::vector<FileGroup> AllGroups() const;
   const WorkerPlan& workers() const { return workers_; }
   std::uint64_t skipped_files() const { return skipped_files_; }
+  std::uint64_t redone_files() const { return redone_files_; }
   RunRecords& records() { return records_; }
   const RunRecords& records() const { return records_; }
 
@@ -51,6 +52,7 @@ class RunPreparation {
   std::vector<std::filesystem::path> files_;
   std::vector<FileGroup> kept_groups_;
   std::uint64_t skipped_files_ = 0;
+  std::uint64_t redone_files_ = 0;
   std::vector<FileGroup> groups_;
   WorkerPlan workers_;
 };

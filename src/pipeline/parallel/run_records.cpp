@@ -1,11 +1,21 @@
 #include "pipeline/parallel/run_records.h"
 
+#include <span>
+
 namespace boardmill::pipeline {
 
-void RunRecords::Completed(const FileGroup& /*group*/,
+// Each file keeps the stamp the run started with: a file that changes while it is converted then
+// no longer matches its record, and a resume converts it again.
+void RunRecords::Completed(const FileGroup& group,
                            const std::vector<FileProcessingSummary>& files) {
-  for (const FileProcessingSummary& file : files) summaries_[file.file_index] = file;
-  util::Result<void> recorded = manifest_.AppendFileRecords(files);
+  for (const FileProcessingSummary& file : files) {
+    FileProcessingSummary& kept = summaries_[file.file_index];
+    const InputStamp stamp = kept.stamp;
+    kept = file;
+    kept.stamp = stamp;
+  }
+  util::Result<void> recorded =
+      manifest_.AppendFileRecords(std::span(summaries_).subspan(group.first_file, files.size()));
   if (!recorded) Failed(recorded.error());
 }
 

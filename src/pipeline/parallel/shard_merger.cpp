@@ -10,6 +10,7 @@
 
 #include "pipeline/first_failure.h"
 #include "shards/shard_naming.h"
+#include "util/file_sync.h"
 #include "util/output_file.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
@@ -101,9 +102,12 @@ class MergeWorker {
       if (!CopyFrame(input.get(), place, output.get(), output_path)) return false;
       records += place.frame->records;
     }
-    // Flushing and closing catch a write that fails only when the last buffered bytes reach
-    // the disk; a shard that silently lost its tail would otherwise pass as merged.
-    if (std::fflush(output.get()) != 0 || std::fclose(output.release()) != 0) {
+    // Each merge thread syncs its shard as it ends it, so the syncs overlap the other merges.
+    // The sync and the close catch a write that fails only when the last bytes reach the disk;
+    // a shard that silently lost its tail would otherwise pass as merged.
+    util::Result<void> synced = util::SyncFile(output.get(), output_path);
+    if (!synced) return Fail(synced.error());
+    if (std::fclose(output.release()) != 0) {
       return Fail("Failed while writing merged shard: " + output_path.string());
     }
     if (!places_[shard].empty() || precreate_shards_) ++tally_.output_files;

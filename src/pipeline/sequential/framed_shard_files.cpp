@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "shards/shard_naming.h"
+#include "util/file_sync.h"
+#include "util/output_file.h"
 #include "util/stopwatch.h"
 
 namespace boardmill::pipeline {
@@ -32,7 +34,7 @@ util::Result<void> FramedShardFiles::Open() {
 }
 
 util::Result<void> FramedShardFiles::OpenFile(ShardFile& shard) {
-  shard.file.reset(std::fopen(shard.path.c_str(), "wb"));
+  shard.file = util::CreateOutputFile(shard.path);
   if (!shard.file) return util::Fail("Failed to open output file: " + shard.path.string());
   return {};
 }
@@ -77,9 +79,9 @@ util::Result<void> FramedShardFiles::AppendToFile(ShardFile& shard,
 }
 
 util::Result<void> FramedShardFiles::CloseFile(ShardFile& shard) {
-  if (std::fflush(shard.file.get()) != 0) {
-    return util::Fail("Failed to flush output file: " + shard.path.string());
-  }
+  // On disk before the run summary can vouch for it, as the streamed shards are.
+  util::Result<void> synced = util::SyncFile(shard.file.get(), shard.path);
+  if (!synced) return synced;
   // Some file systems report a failed write only when the file is closed; a shard whose tail
   // was lost there must not pass as finished.
   if (std::fclose(shard.file.release()) != 0) {

@@ -38,6 +38,7 @@ util::Result<void> ValidateSequentialOptions(const ConversionOptions& options) {
 ConversionSummary InitialSummary(const ConversionOptions& options, std::uint64_t file_count) {
   ConversionSummary summary;
   summary.execution_mode = ExecutionMode::kSequential;
+  summary.fen_reading = options.fen_reading;
   summary.input_file_count = file_count;
   summary.completed_input_files = file_count;
   summary.pending_file_cap = file_count;
@@ -117,7 +118,7 @@ util::Result<shards::ShardSetSummary> WriteShards(const ConversionOptions& optio
                                                   ConversionSummary& summary) {
   auto opened = shards.Open();
   if (!opened) return std::move(opened).TakeError();
-  const LineEncoder encoder(options.enable_fast_encoder, router);
+  const LineEncoder encoder(options.enable_fast_encoder, options.fen_reading, router);
   SequentialFileConverter<Shards> converter(options, encoder, shards, summary);
   for (const fs::path& file : files) {
     util::Result<compression::ZstdLineReadSummary> read = converter.Convert(file);
@@ -139,7 +140,7 @@ util::Result<ConversionSummary> RunSequential(const ConversionOptions& options) 
   const util::Stopwatch run_clock;
 
   util::Result<std::vector<fs::path>> files =
-      io::ListFenFiles(options.input_directory, options.max_input_files);
+      io::ListFenFiles(options.input_directory, options.max_input_files, InputDiscoveryOf(options));
   if (!files) return std::move(files).TakeError();
   util::Result<void> paths = CheckConversionPaths(options, *files);
   if (!paths) return std::move(paths).TakeError();
@@ -196,6 +197,7 @@ util::Result<void> WriteSequentialRunSummary(const ConversionOptions& options,
   file.AddVolumesAndTimes(summary);
   file.AddClosingFigures(summary);
   file.Add("sequential_writer", SequentialWriterName(summary.sequential_writer));
+  file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
 }
 

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "run/unfinished_run.h"
 #include "shards/shard_files.h"
 #include "shards/shard_index_reader.h"
 #include "shards/shard_naming.h"
@@ -15,10 +16,15 @@ namespace {
 namespace fs = std::filesystem;
 
 util::Result<void> AppendShardsOf(const fs::path& directory, std::uint64_t directory_place,
-                                  std::vector<InputShard>& shards) {
+                                  bool allow_unfinished, std::vector<InputShard>& shards) {
   std::error_code error;
   if (!fs::is_directory(directory, error)) {
     return util::Fail("Input directory does not exist: " + directory.string());
+  }
+  // A run that did not finish may have left shards cut short that still read without fault.
+  if (!allow_unfinished) {
+    util::Result<void> finished = run::RefuseUnfinishedRun(directory);
+    if (!finished) return finished;
   }
   util::Result<std::optional<shards::ShardIndex>> index = shards::LoadShardIndex(directory);
   if (!index) return std::move(index).TakeError();
@@ -53,10 +59,11 @@ bool IsWithin(const fs::path& path, const fs::path& directory) {
 
 }  // namespace
 
-util::Result<std::vector<InputShard>> ListInputShards(std::span<const fs::path> directories) {
+util::Result<std::vector<InputShard>> ListInputShards(std::span<const fs::path> directories,
+                                                      bool allow_unfinished) {
   std::vector<InputShard> shards;
   for (std::uint64_t place = 0; place < directories.size(); ++place) {
-    util::Result<void> listed = AppendShardsOf(directories[place], place, shards);
+    util::Result<void> listed = AppendShardsOf(directories[place], place, allow_unfinished, shards);
     if (!listed) return std::move(listed).TakeError();
   }
   return shards;

@@ -22,9 +22,11 @@ struct InputShard {
 
 // Every shard of the input directories, in input order: the directories as given, each one's
 // shards in id order (those its shard-index.json lists, or without an index, its files named
-// like shards). A directory that cannot be listed or holds no shard fails the whole listing.
+// like shards). A directory that cannot be listed, holds no shard or was left by a run that did
+// not finish fails the whole listing.
+// `allow_unfinished` takes such a directory as it is.
 util::Result<std::vector<InputShard>> ListInputShards(
-    std::span<const std::filesystem::path> directories);
+    std::span<const std::filesystem::path> directories, bool allow_unfinished);
 
 // Refuses an output directory that is one of the inputs or lies inside one: writing there would
 // change the input while it is read, or mix the output into a later run's input.

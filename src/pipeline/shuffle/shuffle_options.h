@@ -36,6 +36,7 @@ struct ShuffleOptions {
   std::uint64_t min_free_space_bytes = std::uint64_t{10} << 30;
   bool resume = false;
   bool keep_scratch = false;
+  bool allow_unfinished = false;        // read inputs left by runs that did not finish
   ShuffleProgress* progress = nullptr;  // counters for a status line, when one is shown
   const io::MpiJob* mpi_job = nullptr;  // the job of several ranks this run is one of, if any
 };

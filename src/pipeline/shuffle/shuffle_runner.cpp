@@ -24,6 +24,7 @@
 #include "run/memory_ceiling.h"
 #include "run/run_limits.h"
 #include "run/run_outcome_files.h"
+#include "run/unfinished_run.h"
 #include "shards/shard_naming.h"
 #include "util/bounds.h"
 #include "util/byte_digest.h"
@@ -49,8 +50,9 @@ util::Result<void> CheckOptions(const ShuffleOptions& options) {
 }
 
 fs::path ScratchDirectory(const ShuffleOptions& options) {
-  return options.scratch_directory.empty() ? options.output_directory / "_scratch"
-                                           : options.scratch_directory;
+  return options.scratch_directory.empty()
+             ? options.output_directory / run::kDefaultScratchDirectoryName
+             : options.scratch_directory;
 }
 
 // The output directory's volume, and the scratch directory's when it is given: the default one
@@ -322,7 +324,8 @@ util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
   const ShuffleRanks ranks(options.mpi_job);
   util::Result<void> checked = CheckOptions(options);
   util::Result<std::vector<InputShard>> inputs =
-      checked ? ListInputShards(options.input_directories) : std::move(checked).TakeError();
+      checked ? ListInputShards(options.input_directories, options.allow_unfinished)
+              : std::move(checked).TakeError();
   const ShufflePlanRequest request{
       .ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib),
       .threads = options.max_threads != 0 ? options.max_threads : util::UsableCpuCount(),

@@ -21,7 +21,8 @@ class ParseWorker {
  public:
   explicit ParseWorker(StagedPipeline& pipeline)
       : pipeline_(pipeline),
-        encoder_(pipeline.options.enable_fast_encoder, pipeline.router),
+        encoder_(pipeline.options.enable_fast_encoder, pipeline.options.fen_reading,
+                 pipeline.router),
         records_per_shard_(pipeline.shard_count),
         next_offset_(pipeline.shard_count) {
     touched_.reserve(shards::kRoutingKeyCount);

@@ -10,6 +10,7 @@
 #include "shards/shard_index.h"
 #include "shards/shard_naming.h"
 #include "util/byte_digest.h"
+#include "util/file_sync.h"
 #include "util/output_file.h"
 
 namespace boardmill::pipeline {
@@ -51,6 +52,11 @@ class StagedShardWriter {
     const bool flushed = std::fflush(file_.get()) == 0;
     if (std::fclose(file_.release()) != 0 || !flushed) {
       pipeline_.ReportFailure("Failed to flush staged shard output: " + path_.string());
+      return;
+    }
+    // Each writer thread syncs its own shard as it ends, overlapping the writers still at work.
+    if (util::Result<void> synced = util::SyncFile(path_); !synced) {
+      pipeline_.ReportFailure(synced.error());
       return;
     }
     pipeline_.written_shards[shard_] = shards::DescribeShard(records_, written_);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "util/file_sync.h"
 #include "util/number_format.h"
 #include "util/whole_file.h"
 
@@ -30,9 +31,11 @@ class TsvLine {
   bool first_ = true;
 };
 
-// The statistics are a by-product of the run: one that cannot be written does not fail it.
-void WriteText(const std::filesystem::path& path, const std::string& text) {
-  (void)util::WriteWholeFile(path, text);
+// The statistics are a by-product of the run: one that cannot be written does not fail it. One
+// that was written is on disk before the run summary can point to it.
+util::Result<void> WriteText(const std::filesystem::path& path, const std::string& text) {
+  if (util::WriteWholeFile(path, text) != util::WholeFileWrite::kWritten) return {};
+  return util::SyncFile(path);
 }
 
 void AddDepths(TsvLine& line, const PipelineDepths& depths) {
@@ -46,7 +49,8 @@ void AddDepths(TsvLine& line, const PipelineDepths& depths) {
 
 }  // namespace
 
-void WriteStageStatsFile(const std::filesystem::path& path, std::span<const StageStatsRow> rows) {
+util::Result<void> WriteStageStatsFile(const std::filesystem::path& path,
+                                       std::span<const StageStatsRow> rows) {
   std::string text =
       "stage\tworkers\titems_in\titems_out\tbytes_in\tbytes_out\tbatches\tbusy_seconds\t"
       "idle_seconds\tblocked_empty_seconds\tblocked_full_seconds\tblocked_order_seconds\t"
@@ -74,10 +78,11 @@ void WriteStageStatsFile(const std::filesystem::path& path, std::span<const Stag
         .Add(s.queue_depth_max)
         .AppendTo(text);
   }
-  WriteText(path, text);
+  return WriteText(path, text);
 }
 
-void WriteWorkerStatsFile(const std::filesystem::path& path, std::span<const WorkerStatsRow> rows) {
+util::Result<void> WriteWorkerStatsFile(const std::filesystem::path& path,
+                                        std::span<const WorkerStatsRow> rows) {
   std::string text =
       "stage\tworker_id\tstate\tbatches\titems_in\titems_out\tbytes_in\tbytes_out\t"
       "max_batch_items\tmax_batch_bytes\tbusy_seconds\tidle_seconds\tblocked_empty_seconds\t"
@@ -102,10 +107,11 @@ void WriteWorkerStatsFile(const std::filesystem::path& path, std::span<const Wor
         .Add(s.blocked_order_seconds)
         .AppendTo(text);
   }
-  WriteText(path, text);
+  return WriteText(path, text);
 }
 
-void WriteQueueStatsFile(const std::filesystem::path& path, std::span<const QueueSampleRow> rows) {
+util::Result<void> WriteQueueStatsFile(const std::filesystem::path& path,
+                                       std::span<const QueueSampleRow> rows) {
   std::string text =
       "elapsed_seconds\tfile_queue_depth\tdecompress_queue_depth\tline_index_queue_depth\t"
       "parse_queue_depth\tcompress_queue_depth\twriter_backlog_blocks\n";
@@ -115,11 +121,11 @@ void WriteQueueStatsFile(const std::filesystem::path& path, std::span<const Queu
     AddDepths(line, row.depths);
     line.AppendTo(text);
   }
-  WriteText(path, text);
+  return WriteText(path, text);
 }
 
-void WriteControllerStatsFile(const std::filesystem::path& path,
-                              std::span<const ControllerRow> rows) {
+util::Result<void> WriteControllerStatsFile(const std::filesystem::path& path,
+                                            std::span<const ControllerRow> rows) {
   std::string text =
       "elapsed_seconds\tactive_reader_workers\tactive_decompress_workers\t"
       "active_line_index_workers\tactive_parse_workers\tactive_compress_workers\t"
@@ -142,7 +148,7 @@ void WriteControllerStatsFile(const std::filesystem::path& path,
     for (const std::uint64_t delta : row.items_out_deltas) line.Add(delta);
     line.Add(std::string_view(row.action)).Add(std::string_view(row.reason)).AppendTo(text);
   }
-  WriteText(path, text);
+  return WriteText(path, text);
 }
 
 }  // namespace boardmill::pipeline

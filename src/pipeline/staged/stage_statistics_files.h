@@ -9,6 +9,7 @@
 #include "pipeline/staged/controller_row.h"
 #include "pipeline/staged/pipeline_depths.h"
 #include "pipeline/staged/worker_stats.h"
+#include "util/result.h"
 
 namespace boardmill::pipeline {
 
@@ -30,11 +31,15 @@ struct WorkerStatsRow {
 };
 
 // The four statistics files of a staged run: tab-separated, a header line, doubles with six
-// decimals. A file that cannot be opened is skipped without a word.
-void WriteStageStatsFile(const std::filesystem::path& path, std::span<const StageStatsRow> rows);
-void WriteWorkerStatsFile(const std::filesystem::path& path, std::span<const WorkerStatsRow> rows);
-void WriteQueueStatsFile(const std::filesystem::path& path, std::span<const QueueSampleRow> rows);
-void WriteControllerStatsFile(const std::filesystem::path& path,
-                              std::span<const ControllerRow> rows);
+// decimals. A file that cannot be opened is skipped without a word; one that was written is
+// synced to disk, and a failed sync fails.
+util::Result<void> WriteStageStatsFile(const std::filesystem::path& path,
+                                       std::span<const StageStatsRow> rows);
+util::Result<void> WriteWorkerStatsFile(const std::filesystem::path& path,
+                                        std::span<const WorkerStatsRow> rows);
+util::Result<void> WriteQueueStatsFile(const std::filesystem::path& path,
+                                       std::span<const QueueSampleRow> rows);
+util::Result<void> WriteControllerStatsFile(const std::filesystem::path& path,
+                                            std::span<const ControllerRow> rows);
 
 }  // namespace boardmill::pipeline

@@ -43,7 +43,7 @@ StagedPaths PathsFor(const ConversionOptions& options) {
   return paths;
 }
 
-void WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
+util::Result<void> WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
   std::vector<StageStatsRow> stage_rows;
   std::vector<WorkerStatsRow> worker_rows;
   for (const PipelineStage stage : kPipelineStages) {
@@ -53,10 +53,13 @@ void WriteStatisticsFiles(StagedPipeline& pipeline, const StagedPaths& paths) {
       worker_rows.push_back({StageName(stage), index, workers[index].Snapshot()});
     }
   }
-  WriteStageStatsFile(paths.stage_stats, stage_rows);
-  WriteWorkerStatsFile(paths.worker_stats, worker_rows);
-  WriteQueueStatsFile(paths.queue_stats, pipeline.queue_rows);
-  WriteControllerStatsFile(paths.controller_stats, pipeline.controller_rows);
+  util::Result<void> written = WriteStageStatsFile(paths.stage_stats, stage_rows);
+  if (written) written = WriteWorkerStatsFile(paths.worker_stats, worker_rows);
+  if (written) written = WriteQueueStatsFile(paths.queue_stats, pipeline.queue_rows);
+  if (written) {
+    written = WriteControllerStatsFile(paths.controller_stats, pipeline.controller_rows);
+  }
+  return written;
 }
 
 ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPaths& paths,
@@ -67,6 +70,7 @@ ConversionSummary AssembleSummary(const StagedPipeline& pipeline, const StagedPa
   ConversionSummary summary;
   static_cast<ConversionTotals&>(summary) = pipeline.totals.Read();
   summary.execution_mode = ExecutionMode::kStaged;
+  summary.fen_reading = options.fen_reading;
   summary.input_file_count = file_count;
   summary.completed_input_files = file_count;
   summary.output_file_count = pipeline.shard_count;
@@ -112,8 +116,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
   util::Result<void> limits = CheckOptionLimits(options_);
   if (!limits) return std::move(limits).TakeError();
 
-  util::Result<std::vector<fs::path>> files =
-      io::ListFenFiles(options_.input_directory, options_.max_input_files);
+  util::Result<std::vector<fs::path>> files = io::ListFenFiles(
+      options_.input_directory, options_.max_input_files, InputDiscoveryOf(options_));
   if (!files) return std::move(files).TakeError();
   util::Result<void> checked = CheckConversionPaths(options_, *files);
   if (!checked) return std::move(checked).TakeError();
@@ -147,7 +151,8 @@ util::Result<ConversionSummary> StagedPipelineRunner::Run() const {
 
   util::Result<void> indexed = IndexAndVerifyShards(options_, pipeline.written_shards);
   if (!indexed) return std::move(indexed).TakeError();
-  WriteStatisticsFiles(pipeline, paths);
+  util::Result<void> statistics = WriteStatisticsFiles(pipeline, paths);
+  if (!statistics) return std::move(statistics).TakeError();
   ConversionSummary summary = AssembleSummary(pipeline, paths, elapsed_seconds);
   summary.memory_ceiling_mib = ceiling_mib;
   summary.usable_cpus = usable_cpus;
@@ -183,6 +188,7 @@ util::Result<void> WriteStagedRunSummary(const ConversionOptions& options,
   file.Add("queue_stats_path", summary.queue_stats_path);
   file.Add("controller_stats_path", summary.controller_stats_path);
   file.AddClosingFigures(summary);
+  file.AddReadingCounts(summary);
   return file.WriteInto(options.output_directory);
 }
 

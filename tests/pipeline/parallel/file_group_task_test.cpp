@@ -54,7 +54,7 @@ TEST(FileGroupTaskTest, ARecordBudgetSmallerThanTheTaskSplitsShardsIntoFramesInI
   ASSERT_TRUE(summaries) << summaries.error();
 
   std::string expected[2];
-  const LineEncoder encoder(true, router);
+  const LineEncoder encoder(true, chess::FenReading::kStrict, router);
   for (const std::string& source : {half, text.substr(half.size())}) {
     std::size_t start = 0;
     for (std::size_t end; (end = source.find('\n', start)) != std::string::npos; start = end + 1) {

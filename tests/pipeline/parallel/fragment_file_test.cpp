@@ -43,7 +43,7 @@ fs::path WriteTwoFileFragment(const TempDir& temp) {
   EXPECT_FALSE(fs::exists(path)) << "visible before it is complete";
   const std::vector<FileProcessingSummary> files = {FileSummary("a.fen.zst", 10, 0.25),
                                                     FileSummary("b\tc.fen.zst", 3, 1e-9)};
-  EXPECT_TRUE(writer.Commit(40, files, 4).ok());
+  EXPECT_TRUE(writer.Commit(40, files, 4, "/data").ok());
   return path;
 }
 
@@ -86,7 +86,7 @@ TEST(FragmentFileTest, FileEntryRoundTripsEveryTotal) {
   FragmentFileWriter writer;
   const fs::path path = temp / "f.fragment";
   ASSERT_TRUE(writer.Open(path).ok());
-  ASSERT_TRUE(writer.Commit(0, {&file, 1}, 0).ok());
+  ASSERT_TRUE(writer.Commit(0, {&file, 1}, 0, "").ok());
 
   const util::Result<FragmentIndex> index = ReadFragmentIndex(path);
   ASSERT_TRUE(index.ok()) << index.error();

@@ -50,7 +50,7 @@ class ResumePlannerTest : public ::testing::Test {
     }
     FragmentFileWriter writer;
     ASSERT_TRUE(writer.Open(FragmentPath(paths_.fragments_root, group)));
-    ASSERT_TRUE(writer.Commit(group.first_file, summaries, 0));
+    ASSERT_TRUE(writer.Commit(group.first_file, summaries, 0, temp_ / "in"));
   }
 
   void RecordCompleted(const std::vector<std::uint64_t>& completed) const {
@@ -72,7 +72,7 @@ class ResumePlannerTest : public ::testing::Test {
 };
 
 TEST_F(ResumePlannerTest, KeepsCompleteFragmentsSkippingRecordedFilesAndRecoveringTheOthers) {
-  const util::Result<ResumePlan> plan = ResumePlanner(paths_, true).Plan(files_);
+  const util::Result<ResumePlan> plan = ResumePlanner(paths_, temp_ / "in", true).Plan(files_);
   ASSERT_TRUE(plan) << plan.error();
   EXPECT_EQ(plan->kept_groups, (std::vector<FileGroup>{{0, 2}, {3, 1}}));
   EXPECT_EQ(plan->pending, (std::vector<std::uint64_t>{2, 4}));
@@ -95,7 +95,7 @@ TEST_F(ResumePlannerTest, KeepsCompleteFragmentsSkippingRecordedFilesAndRecoveri
 }
 
 TEST_F(ResumePlannerTest, WithoutResumeEveryFileIsPendingAndEarlierFragmentsGo) {
-  const util::Result<ResumePlan> plan = ResumePlanner(paths_, false).Plan(files_);
+  const util::Result<ResumePlan> plan = ResumePlanner(paths_, temp_ / "in", false).Plan(files_);
   ASSERT_TRUE(plan) << plan.error();
   EXPECT_TRUE(plan->kept_groups.empty());
   EXPECT_EQ(plan->pending, (std::vector<std::uint64_t>{0, 1, 2, 3, 4}));
@@ -109,7 +109,7 @@ TEST_F(ResumePlannerTest, WithoutResumeEveryFileIsPendingAndEarlierFragmentsGo) 
 // the file's positions.
 TEST_F(ResumePlannerTest, ARecordedFileNoFragmentHoldsIsRefused) {
   fs::remove(FragmentPath(paths_.fragments_root, {3, 1}));
-  const util::Result<ResumePlan> plan = ResumePlanner(paths_, true).Plan(files_);
+  const util::Result<ResumePlan> plan = ResumePlanner(paths_, temp_ / "in", true).Plan(files_);
   ASSERT_FALSE(plan);
   EXPECT_EQ(plan.error(), "Resume requested but no fragment holds completed file index 3");
 }

@@ -82,12 +82,13 @@ FileProcessingSummary SampleFile(std::uint64_t index, fs::path input_path) {
   file.line_batch_size = 4096;
   file.records_per_flush = 1024;
   file.compression_level = -3;
+  file.stamp = {4321, 1'700'000'000'123'456'789};
   return file;
 }
 
 const char kSampleFileRecord[] =
     "file\tcompleted\tT\t4\t/data/in/a b.fen.zst\t10\t9\t1\t300\t600\t288\t100"
-    "\t0.5\t1.23457e+06\t1.2345e-05\t2\t0.25\t0.333333\t4096\t1024\t-3";
+    "\t0.5\t1.23457e+06\t1.2345e-05\t2\t0.25\t0.333333\t4096\t1024\t-3\t4321\t1700000000123456789";
 
 TEST(RunManifestTest, FreshRunWritesHeaderStartFileTuningAndFinishRecords) {
   TempDir dir;
@@ -139,7 +140,8 @@ TEST(RunManifestTest, FreshRunWritesHeaderStartFileTuningAndFinishRecords) {
       "enable_autotune=1",
       kSampleFileRecord,
       "file\tskipped\tT\t0\t/data/in/z.fen.zst\t10\t9\t1\t300\t600\t288\t100"
-      "\t0.5\t1.23457e+06\t1.2345e-05\t2\t0.25\t0.333333\t4096\t1024\t-3",
+      "\t0.5\t1.23457e+06\t1.2345e-05\t2\t0.25\t0.333333\t4096\t1024\t-"
+      "3\t4321\t1700000000123456789",
       "tune\tdecision\tT\t2.5\t3\t8192\t512\t7\t123457\tWhy not.",
       "run\tfinish\tT\tstatus=success;completed_input_files=5;skipped_input_files=1;"
       "visited_lines=100;encoded_positions=90;invalid_positions=10;compressed_input_bytes=1;"
@@ -320,7 +322,7 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
     const auto tabs = std::count(line.begin(), line.end(), '\t');
     if (line.starts_with("file\tcompleted\t")) {
       ++file_records;
-      EXPECT_EQ(tabs, 20) << line;
+      EXPECT_EQ(tabs, 22) << line;
     } else if (line.starts_with("tune\tdecision\t")) {
       EXPECT_EQ(tabs, 9) << line;
     } else {
@@ -333,7 +335,7 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   ASSERT_TRUE(completed.ok()) << completed.error();
   ASSERT_EQ(completed->size(), static_cast<std::size_t>(kWorkers * kFilesPerWorker));
   for (const auto& [index, name] : *completed) {
-    EXPECT_EQ(name, "file-" + std::to_string(index) + ".fen.zst");
+    EXPECT_EQ(name, "/in/file-" + std::to_string(index) + ".fen.zst");
   }
 }
 
@@ -368,7 +370,7 @@ TEST(LoadCompletedFilesTest, ReadsOnlyCompletedFileRecordsAndLaterRecordsWin) {
   const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
   ASSERT_TRUE(completed.ok()) << completed.error();
   const std::map<std::uint64_t, std::string> expected = {
-      {3, "c.fen.zst"}, {12, "b.fen.zst"}, {18446744073709551615u, ""}};
+      {3, "/new/c.fen.zst"}, {12, "/in/dir/b.fen.zst"}, {18446744073709551615u, ""}};
   EXPECT_EQ(*completed, expected);
 
   const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path);
@@ -435,8 +437,8 @@ TEST(LoadCompletedFilesTest, ReadsBackWhatTheManifestWrote) {
 
   const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
   ASSERT_TRUE(completed.ok()) << completed.error();
-  const std::map<std::uint64_t, std::string> expected = {{2, "plain.fen.zst"},
-                                                         {7, "we ird.fen.zst"}};
+  const std::map<std::uint64_t, std::string> expected = {{2, "/in/plain.fen.zst"},
+                                                         {7, "/in/we ird.fen.zst"}};
   EXPECT_EQ(*completed, expected);
 }
 

@@ -32,7 +32,7 @@ FragmentSource WriteFragment(const fs::path& path, std::uint64_t first_file,
   }
   FileProcessingSummary file;
   file.input_path = "input.fen.zst";
-  EXPECT_TRUE(writer.Commit(first_file, {&file, 1}, 0).ok());
+  EXPECT_TRUE(writer.Commit(first_file, {&file, 1}, 0, "").ok());
   util::Result<FragmentIndex> index = ReadFragmentIndex(path);
   EXPECT_TRUE(index.ok()) << index.error();
   return {path, index ? *index : FragmentIndex{}};

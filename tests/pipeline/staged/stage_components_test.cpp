@@ -276,7 +276,7 @@ TEST(StageStatisticsFilesTest, DepthAverageIsZeroWithoutSamplesAndOtherwiseSumOv
   sampled.queue_depth_max = 7;
   sampled.busy_seconds = 1.0 / 3.0;
   const StageStatsRow rows[] = {{"reader", 2, StageStatsSnapshot{}}, {"write", 256, sampled}};
-  WriteStageStatsFile(dir / "stage-stats.tsv", rows);
+  ASSERT_TRUE(WriteStageStatsFile(dir / "stage-stats.tsv", rows).ok());
   const std::vector<std::string> lines = ReadLines(dir / "stage-stats.tsv");
   ASSERT_EQ(lines.size(), 3U);
   EXPECT_EQ(lines[1],
@@ -301,13 +301,13 @@ TEST(StageStatisticsFilesTest, RowsFollowTheColumnOrderOfEachFile) {
   worker.blocked_order_seconds = 2.25;
   worker.state = static_cast<std::uint32_t>(WorkerState::kFinished);
   const WorkerStatsRow worker_rows[] = {{"write", 9, worker}};
-  WriteWorkerStatsFile(dir / "w.tsv", worker_rows);
+  ASSERT_TRUE(WriteWorkerStatsFile(dir / "w.tsv", worker_rows).ok());
   EXPECT_EQ(ReadLines(dir / "w.tsv").at(1),
             "write\t9\tfinished\t1\t2\t3\t4\t5\t6\t7\t0.500000\t0.000000\t0.000000\t0.000000\t"
             "2.250000");
 
   const QueueSampleRow queue_rows[] = {{1.5, {1, 2, 3, 4, 5, 6}}};
-  WriteQueueStatsFile(dir / "q.tsv", queue_rows);
+  ASSERT_TRUE(WriteQueueStatsFile(dir / "q.tsv", queue_rows).ok());
   EXPECT_EQ(ReadLines(dir / "q.tsv").at(1), "1.500000\t1\t2\t3\t4\t5\t6");
 
   ControllerRow controller;
@@ -321,7 +321,7 @@ TEST(StageStatisticsFilesTest, RowsFollowTheColumnOrderOfEachFile) {
   controller.action = "compress+2";
   controller.reason = "compress-backlog from reader from parse";
   const ControllerRow controller_rows[] = {controller};
-  WriteControllerStatsFile(dir / "c.tsv", controller_rows);
+  ASSERT_TRUE(WriteControllerStatsFile(dir / "c.tsv", controller_rows).ok());
   EXPECT_EQ(ReadLines(dir / "c.tsv").at(1),
             "2.000000\t1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t0.100000\t0.200000\t0.300000\t"
             "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t"
