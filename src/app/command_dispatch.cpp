@@ -9,6 +9,8 @@
 #include "app/decode_shards_command.h"
 #include "app/sample_command.h"
 #include "app/scan_command.h"
+#include "app/shuffle_command.h"
+#include "app/shuffle_options.h"
 #include "app/usage.h"
 #include "app/verify_command.h"
 #include "app/verify_options.h"
@@ -42,12 +44,20 @@ int RunConvertCommandLine(int argc, char** argv) {
   return RunConvertCommand(command_line);
 }
 
+int RunShuffleCommandLine(int argc, char** argv) {
+  ShuffleCommandLine command_line;
+  const util::Result<void> parsed = ParseShuffleOptions(argc, argv, command_line);
+  if (!parsed) return RefuseCommandLine(parsed.error());
+  return RunShuffleCommand(command_line);
+}
+
 constexpr std::array kCommands = {
     Command{"roundtrip-fen", RunRoundtripFen, FenCommandSynopsis},
     Command{"encode-fen", RunEncodeFen, FenCommandSynopsis},
     Command{"scan", RunScanCommand, ScanSynopsis},
     Command{"sample-fens", RunSampleFensCommand, SampleSynopsis},
     Command{"convert", RunConvertCommandLine, ConvertSynopsis},
+    Command{"shuffle", RunShuffleCommandLine, ShuffleSynopsis},
     Command{"verify-shards", RunVerifyShardsCommand, VerifySynopsis},
     Command{"decode-shards", RunDecodeShards, DecodeSynopsis},
     Command{"help", RunHelpCommand, nullptr},

@@ -12,10 +12,11 @@ struct ValueText {
 };
 
 // Indexed by ValueKind.
-constexpr std::array<ValueText, 3> kValueTexts = {{
+constexpr std::array<ValueText, 4> kValueTexts = {{
     {"", ""},
     {"N", "a number"},
     {"PATH", "a path"},
+    {"WORD", "one of its words"},
 }};
 
 const ValueText& TextOf(ValueKind value) { return kValueTexts[static_cast<std::size_t>(value)]; }

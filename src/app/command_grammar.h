@@ -13,7 +13,7 @@
 namespace boardmill::app {
 
 // What follows an option word on the command line.
-enum class ValueKind { kNone, kNumber, kPath };
+enum class ValueKind { kNone, kNumber, kPath, kWord };
 
 // The usage forms an option shows in. Most commands have one; a second form shows a way of
 // running the command that its own flag selects.
@@ -30,6 +30,9 @@ struct OptionRule {
   bool (*apply)(CommandLine& command_line, const char* value);
   UsagePlace place = UsagePlace::kInline;
   unsigned forms = kFirstForm;
+  // What the usage text shows for the value instead of its kind's placeholder: the words a
+  // kWord option takes, "none|exact|board".
+  std::string_view shown_value = {};
 };
 
 // The fixed arguments after the command word, as the usage text shows them.
@@ -106,7 +109,10 @@ std::string Synopsis(std::string_view command, const CommandGrammar<CommandLine>
     }
     SynopsisWriter writer(text, command, grammar.operands.usage, grammar.continuation_indent);
     for (const OptionRule<CommandLine>& rule : grammar.options) {
-      if (shown(rule)) writer.Add(rule.name, ValuePlaceholder(rule.value), rule.place);
+      if (!shown(rule)) continue;
+      writer.Add(rule.name,
+                 rule.shown_value.empty() ? ValuePlaceholder(rule.value) : rule.shown_value,
+                 rule.place);
     }
     writer.End();
   }

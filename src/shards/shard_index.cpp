@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string_view>
 
 #include "chess/packed_sfen.h"
@@ -32,6 +33,35 @@ std::string ShardLine(std::uint64_t id, std::uint64_t shard_count, const Indexed
   return line + "}";
 }
 
+// `text` as a JSON string. Paths may hold any byte: quotes and control characters are escaped,
+// and bytes that are not UTF-8 are replaced, so the index stays valid JSON.
+std::string JsonString(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string InputLine(const IndexedInput& input) {
+  std::string line = "    {";
+  AppendMember(line, "path", JsonString(input.path));
+  line += ", ";
+  AppendMember(line, "records", std::to_string(input.records));
+  line += ", ";
+  AppendMember(line, "xxh64", JsonQuoted(FormatXxh64(input.xxh64)));
+  return line + "}";
+}
+
+void AppendOrigin(std::string& text, const ShuffleOrigin& origin) {
+  text += ",\n  ";
+  AppendMember(text, "seed", std::to_string(origin.seed));
+  text += ",\n  ";
+  AppendMember(text, "dedup", JsonQuoted(origin.dedup));
+  text += ",\n  \"inputs\": [\n";
+  for (std::size_t at = 0; at < origin.inputs.size(); ++at) {
+    text += InputLine(origin.inputs[at]);
+    text += at + 1 < origin.inputs.size() ? ",\n" : "\n";
+  }
+  text += "  ]";
+}
+
 }  // namespace
 
 std::string FormatXxh64(std::uint64_t hash) {
@@ -40,7 +70,8 @@ std::string FormatXxh64(std::uint64_t hash) {
   return digits;
 }
 
-std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> shards) {
+std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> shards,
+                             const ShuffleOrigin* origin) {
   std::uint64_t total_records = 0;
   for (const IndexedShard& shard : shards) total_records += shard.records;
 
@@ -63,7 +94,9 @@ std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> 
     text += ShardLine(id, shards.size(), shards[id]);
     text += id + 1 < shards.size() ? ",\n" : "\n";
   }
-  text += "  ]\n}\n";
+  text += "  ]";
+  if (origin != nullptr) AppendOrigin(text, *origin);
+  text += "\n}\n";
   return text;
 }
 
@@ -76,9 +109,10 @@ util::Result<void> RemoveStaleShardIndex(const fs::path& directory) {
 }
 
 util::Result<void> WriteShardIndex(const fs::path& directory, RoutingKind routing,
-                                   std::span<const IndexedShard> shards) {
+                                   std::span<const IndexedShard> shards,
+                                   const ShuffleOrigin* origin) {
   const fs::path path = directory / kShardIndexFileName;
-  if (util::WriteWholeFile(path, FormatShardIndex(routing, shards)) !=
+  if (util::WriteWholeFile(path, FormatShardIndex(routing, shards, origin)) !=
       util::WholeFileWrite::kWritten) {
     return util::Fail("Failed to write shard index: " + path.string());
   }

@@ -50,12 +50,29 @@ inline IndexedShard DescribeShard(std::uint64_t records, const util::ByteDigest&
   return {records, written.bytes(), written.Hash()};
 }
 
+// One input directory of a shuffle, as its index names it: the path as given, its records and
+// the XXH64 of its shards' hashes taken in id order, each as 8 little-endian bytes.
+struct IndexedInput {
+  std::string path;
+  std::uint64_t records = 0;
+  std::uint64_t xxh64 = 0;
+};
+
+// What an index of shuffled shards adds after the members every index has: how they were made.
+struct ShuffleOrigin {
+  std::uint64_t seed = 0;
+  std::string dedup;
+  std::vector<IndexedInput> inputs;
+};
+
 // The hash as the index spells it: 16 lowercase hexadecimal digits.
 std::string FormatXxh64(std::uint64_t hash);
 
 // shard-index.json: one JSON object naming the record format and routing, the shard count and
-// total, and per shard, in id order, its file name, records, raw and stored bytes and hash.
-std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> shards);
+// total, and per shard, in id order, its file name, records, raw and stored bytes and hash; for
+// shuffled shards (`origin` given) then the seed, the deduplication and the inputs.
+std::string FormatShardIndex(RoutingKind routing, std::span<const IndexedShard> shards,
+                             const ShuffleOrigin* origin = nullptr);
 
 // A run removes the index an earlier run left before it writes a shard, so that shards being
 // rewritten are never described by a stale index.
@@ -64,6 +81,7 @@ util::Result<void> RemoveStaleShardIndex(const std::filesystem::path& directory)
 // Writes shard-index.json into `directory` once every shard is complete, under a temporary name
 // renamed into place, so the index is whole or absent.
 util::Result<void> WriteShardIndex(const std::filesystem::path& directory, RoutingKind routing,
-                                   std::span<const IndexedShard> shards);
+                                   std::span<const IndexedShard> shards,
+                                   const ShuffleOrigin* origin = nullptr);
 
 }  // namespace boardmill::shards

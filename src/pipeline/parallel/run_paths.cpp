@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "pipeline/parallel/free_space.h"
+#include "run/free_space.h"
 
 namespace boardmill::pipeline {
 
@@ -29,7 +29,7 @@ RunPaths ResolveRunPaths(const ConversionOptions& options) {
 
 util::Result<void> CheckScratchFreeSpace(const ConversionOptions& options, const RunPaths& paths) {
   std::string message;
-  if (HasEnoughFreeSpace(paths.scratch, options.min_free_space_bytes, message)) return {};
+  if (run::HasEnoughFreeSpace(paths.scratch, options.min_free_space_bytes, message)) return {};
   return util::Fail(message);
 }
 

@@ -1,4 +1,4 @@
-#include "pipeline/parallel/free_space.h"
+#include "run/free_space.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "test_support.h"
 
-namespace boardmill::pipeline {
+namespace boardmill::run {
 namespace {
 
 TEST(FreeSpaceTest, ZeroMinimumPassesOnAnyReadableVolume) {
@@ -42,4 +42,4 @@ TEST(FreeSpaceTest, NamesAvailableAndRequiredBytesWhenShort) {
 }
 
 }  // namespace
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::run

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace boardmill::pipeline {
+namespace boardmill::run {
 
 // True when the space available to this process on the volume holding `directory` is at least
 // `min_bytes`; otherwise false with `message` filled in. The volume is queried even for a
@@ -12,4 +12,4 @@ namespace boardmill::pipeline {
 bool HasEnoughFreeSpace(const std::filesystem::path& directory, std::uint64_t min_bytes,
                         std::string& message);
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::run

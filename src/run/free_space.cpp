@@ -1,11 +1,11 @@
-#include "pipeline/parallel/free_space.h"
+#include "run/free_space.h"
 
 #include <sys/statvfs.h>
 
 #include <cerrno>
 #include <system_error>
 
-namespace boardmill::pipeline {
+namespace boardmill::run {
 
 bool HasEnoughFreeSpace(const std::filesystem::path& directory, std::uint64_t min_bytes,
                         std::string& message) {
@@ -23,4 +23,4 @@ bool HasEnoughFreeSpace(const std::filesystem::path& directory, std::uint64_t mi
   return false;
 }
 
-}  // namespace boardmill::pipeline
+}  // namespace boardmill::run

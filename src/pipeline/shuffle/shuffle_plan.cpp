@@ -1,0 +1,66 @@
+#include "pipeline/shuffle/shuffle_plan.h"
+
+#include <algorithm>
+#include <string>
+
+#include "pipeline/shuffle/input_spreader.h"
+#include "pipeline/shuffle/shard_finisher.h"
+#include "pipeline/shuffle/shuffle_options.h"
+#include "run/memory_ceiling.h"
+
+namespace boardmill::shuffle {
+
+namespace {
+
+// A block of a few thousand entries compresses well and keeps the number of blocks per output
+// shard small; fewer than the least would make blocks too small to compress.
+constexpr std::uint64_t kMostBufferEntries = 8192;
+constexpr std::uint64_t kLeastBufferEntries = 64;
+// A finisher that holds fewer entries than this would gather its shard in too many passes.
+constexpr std::uint64_t kLeastCapacityEntries = 4096;
+
+std::uint64_t SpreaderBytes(std::uint64_t output_shards, std::uint64_t buffer_entries) {
+  return SpreaderFixedBytes(kScratchCompressionLevel, buffer_entries) +
+         output_shards * buffer_entries * sizeof(ShuffleEntry);
+}
+
+}  // namespace
+
+util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request) {
+  const std::uint64_t ceiling = run::MemoryCeilingBytes(request.ceiling_mib);
+  ShufflePlan plan;
+
+  const std::uint64_t least_spreader = SpreaderBytes(request.output_shards, kLeastBufferEntries);
+  plan.spread_threads = std::min({request.threads, request.input_shards, ceiling / least_spreader});
+  if (plan.spread_threads == 0) {
+    return run::CheckMemoryNeed(
+               request.ceiling_mib, least_spreader,
+               "a shuffle into " + std::to_string(request.output_shards) + " shards")
+        .TakeError();
+  }
+  const std::uint64_t spreader_share = ceiling / plan.spread_threads;
+  const std::uint64_t spread_fixed =
+      SpreaderFixedBytes(kScratchCompressionLevel, kMostBufferEntries);
+  const std::uint64_t room = spreader_share > spread_fixed ? spreader_share - spread_fixed : 0;
+  plan.buffer_entries =
+      std::clamp<std::uint64_t>(room / (request.output_shards * sizeof(ShuffleEntry)),
+                                kLeastBufferEntries, kMostBufferEntries);
+
+  const std::uint64_t finish_fixed =
+      ShardFinisher::FixedBytes(request.compression_level, plan.buffer_entries);
+  const std::uint64_t least_finisher =
+      finish_fixed + kLeastCapacityEntries * ShardFinisher::kBytesPerEntry;
+  plan.finish_threads =
+      std::min({request.threads, request.output_shards, ceiling / least_finisher});
+  if (plan.finish_threads == 0) {
+    return run::CheckMemoryNeed(
+               request.ceiling_mib, least_finisher,
+               "a shuffle finishing a shard at level " + std::to_string(request.compression_level))
+        .TakeError();
+  }
+  plan.capacity_entries =
+      (ceiling / plan.finish_threads - finish_fixed) / ShardFinisher::kBytesPerEntry;
+  return plan;
+}
+
+}  // namespace boardmill::shuffle

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "util/result.h"
+
+namespace boardmill::shuffle {
+
+// How a shuffle shares its memory ceiling among its threads, phase by phase: while spreading,
+// each thread holds a buffer per output shard; while finishing, each holds the entries of the
+// shard (or the range of it) that it orders.
+struct ShufflePlan {
+  std::uint64_t spread_threads = 1;
+  std::uint64_t buffer_entries = 0;  // per output shard and spreading thread
+  std::uint64_t finish_threads = 1;
+  std::uint64_t capacity_entries = 0;  // per finishing thread
+};
+
+struct ShufflePlanRequest {
+  std::uint64_t ceiling_mib = 0;
+  std::uint64_t threads = 1;
+  std::uint64_t input_shards = 1;
+  std::uint64_t output_shards = 1;
+  std::int32_t compression_level = 0;
+};
+
+// The plan, with as many threads as asked for (at most one per input shard, or per output shard)
+// that the ceiling leaves room for; refused with one line when not even one thread fits.
+util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request);
+
+}  // namespace boardmill::shuffle

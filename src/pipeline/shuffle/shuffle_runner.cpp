@@ -1,0 +1,293 @@
+#include "pipeline/shuffle/shuffle_runner.h"
+
+#include <cinttypes>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "compression/compression_level.h"
+#include "pipeline/shuffle/input_shards.h"
+#include "pipeline/shuffle/input_spreader.h"
+#include "pipeline/shuffle/parallel_tasks.h"
+#include "pipeline/shuffle/record_keys.h"
+#include "pipeline/shuffle/shard_finisher.h"
+#include "pipeline/shuffle/shuffle_plan.h"
+#include "pipeline/shuffle/shuffle_progress.h"
+#include "pipeline/shuffle/shuffle_scratch.h"
+#include "run/acquire_run_locks.h"
+#include "run/free_space.h"
+#include "run/memory_ceiling.h"
+#include "run/run_limits.h"
+#include "run/run_outcome_files.h"
+#include "shards/shard_naming.h"
+#include "util/bounds.h"
+#include "util/byte_digest.h"
+#include "util/stopwatch.h"
+#include "util/usable_cpus.h"
+
+namespace boardmill::shuffle {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+util::Result<void> CheckOptions(const ShuffleOptions& options) {
+  if (options.shard_count == 0) return util::Fail("Output shard count must be at least 1.");
+  util::Result<void> checked =
+      util::CheckAtMost("Output shard count", options.shard_count, run::kMaxShardCount);
+  if (checked)
+    checked = util::CheckAtMost("Max threads", options.max_threads, run::kMaxThreadCount);
+  if (checked) checked = compression::ValidateCompressionLevel(options.compression_level);
+  if (checked)
+    checked = CheckOutputOutsideInputs(options.output_directory, options.input_directories);
+  return checked;
+}
+
+fs::path ScratchDirectory(const ShuffleOptions& options) {
+  return options.scratch_directory.empty() ? options.output_directory / "_scratch"
+                                           : options.scratch_directory;
+}
+
+// The output directory's volume, and the scratch directory's when it is given: the default one
+// lies in the output directory and does not exist yet.
+util::Result<void> CheckFreeSpace(const ShuffleOptions& options) {
+  for (const fs::path& directory : {options.output_directory, options.scratch_directory}) {
+    if (directory.empty()) continue;
+    std::string message;
+    if (!run::HasEnoughFreeSpace(directory, options.min_free_space_bytes, message)) {
+      return util::Fail(message);
+    }
+  }
+  return {};
+}
+
+// What a run is, for telling whether the scratch it finds is its own: the settings that shape
+// the output and every input shard with what is known of it before it is read.
+std::string DescribeRun(const ShuffleOptions& options, const std::vector<InputShard>& inputs) {
+  std::string text = "shards=" + std::to_string(options.shard_count) +
+                     "\nseed=" + std::to_string(options.seed) +
+                     "\ndedup=" + std::string(DedupName(options.dedup)) + "\n";
+  for (const InputShard& input : inputs) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(input.path, error);
+    text += "input=" + input.path.string() + "\t" + std::to_string(error ? 0 : size) + "\t" +
+            (input.listed ? shards::FormatXxh64(input.listed->xxh64) : "-") + "\n";
+  }
+  return text;
+}
+
+// The run's state shared by its phases.
+class ShuffleRun {
+ public:
+  ShuffleRun(const ShuffleOptions& options, std::vector<InputShard> inputs, ShufflePlan plan,
+             std::uint64_t ceiling_mib)
+      : options_(options),
+        inputs_(std::move(inputs)),
+        plan_(plan),
+        keys_(options.dedup, options.seed, options.shard_count),
+        scratch_(ScratchDirectory(options), DescribeRun(options, inputs_)) {
+    summary_.memory_ceiling_mib = ceiling_mib;
+  }
+
+  util::Result<ShuffleSummary> Run();
+
+ private:
+  util::Result<void> SpreadInputs();
+  util::Result<void> GatherSpreadFiles();
+  util::Result<void> FinishShards();
+  shards::ShuffleOrigin Origin() const;
+  void Count(std::atomic<std::uint64_t> ShuffleProgress::*counter, std::uint64_t count) {
+    if (options_.progress != nullptr) options_.progress->Add(options_.progress->*counter, count);
+  }
+
+  const ShuffleOptions& options_;
+  std::vector<InputShard> inputs_;
+  ShufflePlan plan_;
+  RecordKeys keys_;
+  ShuffleScratch scratch_;
+  ShuffleSummary summary_;
+  std::vector<fs::path> spread_paths_;
+  std::vector<InputShardDigest> input_digests_;
+  std::vector<std::vector<BlockSource>> blocks_;  // per output shard
+  std::vector<shards::IndexedShard> outputs_;
+};
+
+util::Result<ShuffleSummary> ShuffleRun::Run() {
+  const util::Stopwatch clock;
+  util::Result<void> done = scratch_.Prepare(options_.resume);
+  if (done) done = SpreadInputs();
+  if (done) done = GatherSpreadFiles();
+  if (done) done = FinishShards();
+  const shards::ShuffleOrigin origin = Origin();
+  if (done) {
+    done = shards::WriteShardIndex(options_.output_directory, shards::RoutingKind::kShuffle,
+                                   outputs_, &origin);
+  }
+  if (!done) return std::move(done).TakeError();
+  for (const shards::IndexedShard& shard : outputs_) summary_.output_records += shard.records;
+  summary_.duplicate_records = summary_.input_records - summary_.output_records;
+  summary_.output_shard_count = options_.shard_count;
+  summary_.seed = options_.seed;
+  summary_.dedup = options_.dedup;
+  summary_.threads = std::max(plan_.spread_threads, plan_.finish_threads);
+  if (!options_.keep_scratch) done = scratch_.Remove();
+  summary_.elapsed_seconds = clock.ElapsedSeconds();
+  if (done)
+    done = run::WriteRunSummary(options_.output_directory, FormatShuffleRunSummary(summary_));
+  if (!done) return std::move(done).TakeError();
+  return summary_;
+}
+
+util::Result<void> ShuffleRun::SpreadInputs() {
+  std::vector<const InputShard*> pending;
+  for (const InputShard& input : inputs_) {
+    if (scratch_.IsSpread(input.sequence)) {
+      ++summary_.resumed_input_shards;
+      Count(&ShuffleProgress::input_shards_done, 1);
+    } else {
+      pending.push_back(&input);
+    }
+  }
+  std::vector<std::unique_ptr<InputSpreader>> spreaders(plan_.spread_threads);
+  return RunTasksInParallel(
+      plan_.spread_threads, pending.size(), [&](std::uint64_t task, std::uint64_t worker) {
+        std::unique_ptr<InputSpreader>& spreader = spreaders[worker];
+        if (!spreader) {
+          spreader = std::make_unique<InputSpreader>(
+              keys_, options_.shard_count, plan_.buffer_entries, kScratchCompressionLevel);
+          spreader->reader().on_bytes_read = [this](std::uint64_t bytes) {
+            Count(&ShuffleProgress::input_bytes_read, bytes);
+          };
+        }
+        const InputShard& input = *pending[task];
+        util::Result<SpreadSummary> spread =
+            spreader->Spread(input, scratch_.SpreadPath(input.sequence));
+        if (!spread) return util::Result<void>(std::move(spread).TakeError());
+        Count(&ShuffleProgress::input_shards_done, 1);
+        return util::Result<void>();
+      });
+}
+
+util::Result<void> ShuffleRun::GatherSpreadFiles() {
+  spread_paths_.reserve(inputs_.size());
+  for (const InputShard& input : inputs_)
+    spread_paths_.push_back(scratch_.SpreadPath(input.sequence));
+  blocks_.assign(options_.shard_count, {});
+  for (std::uint64_t at = 0; at < inputs_.size(); ++at) {
+    util::Result<SpreadFooter> footer = ReadSpreadFooter(spread_paths_[at]);
+    if (!footer) return std::move(footer).TakeError();
+    for (const SpreadBlock& block : footer->blocks) {
+      if (block.shard >= options_.shard_count) {
+        return util::Fail("Scratch file is damaged: " + spread_paths_[at].string());
+      }
+      blocks_[block.shard].push_back({&spread_paths_[at], block});
+    }
+    input_digests_.push_back(footer->input);
+    summary_.input_records += footer->input.records;
+    std::error_code error;
+    summary_.scratch_bytes += fs::file_size(spread_paths_[at], error);
+  }
+  return {};
+}
+
+util::Result<void> ShuffleRun::FinishShards() {
+  if (options_.progress != nullptr) {
+    options_.progress->output_shards_total.store(options_.shard_count);
+    options_.progress->phase.store(ShuffleProgress::Phase::kFinishing);
+  }
+  outputs_.assign(options_.shard_count, {});
+  std::vector<std::uint64_t> pending;
+  const std::map<std::uint64_t, shards::IndexedShard> finished =
+      scratch_.FinishedShards(options_.output_directory, options_.shard_count);
+  for (std::uint64_t id = 0; id < options_.shard_count; ++id) {
+    const auto found = finished.find(id);
+    if (found == finished.end()) {
+      pending.push_back(id);
+      continue;
+    }
+    outputs_[id] = found->second;
+    ++summary_.resumed_output_shards;
+    Count(&ShuffleProgress::output_shards_done, 1);
+  }
+  std::vector<std::unique_ptr<ShardFinisher>> finishers(plan_.finish_threads);
+  return RunTasksInParallel(
+      plan_.finish_threads, pending.size(), [&](std::uint64_t task, std::uint64_t worker) {
+        std::unique_ptr<ShardFinisher>& finisher = finishers[worker];
+        if (!finisher) {
+          finisher = std::make_unique<ShardFinisher>(keys_, plan_.capacity_entries,
+                                                     options_.compression_level);
+        }
+        const std::uint64_t id = pending[task];
+        util::Result<shards::IndexedShard> shard = finisher->Finish(
+            blocks_[id], shards::ShardPath(options_.output_directory, id, options_.shard_count));
+        if (!shard) return util::Result<void>(std::move(shard).TakeError());
+        outputs_[id] = *shard;
+        Count(&ShuffleProgress::output_shards_done, 1);
+        return scratch_.RecordFinishedShard(id, *shard);
+      });
+}
+
+shards::ShuffleOrigin ShuffleRun::Origin() const {
+  shards::ShuffleOrigin origin{
+      .seed = options_.seed, .dedup = std::string(DedupName(options_.dedup)), .inputs = {}};
+  std::vector<util::ByteDigest> hashes(options_.input_directories.size());
+  for (const fs::path& directory : options_.input_directories) {
+    origin.inputs.push_back({.path = directory.string(), .records = 0, .xxh64 = 0});
+  }
+  for (std::uint64_t at = 0; at < input_digests_.size(); ++at) {
+    const std::uint64_t directory = inputs_[at].directory;
+    origin.inputs[directory].records += input_digests_[at].records;
+    std::uint8_t bytes[8];
+    for (unsigned i = 0; i < 8; ++i)
+      bytes[i] = static_cast<std::uint8_t>(input_digests_[at].xxh64 >> (8 * i));
+    hashes[directory].Add(bytes);
+  }
+  for (std::uint64_t directory = 0; directory < hashes.size(); ++directory) {
+    origin.inputs[directory].xxh64 = hashes[directory].Hash();
+  }
+  return origin;
+}
+
+}  // namespace
+
+util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
+  util::Result<void> checked = CheckOptions(options);
+  if (!checked) return std::move(checked).TakeError();
+  util::Result<std::vector<InputShard>> inputs = ListInputShards(options.input_directories);
+  if (!inputs) return std::move(inputs).TakeError();
+  const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
+  const std::uint64_t threads =
+      options.max_threads != 0 ? options.max_threads : util::UsableCpuCount();
+  util::Result<ShufflePlan> plan = PlanShuffle({.ceiling_mib = ceiling_mib,
+                                                .threads = threads,
+                                                .input_shards = inputs->size(),
+                                                .output_shards = options.shard_count,
+                                                .compression_level = options.compression_level});
+  if (!plan) return std::move(plan).TakeError();
+
+  const run::LockedPlace scratch{run::LockedPlace::Kind::kDirectory, options.scratch_directory,
+                                 "scratch directory", "Failed to create scratch directory: "};
+  util::Result<io::RunLocks> locks = run::AcquireRunLocks(options.output_directory, {&scratch, 1});
+  if (!locks) return std::move(locks).TakeError();
+  checked = CheckFreeSpace(options);
+  if (checked) checked = run::RemoveEarlierRunOutcome(options.output_directory);
+  if (!checked) return std::move(checked).TakeError();
+
+  if (options.progress != nullptr) {
+    std::uint64_t bytes = 0;
+    for (const InputShard& input : *inputs) {
+      std::error_code error;
+      const std::uintmax_t size = fs::file_size(input.path, error);
+      bytes += error ? 0 : size;
+    }
+    options.progress->input_shards_total.store(inputs->size());
+    options.progress->input_bytes_total.store(bytes);
+  }
+  ShuffleRun run(options, std::move(*inputs), *plan, ceiling_mib);
+  return run.Run();
+}
+
+}  // namespace boardmill::shuffle
