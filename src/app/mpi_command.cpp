@@ -9,6 +9,8 @@
 #include "app/console_lines.h"
 #include "app/convert_command.h"
 #include "app/convert_options.h"
+#include "app/shuffle_command.h"
+#include "app/shuffle_options.h"
 #include "app/usage.h"
 
 namespace boardmill::app {
@@ -24,17 +26,29 @@ void Silence() {
   close(null);
 }
 
-bool IsConvertCommand(int argc, char** argv) {
-  return argc >= 2 && std::string_view(argv[1]) == "convert";
+// The commands that divide their work among the ranks of a job.
+bool RunsAcrossRanks(int argc, char** argv) {
+  if (argc < 2) return false;
+  const std::string_view word = argv[1];
+  return word == "convert" || word == "shuffle";
+}
+
+int RunShuffleAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
+  ShuffleCommandLine command_line;
+  const util::Result<void> parsed = ParseShuffleOptions(argc, argv, command_line);
+  if (!parsed) return RefuseCommandLine(parsed.error());
+  command_line.settings.mpi_job = &job;
+  return RunShuffleCommand(command_line);
 }
 
 }  // namespace
 
 int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
   if (job.rank() != 0) Silence();
-  if (!IsConvertCommand(argc, argv)) {
-    return PrintErrorLine("Only convert runs across the ranks of an MPI job.");
+  if (!RunsAcrossRanks(argc, argv)) {
+    return PrintErrorLine("Only convert and shuffle run across the ranks of an MPI job.");
   }
+  if (std::string_view(argv[1]) == "shuffle") return RunShuffleAcrossRanks(job, argc, argv);
   ConvertCommandLine command_line;
   const util::Result<void> parsed = ParseConvertOptions(argc, argv, command_line);
   if (!parsed) return RefuseCommandLine(parsed.error());
@@ -43,7 +57,7 @@ int DispatchAcrossRanks(const io::MpiJob& job, int argc, char** argv) {
 }
 
 int DispatchWithoutMpiSupport(int argc, char** argv) {
-  if (IsConvertCommand(argc, argv)) {
+  if (RunsAcrossRanks(argc, argv)) {
     return PrintErrorLine(
         "This boardmill has no MPI support; run boardmill-mpi under mpirun (package "
         "boardmill-mpi).");

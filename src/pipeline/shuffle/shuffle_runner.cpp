@@ -16,6 +16,7 @@
 #include "pipeline/shuffle/shard_finisher.h"
 #include "pipeline/shuffle/shuffle_plan.h"
 #include "pipeline/shuffle/shuffle_progress.h"
+#include "pipeline/shuffle/shuffle_ranks.h"
 #include "pipeline/shuffle/shuffle_scratch.h"
 #include "run/acquire_run_locks.h"
 #include "run/free_space.h"
@@ -79,12 +80,14 @@ std::string DescribeRun(const ShuffleOptions& options, const std::vector<InputSh
   return text;
 }
 
-// The run's state shared by its phases.
+// The run's state shared by its phases, on each rank. Every step ends with the ranks agreeing on
+// its outcome, so that all go on or all stop together.
 class ShuffleRun {
  public:
   ShuffleRun(const ShuffleOptions& options, std::vector<InputShard> inputs, ShufflePlan plan,
              std::uint64_t ceiling_mib)
       : options_(options),
+        ranks_(options.mpi_job),
         inputs_(std::move(inputs)),
         plan_(plan),
         keys_(options.dedup, options.seed, options.shard_count),
@@ -95,50 +98,58 @@ class ShuffleRun {
   util::Result<ShuffleSummary> Run();
 
  private:
+  util::Result<void> Prepare();
   util::Result<void> SpreadInputs();
   util::Result<void> GatherSpreadFiles();
   util::Result<void> FinishShards();
+  util::Result<void> Conclude();
   shards::ShuffleOrigin Origin() const;
   void Count(std::atomic<std::uint64_t> ShuffleProgress::*counter, std::uint64_t count) {
     if (options_.progress != nullptr) options_.progress->Add(options_.progress->*counter, count);
   }
 
   const ShuffleOptions& options_;
+  ShuffleRanks ranks_;
   std::vector<InputShard> inputs_;
   ShufflePlan plan_;
   RecordKeys keys_;
   ShuffleScratch scratch_;
+  std::optional<io::RunLocks> locks_;  // the first rank's
+  util::Stopwatch clock_;
   ShuffleSummary summary_;
   std::vector<fs::path> spread_paths_;
   std::vector<InputShardDigest> input_digests_;
   std::vector<std::vector<BlockSource>> blocks_;  // per output shard
   std::vector<shards::IndexedShard> outputs_;
+  std::vector<std::uint64_t> finished_here_;
 };
 
 util::Result<ShuffleSummary> ShuffleRun::Run() {
-  const util::Stopwatch clock;
-  util::Result<void> done = scratch_.Prepare(options_.resume);
-  if (done) done = SpreadInputs();
-  if (done) done = GatherSpreadFiles();
-  if (done) done = FinishShards();
-  const shards::ShuffleOrigin origin = Origin();
+  util::Result<void> done = ranks_.Agree(Prepare());
+  if (done) done = ranks_.Agree(scratch_.OpenFinishedList(ranks_.rank()));
+  if (done) done = ranks_.Agree(SpreadInputs());
+  if (done) done = ranks_.Agree(GatherSpreadFiles());
+  if (done) done = ranks_.Agree(FinishShards());
   if (done) {
-    done = shards::WriteShardIndex(options_.output_directory, shards::RoutingKind::kShuffle,
-                                   outputs_, &origin);
+    ranks_.CollectShards(finished_here_, outputs_);
+    done = ranks_.Agree(ranks_.IsFirst() ? Conclude() : util::Result<void>());
   }
   if (!done) return std::move(done).TakeError();
-  for (const shards::IndexedShard& shard : outputs_) summary_.output_records += shard.records;
-  summary_.duplicate_records = summary_.input_records - summary_.output_records;
-  summary_.output_shard_count = options_.shard_count;
-  summary_.seed = options_.seed;
-  summary_.dedup = options_.dedup;
-  summary_.threads = std::max(plan_.spread_threads, plan_.finish_threads);
-  if (!options_.keep_scratch) done = scratch_.Remove();
-  summary_.elapsed_seconds = clock.ElapsedSeconds();
-  if (done)
-    done = run::WriteRunSummary(options_.output_directory, FormatShuffleRunSummary(summary_));
-  if (!done) return std::move(done).TakeError();
   return summary_;
+}
+
+// The first rank alone locks, checks the space and clears what an earlier run left.
+util::Result<void> ShuffleRun::Prepare() {
+  if (!ranks_.IsFirst()) return {};
+  const run::LockedPlace scratch{run::LockedPlace::Kind::kDirectory, options_.scratch_directory,
+                                 "scratch directory", "Failed to create scratch directory: "};
+  util::Result<io::RunLocks> locks = run::AcquireRunLocks(options_.output_directory, {&scratch, 1});
+  if (!locks) return std::move(locks).TakeError();
+  locks_.emplace(std::move(*locks));
+  util::Result<void> prepared = CheckFreeSpace(options_);
+  if (prepared) prepared = run::RemoveEarlierRunOutcome(options_.output_directory);
+  if (prepared) prepared = scratch_.Prepare(options_.resume);
+  return prepared;
 }
 
 util::Result<void> ShuffleRun::SpreadInputs() {
@@ -147,7 +158,7 @@ util::Result<void> ShuffleRun::SpreadInputs() {
     if (scratch_.IsSpread(input.sequence)) {
       ++summary_.resumed_input_shards;
       Count(&ShuffleProgress::input_shards_done, 1);
-    } else {
+    } else if (ranks_.Owns(input.sequence)) {
       pending.push_back(&input);
     }
   }
@@ -204,14 +215,15 @@ util::Result<void> ShuffleRun::FinishShards() {
       scratch_.FinishedShards(options_.output_directory, options_.shard_count);
   for (std::uint64_t id = 0; id < options_.shard_count; ++id) {
     const auto found = finished.find(id);
-    if (found == finished.end()) {
+    if (found != finished.end()) {
+      outputs_[id] = found->second;
+      ++summary_.resumed_output_shards;
+      Count(&ShuffleProgress::output_shards_done, 1);
+    } else if (ranks_.Owns(id)) {
       pending.push_back(id);
-      continue;
     }
-    outputs_[id] = found->second;
-    ++summary_.resumed_output_shards;
-    Count(&ShuffleProgress::output_shards_done, 1);
   }
+  finished_here_.assign(pending.size(), 0);
   std::vector<std::unique_ptr<ShardFinisher>> finishers(plan_.finish_threads);
   return RunTasksInParallel(
       plan_.finish_threads, pending.size(), [&](std::uint64_t task, std::uint64_t worker) {
@@ -225,9 +237,29 @@ util::Result<void> ShuffleRun::FinishShards() {
             blocks_[id], shards::ShardPath(options_.output_directory, id, options_.shard_count));
         if (!shard) return util::Result<void>(std::move(shard).TakeError());
         outputs_[id] = *shard;
+        finished_here_[task] = id;
         Count(&ShuffleProgress::output_shards_done, 1);
         return scratch_.RecordFinishedShard(id, *shard);
       });
+}
+
+// The first rank, once every shard is written: the index, the scratch, the summary last.
+util::Result<void> ShuffleRun::Conclude() {
+  const shards::ShuffleOrigin origin = Origin();
+  util::Result<void> done = shards::WriteShardIndex(
+      options_.output_directory, shards::RoutingKind::kShuffle, outputs_, &origin);
+  if (!done) return done;
+  for (const shards::IndexedShard& shard : outputs_) summary_.output_records += shard.records;
+  summary_.duplicate_records = summary_.input_records - summary_.output_records;
+  summary_.output_shard_count = options_.shard_count;
+  summary_.seed = options_.seed;
+  summary_.dedup = options_.dedup;
+  summary_.threads = std::max(plan_.spread_threads, plan_.finish_threads);
+  if (!options_.keep_scratch) done = scratch_.Remove();
+  summary_.elapsed_seconds = clock_.ElapsedSeconds();
+  if (done)
+    done = run::WriteRunSummary(options_.output_directory, FormatShuffleRunSummary(summary_));
+  return done;
 }
 
 shards::ShuffleOrigin ShuffleRun::Origin() const {
@@ -254,28 +286,23 @@ shards::ShuffleOrigin ShuffleRun::Origin() const {
 }  // namespace
 
 util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
+  // Every rank checks and lists alike, so that all refuse together or go on together.
+  const ShuffleRanks ranks(options.mpi_job);
   util::Result<void> checked = CheckOptions(options);
-  if (!checked) return std::move(checked).TakeError();
-  util::Result<std::vector<InputShard>> inputs = ListInputShards(options.input_directories);
-  if (!inputs) return std::move(inputs).TakeError();
+  util::Result<std::vector<InputShard>> inputs =
+      checked ? ListInputShards(options.input_directories) : std::move(checked).TakeError();
   const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
   const std::uint64_t threads =
       options.max_threads != 0 ? options.max_threads : util::UsableCpuCount();
-  util::Result<ShufflePlan> plan = PlanShuffle({.ceiling_mib = ceiling_mib,
-                                                .threads = threads,
-                                                .input_shards = inputs->size(),
-                                                .output_shards = options.shard_count,
-                                                .compression_level = options.compression_level});
-  if (!plan) return std::move(plan).TakeError();
-
-  const run::LockedPlace scratch{run::LockedPlace::Kind::kDirectory, options.scratch_directory,
-                                 "scratch directory", "Failed to create scratch directory: "};
-  util::Result<io::RunLocks> locks = run::AcquireRunLocks(options.output_directory, {&scratch, 1});
-  if (!locks) return std::move(locks).TakeError();
-  checked = CheckFreeSpace(options);
-  if (checked) checked = run::RemoveEarlierRunOutcome(options.output_directory);
+  util::Result<ShufflePlan> plan =
+      inputs ? PlanShuffle({.ceiling_mib = ceiling_mib,
+                            .threads = threads,
+                            .input_shards = inputs->size(),
+                            .output_shards = options.shard_count,
+                            .compression_level = options.compression_level})
+             : util::Result<ShufflePlan>(util::Fail(inputs.error()));
+  checked = ranks.Agree(plan ? util::Result<void>() : util::Fail(plan.error()));
   if (!checked) return std::move(checked).TakeError();
-
   if (options.progress != nullptr) {
     std::uint64_t bytes = 0;
     for (const InputShard& input : *inputs) {

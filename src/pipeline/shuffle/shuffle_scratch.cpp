@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kSettingsFileName[] = "settings";
-constexpr char kFinishedListFileName[] = "finished-shards.tsv";
+constexpr char kFinishedListPrefix[] = "finished-shards-";
 constexpr char kSpreadDirectoryName[] = "spread";
 
 std::string ReadText(const fs::path& path) {
@@ -57,10 +57,14 @@ util::Result<void> ShuffleScratch::Prepare(bool resume) {
   if (util::WriteWholeFile(settings_path, settings_) != util::WholeFileWrite::kWritten) {
     return util::Fail("Failed to write scratch file: " + settings_path.string());
   }
-  finished_list_ = util::OpenOutputForAppend(root_ / kFinishedListFileName);
-  if (!finished_list_) {
-    return util::Fail("Failed to open scratch file: " + (root_ / kFinishedListFileName).string());
-  }
+  return {};
+}
+
+util::Result<void> ShuffleScratch::OpenFinishedList(std::uint64_t rank) {
+  finished_list_path_ = root_ / (kFinishedListPrefix + std::to_string(rank) + ".tsv");
+  finished_list_ = util::OpenOutputForAppend(finished_list_path_);
+  if (!finished_list_)
+    return util::Fail("Failed to open scratch file: " + finished_list_path_.string());
   return {};
 }
 
@@ -76,7 +80,15 @@ bool ShuffleScratch::IsSpread(std::uint64_t input_sequence) const {
 std::map<std::uint64_t, shards::IndexedShard> ShuffleScratch::FinishedShards(
     const fs::path& output_directory, std::uint64_t shard_count) const {
   std::map<std::uint64_t, shards::IndexedShard> finished;
-  std::istringstream list(ReadText(root_ / kFinishedListFileName));
+  std::string lists;
+  std::error_code error;
+  for (fs::directory_iterator entry(root_, error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (entry->path().filename().string().starts_with(kFinishedListPrefix)) {
+      lists += ReadText(entry->path()) + "\n";  // a line cut short stays apart
+    }
+  }
+  std::istringstream list(lists);
   std::string line;
   while (std::getline(list, line)) {
     std::uint64_t id = 0;
@@ -104,7 +116,7 @@ util::Result<void> ShuffleScratch::RecordFinishedShard(std::uint64_t shard_id,
                                     shard_id, shard.records, shard.bytes, shard.xxh64) > 0 &&
                        std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
   if (!written) {
-    return util::Fail("Failed to write scratch file: " + (root_ / kFinishedListFileName).string());
+    return util::Fail("Failed to write scratch file: " + finished_list_path_.string());
   }
   return {};
 }

@@ -22,13 +22,18 @@ class ShuffleScratch {
   ShuffleScratch(std::filesystem::path scratch_directory, std::string settings);
 
   // Without `resume`, forgets whatever an earlier run left. With it, keeps what a run of the
-  // same settings left and refuses the scratch of a run of other settings.
+  // same settings left and refuses the scratch of a run of other settings. Done once, by the
+  // first rank, before any rank opens its list.
   util::Result<void> Prepare(bool resume);
+  // Opens the list of finished shards this rank adds to (one per rank, so that ranks never
+  // write to one file).
+  util::Result<void> OpenFinishedList(std::uint64_t rank);
 
   std::filesystem::path SpreadPath(std::uint64_t input_sequence) const;
   bool IsSpread(std::uint64_t input_sequence) const;
 
-  // The shards an earlier run finished whose files in `output_directory` are as it left them.
+  // The shards an earlier run (of any number of ranks) finished whose files in
+  // `output_directory` are as it left them.
   std::map<std::uint64_t, shards::IndexedShard> FinishedShards(
       const std::filesystem::path& output_directory, std::uint64_t shard_count) const;
   // Adds a shard to the list, flushed to the disk before it returns; safe from any thread.
@@ -41,6 +46,7 @@ class ShuffleScratch {
   std::filesystem::path root_;
   std::string settings_;
   std::mutex list_mutex_;
+  std::filesystem::path finished_list_path_;
   util::UniqueFile finished_list_;
 };
 
