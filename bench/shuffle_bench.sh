@@ -55,8 +55,10 @@ if [[ ! -f $converted/run-summary.txt ]]; then
 fi
 records=$(sed -n 's/^encoded_positions=//p' "$converted/run-summary.txt")
 raw_bytes=$((records * 32))
+# A quarter of the raw record bytes (30 MiB at scale 1); not below 16 MiB, where a small custom
+# input would be refused for a ceiling too small for any shuffle.
 ceiling_mib=$((raw_bytes / 4 / 1048576))
-((ceiling_mib > 0)) || ceiling_mib=1
+((ceiling_mib >= 16)) || ceiling_mib=16
 
 # --- timing --------------------------------------------------------------------------------------
 
