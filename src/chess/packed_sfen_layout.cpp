@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -27,17 +28,21 @@ class RecordBits {
     }
   }
 
-  // `width` (at most 8) bits from `position`, least significant first.
-  unsigned Read(unsigned position, unsigned width) const {
+  // The 64 bits from `position` on, the first in the lowest bit.
+  std::uint64_t Window(unsigned position) const {
     const unsigned word = position / 64;
     const unsigned shift = position % 64;
-    std::uint64_t bits = words_[word] >> shift;
-    if (shift != 0) bits |= words_[word + 1] << (64 - shift);
-    return static_cast<unsigned>(bits & ((1U << width) - 1));
+    const std::uint64_t bits = words_[word] >> shift;
+    return shift == 0 ? bits : bits | words_[word + 1] << (64 - shift);
+  }
+
+  // `width` (at most 8) bits from `position`.
+  unsigned Read(unsigned position, unsigned width) const {
+    return static_cast<unsigned>(Window(position) & ((1U << width) - 1));
   }
 
  private:
-  std::array<std::uint64_t, 6> words_{};
+  std::array<std::uint64_t, 7> words_{};
 };
 
 // A piece's four code bits, first bit set: pawn 1, knight 3, bishop 5, rook 7, queen 9.
@@ -49,15 +54,22 @@ std::optional<unsigned> FindPackedSfenClockBit(const PackedSfen& record) {
   const RecordBits bits(record);
   if (bits.Read(1, 6) == bits.Read(7, 6)) return std::nullopt;  // both kings on one square
   unsigned cursor = kBoardStartBit;
-  for (unsigned square = 0; square < kNonKingSquares; ++square) {
-    if (bits.Read(cursor, 1) == 0) {
-      ++cursor;
+  unsigned squares_left = kNonKingSquares;
+  while (squares_left > 0) {
+    const std::uint64_t window = bits.Window(cursor);
+    if ((window & 1) == 0) {  // a run of empty squares, one 0 bit each, taken at once
+      const unsigned run =
+          std::min<unsigned>(static_cast<unsigned>(std::countr_zero(window)), squares_left);
+      cursor += run;
+      squares_left -= run;
       continue;
     }
-    if (!IsPieceCode(bits.Read(cursor, 4)) || cursor + kPieceBits > kPackedSfenBits) {
+    if (!IsPieceCode(static_cast<unsigned>(window & 0xF)) ||
+        cursor + kPieceBits > kPackedSfenBits) {
       return std::nullopt;
     }
     cursor += kPieceBits;
+    --squares_left;
   }
   cursor += kCastlingBits;
   if (cursor >= kPackedSfenBits) return std::nullopt;

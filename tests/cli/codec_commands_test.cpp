@@ -14,7 +14,9 @@ using namespace boardmill::testing;
 // The usage text byte for byte, kept as a file so that a change to it shows as a diff of text.
 const std::string kUsage = ReadFile(TestDataPath("usage.txt"));
 
-TEST(UsageTest, IsTwentyFourLines) { EXPECT_EQ(std::count(kUsage.begin(), kUsage.end(), '\n'), 24); }
+TEST(UsageTest, IsTwentyFourLines) {
+  EXPECT_EQ(std::count(kUsage.begin(), kUsage.end(), '\n'), 24);
+}
 
 class HelpRunTest : public ::testing::TestWithParam<std::vector<std::string>> {};
 

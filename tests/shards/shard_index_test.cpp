@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,12 +69,26 @@ TEST(ShardIndexTest, WritesTheDocumentedFileAndReadsItBackInAnyJsonLayout) {
   }
 }
 
-TEST(ShardIndexTest, ReadsBackTheRoutingOfAShuffle) {
-  const util::Result<ShardIndex> read =
-      ParseShardIndex(FormatShardIndex(RoutingKind::kShuffle, kShards), "index");
+// A shuffle's index adds its origin after the members every index has; an input path may hold
+// any byte and must still leave valid JSON.
+TEST(ShardIndexTest, ReadsBackAShuffleAndItsOriginWhateverTheInputPaths) {
+  const ShuffleOrigin origin{.seed = 18446744073709551615ULL,
+                             .dedup = "board",
+                             .inputs = {{"in\"put\n\\dir\xff", 5, 0xabc}, {"plain", 0, 0}}};
+  const std::string text = FormatShardIndex(RoutingKind::kShuffle, kShards, &origin);
+  const util::Result<ShardIndex> read = ParseShardIndex(text, "index");
   ASSERT_TRUE(read.ok()) << read.error();
   EXPECT_EQ(read->Routing(), (ShardRouting{RoutingKind::kShuffle, 2}));
   EXPECT_EQ(read->shards, kShards);
+  EXPECT_LT(text.find("\"shards\""), text.find("\"seed\""));
+  const nlohmann::json json = nlohmann::json::parse(text);
+  EXPECT_EQ(json["seed"].get<std::uint64_t>(), origin.seed);
+  EXPECT_EQ(json["dedup"], "board");
+  ASSERT_EQ(json["inputs"].size(), 2U);
+  EXPECT_TRUE(json["inputs"][0]["path"].get<std::string>().starts_with("in\"put\n\\dir"));
+  EXPECT_EQ(json["inputs"][0]["records"], 5);
+  EXPECT_EQ(json["inputs"][0]["xxh64"], "0000000000000abc");
+  EXPECT_EQ(json["inputs"][1]["path"], "plain");
 }
 
 struct Mutation {

@@ -5,35 +5,21 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "chess/packed_sfen.h"
+#include "compression/zstd_memory.h"
 #include "util/byte_digest.h"
+#include "util/unique_descriptor.h"
 
 namespace boardmill::shuffle {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::size_t kRecordBytes = chess::kPackedSfenSize;
-
-// Closes the descriptor on every exit path.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  int get() const { return descriptor_; }
-
- private:
-  int descriptor_;
-};
 
 util::Result<void> CheckAgainstIndex(const InputShard& shard, const InputShardDigest& digest) {
   if (!shard.listed) return {};
@@ -55,12 +41,19 @@ util::Result<void> CheckAgainstIndex(const InputShard& shard, const InputShardDi
 InputShardReader::InputShardReader()
     : context_(ZSTD_createDCtx()),
       stored_(new std::uint8_t[kBufferBytes]),
-      content_(new std::uint8_t[kBufferBytes]) {}
+      content_(new std::uint8_t[kBufferBytes]) {
+  // The memory plan counts a window of kTypicalWindowBytes; a frame asking for more is refused
+  // rather than allowed past the ceiling.
+  if (context_) {
+    ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax,
+                           std::bit_width(compression::kTypicalWindowBytes) - 1);
+  }
+}
 
 util::Result<InputShardDigest> InputShardReader::Read(const InputShard& shard,
                                                       const RecordBytesVisitor& visit) {
   // Non-blocking, so that a FIFO put in a shard's place is refused at once instead of waited on.
-  const Descriptor file(::open(shard.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const util::UniqueDescriptor file(::open(shard.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     return util::Fail("Failed to open input shard " + shard.path.string() + ": " +
                       std::strerror(errno));

@@ -60,6 +60,7 @@ util::Result<void> InputSpreader::Take(const InputShard& shard,
       if (!flushed) return flushed;
     }
   }
+  if (on_records_spread) on_records_spread(records.size() / entry.record.bytes.size());
   return {};
 }
 

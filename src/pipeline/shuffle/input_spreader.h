@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "pipeline/shuffle/input_shard_reader.h"
@@ -29,6 +30,9 @@ class InputSpreader {
   util::Result<SpreadSummary> Spread(const InputShard& shard, const std::filesystem::path& spread);
 
   InputShardReader& reader() { return reader_; }
+
+  // Called with each buffer's count of records as it is spread, for a progress count.
+  std::function<void(std::uint64_t records)> on_records_spread;
 
  private:
   util::Result<void> Take(const InputShard& shard, std::span<const std::uint8_t> records);

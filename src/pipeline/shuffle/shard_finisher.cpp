@@ -62,6 +62,7 @@ util::Result<shards::IndexedShard> ShardFinisher::Finish(std::span<const BlockSo
 util::Result<void> ShardFinisher::FinishRange(std::span<const BlockSource> blocks,
                                               HashRange range) {
   util::Result<bool> gathered = GatherRange(blocks, range);
+  ++passes_;
   if (!gathered) return std::move(gathered).TakeError();
   if (!*gathered) {
     if (range.low == range.high) {

@@ -34,6 +34,9 @@ class ShardFinisher {
 
   // The memory one finisher holds per entry of its capacity, and besides them.
   static constexpr std::uint64_t kBytesPerEntry = 48;
+
+  // The passes over shards' entries so far: one per shard that fits, more for one done in ranges.
+  std::uint64_t passes() const { return passes_; }
   static std::uint64_t FixedBytes(std::int32_t level, std::uint64_t most_block_entries);
 
  private:
@@ -65,6 +68,7 @@ class ShardFinisher {
   std::vector<std::uint8_t> output_bytes_;
   compression::ZstdStreamWriter* writer_ = nullptr;
   std::uint64_t records_written_ = 0;
+  std::uint64_t passes_ = 0;
 };
 
 // The hash ranges a shard of `entries` entries starts with when `capacity_entries` fit at once:

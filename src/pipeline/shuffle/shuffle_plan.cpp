@@ -33,9 +33,10 @@ util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request) {
   const std::uint64_t least_spreader = SpreaderBytes(request.output_shards, kLeastBufferEntries);
   plan.spread_threads = std::min({request.threads, request.input_shards, ceiling / least_spreader});
   if (plan.spread_threads == 0) {
-    return run::CheckMemoryNeed(
-               request.ceiling_mib, least_spreader,
-               "a shuffle into " + std::to_string(request.output_shards) + " shards")
+    const std::string shards = request.output_shards == 1
+                                   ? std::string("1 shard")
+                                   : std::to_string(request.output_shards) + " shards";
+    return run::CheckMemoryNeed(request.ceiling_mib, least_spreader, "a shuffle into " + shards)
         .TakeError();
   }
   const std::uint64_t spreader_share = ceiling / plan.spread_threads;

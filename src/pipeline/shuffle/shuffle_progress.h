@@ -19,6 +19,7 @@ struct ShuffleProgress {
   std::atomic<std::uint64_t> input_shards_done{0};
   std::atomic<std::uint64_t> input_bytes_total{0};
   std::atomic<std::uint64_t> input_bytes_read{0};
+  std::atomic<std::uint64_t> input_records{0};
   std::atomic<std::uint64_t> output_shards_total{0};
   std::atomic<std::uint64_t> output_shards_done{0};
   std::atomic<std::uint64_t> output_records{0};

@@ -68,11 +68,13 @@ util::Result<void> ShuffleRanks::Agree(util::Result<void> outcome) const {
   return DecodeOutcome(agreed);
 }
 
-void ShuffleRanks::CollectShards(std::span<const std::uint64_t> finished_here,
-                                 std::vector<shards::IndexedShard>& shards) const {
-  if (size_ == 1) return;
+std::uint64_t ShuffleRanks::CollectShards(std::span<const std::uint64_t> finished_here,
+                                          std::uint64_t passes,
+                                          std::vector<shards::IndexedShard>& shards) const {
+  if (size_ == 1) return passes;
   if (!IsFirst()) {
     std::vector<std::uint8_t> bytes;
+    AppendWord(bytes, passes);
     for (const std::uint64_t id : finished_here) {
       AppendWord(bytes, id);
       AppendWord(bytes, shards[id].records);
@@ -80,19 +82,21 @@ void ShuffleRanks::CollectShards(std::span<const std::uint64_t> finished_here,
       AppendWord(bytes, shards[id].xxh64);
     }
     job_->Send(0, kShardsTag, bytes);
-    return;
+    return passes;
   }
   for (std::uint64_t received = 1; received < size_; ++received) {
     int source = 0;
     const std::vector<std::uint8_t> bytes =
         job_->Receive(io::MpiJob::kAnySource, kShardsTag, source);
-    for (std::size_t at = 0; at + 32 <= bytes.size(); at += 32) {
+    passes += WordAt(bytes, 0);
+    for (std::size_t at = 8; at + 32 <= bytes.size(); at += 32) {
       const std::uint64_t id = WordAt(bytes, at);
       if (id < shards.size()) {
         shards[id] = {WordAt(bytes, at + 8), WordAt(bytes, at + 16), WordAt(bytes, at + 24)};
       }
     }
   }
+  return passes;
 }
 
 }  // namespace boardmill::shuffle

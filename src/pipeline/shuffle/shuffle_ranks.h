@@ -30,10 +30,12 @@ class ShuffleRanks {
   // must call it at the same step.
   util::Result<void> Agree(util::Result<void> outcome) const;
 
-  // Hands the shards this rank finished (id, what its file holds) to rank 0, which fills them in
-  // `shards`; every rank must call it after the agreed end of the last phase.
-  void CollectShards(std::span<const std::uint64_t> finished_here,
-                     std::vector<shards::IndexedShard>& shards) const;
+  // Hands the shards this rank finished (id, what its file holds) and its count of finishing
+  // passes to rank 0, which fills the shards in `shards`; the value is the passes of every rank
+  // on rank 0, this rank's own elsewhere. Every rank calls it after the agreed end of the last
+  // phase.
+  std::uint64_t CollectShards(std::span<const std::uint64_t> finished_here, std::uint64_t passes,
+                              std::vector<shards::IndexedShard>& shards) const;
 
  private:
   const io::MpiJob* job_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compression/compression_level.h"
+#include "io/run_locks.h"
 #include "pipeline/shuffle/input_shards.h"
 #include "pipeline/shuffle/input_spreader.h"
 #include "pipeline/shuffle/parallel_tasks.h"
@@ -99,6 +100,7 @@ class ShuffleRun {
 
  private:
   util::Result<void> Prepare();
+  util::Result<void> JoinPreparedRun();
   util::Result<void> SpreadInputs();
   util::Result<void> GatherSpreadFiles();
   util::Result<void> FinishShards();
@@ -126,12 +128,12 @@ class ShuffleRun {
 
 util::Result<ShuffleSummary> ShuffleRun::Run() {
   util::Result<void> done = ranks_.Agree(Prepare());
-  if (done) done = ranks_.Agree(scratch_.OpenFinishedList(ranks_.rank()));
+  if (done) done = ranks_.Agree(JoinPreparedRun());
   if (done) done = ranks_.Agree(SpreadInputs());
   if (done) done = ranks_.Agree(GatherSpreadFiles());
   if (done) done = ranks_.Agree(FinishShards());
   if (done) {
-    ranks_.CollectShards(finished_here_, outputs_);
+    summary_.finish_passes = ranks_.CollectShards(finished_here_, summary_.finish_passes, outputs_);
     done = ranks_.Agree(ranks_.IsFirst() ? Conclude() : util::Result<void>());
   }
   if (!done) return std::move(done).TakeError();
@@ -150,6 +152,19 @@ util::Result<void> ShuffleRun::Prepare() {
   if (prepared) prepared = run::RemoveEarlierRunOutcome(options_.output_directory);
   if (prepared) prepared = scratch_.Prepare(options_.resume);
   return prepared;
+}
+
+// Every rank must see the directories the first rank prepared, or its shards and spread files
+// would land where the others never look.
+util::Result<void> ShuffleRun::JoinPreparedRun() {
+  std::error_code error;
+  if (!ranks_.IsFirst() && (!scratch_.HoldsThisRun() ||
+                            !fs::exists(options_.output_directory / io::kLockFileName, error))) {
+    return util::Fail("Rank " + std::to_string(ranks_.rank()) +
+                      " does not see the output and scratch directories as rank 0 does: " +
+                      options_.output_directory.string());
+  }
+  return scratch_.OpenFinishedList(ranks_.rank());
 }
 
 util::Result<void> ShuffleRun::SpreadInputs() {
@@ -171,6 +186,9 @@ util::Result<void> ShuffleRun::SpreadInputs() {
               keys_, options_.shard_count, plan_.buffer_entries, kScratchCompressionLevel);
           spreader->reader().on_bytes_read = [this](std::uint64_t bytes) {
             Count(&ShuffleProgress::input_bytes_read, bytes);
+          };
+          spreader->on_records_spread = [this](std::uint64_t records) {
+            Count(&ShuffleProgress::input_records, records);
           };
         }
         const InputShard& input = *pending[task];
@@ -225,7 +243,7 @@ util::Result<void> ShuffleRun::FinishShards() {
   }
   finished_here_.assign(pending.size(), 0);
   std::vector<std::unique_ptr<ShardFinisher>> finishers(plan_.finish_threads);
-  return RunTasksInParallel(
+  util::Result<void> finished_all = RunTasksInParallel(
       plan_.finish_threads, pending.size(), [&](std::uint64_t task, std::uint64_t worker) {
         std::unique_ptr<ShardFinisher>& finisher = finishers[worker];
         if (!finisher) {
@@ -239,8 +257,13 @@ util::Result<void> ShuffleRun::FinishShards() {
         outputs_[id] = *shard;
         finished_here_[task] = id;
         Count(&ShuffleProgress::output_shards_done, 1);
+        Count(&ShuffleProgress::output_records, shard->records);
         return scratch_.RecordFinishedShard(id, *shard);
       });
+  for (const std::unique_ptr<ShardFinisher>& finisher : finishers) {
+    if (finisher) summary_.finish_passes += finisher->passes();
+  }
+  return finished_all;
 }
 
 // The first rank, once every shard is written: the index, the scratch, the summary last.

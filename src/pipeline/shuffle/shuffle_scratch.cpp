@@ -34,8 +34,8 @@ std::string ReadText(const fs::path& path) {
 
 }  // namespace
 
-ShuffleScratch::ShuffleScratch(fs::path scratch_directory, std::string settings)
-    : root_(std::move(scratch_directory) / "shuffle"), settings_(std::move(settings)) {}
+ShuffleScratch::ShuffleScratch(const fs::path& scratch_directory, std::string settings)
+    : root_(scratch_directory / "shuffle"), settings_(std::move(settings)) {}
 
 util::Result<void> ShuffleScratch::Prepare(bool resume) {
   const fs::path settings_path = root_ / kSettingsFileName;
@@ -66,6 +66,10 @@ util::Result<void> ShuffleScratch::OpenFinishedList(std::uint64_t rank) {
   if (!finished_list_)
     return util::Fail("Failed to open scratch file: " + finished_list_path_.string());
   return {};
+}
+
+bool ShuffleScratch::HoldsThisRun() const {
+  return ReadText(root_ / kSettingsFileName) == settings_;
 }
 
 fs::path ShuffleScratch::SpreadPath(std::uint64_t input_sequence) const {

@@ -19,7 +19,7 @@ namespace boardmill::shuffle {
 // holds what the list says is a finished one.
 class ShuffleScratch {
  public:
-  ShuffleScratch(std::filesystem::path scratch_directory, std::string settings);
+  ShuffleScratch(const std::filesystem::path& scratch_directory, std::string settings);
 
   // Without `resume`, forgets whatever an earlier run left. With it, keeps what a run of the
   // same settings left and refuses the scratch of a run of other settings. Done once, by the
@@ -28,6 +28,8 @@ class ShuffleScratch {
   // Opens the list of finished shards this rank adds to (one per rank, so that ranks never
   // write to one file).
   util::Result<void> OpenFinishedList(std::uint64_t rank);
+  // Whether this process sees the scratch the first rank prepared: its settings are there.
+  bool HoldsThisRun() const;
 
   std::filesystem::path SpreadPath(std::uint64_t input_sequence) const;
   bool IsSpread(std::uint64_t input_sequence) const;

@@ -27,6 +27,7 @@ std::vector<SummaryLine> SummaryLines(const ShuffleSummary& summary) {
       {"elapsed_seconds", "Elapsed seconds", Seconds(summary.elapsed_seconds)},
       {"memory_ceiling_mib", "Memory ceiling MiB", to_string(summary.memory_ceiling_mib)},
       {"threads", "Threads", to_string(summary.threads)},
+      {"finish_passes", "Finish passes", to_string(summary.finish_passes)},
       {"resumed_input_shards", "Resumed input shards", to_string(summary.resumed_input_shards)},
       {"resumed_output_shards", "Resumed output shards", to_string(summary.resumed_output_shards)},
   };

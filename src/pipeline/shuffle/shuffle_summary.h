@@ -21,6 +21,7 @@ struct ShuffleSummary {
   double elapsed_seconds = 0.0;
   std::uint64_t memory_ceiling_mib = 0;
   std::uint64_t threads = 0;
+  std::uint64_t finish_passes = 0;          // gatherings of output shards' entries, over every rank
   std::uint64_t resumed_input_shards = 0;   // spread by an earlier run
   std::uint64_t resumed_output_shards = 0;  // finished by an earlier run
 };

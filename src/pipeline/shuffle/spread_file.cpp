@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdio>
 
-#include "util/unique_file.h"
+#include "util/unique_descriptor.h"
 
 namespace boardmill::shuffle {
 
@@ -40,21 +40,6 @@ bool ReadAt(int descriptor, void* data, std::size_t size, std::uint64_t offset) 
   }
   return true;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(const fs::path& path)
-      : descriptor_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  int get() const { return descriptor_; }
-
- private:
-  int descriptor_;
-};
 
 }  // namespace
 
@@ -116,8 +101,8 @@ util::Result<void> SpreadFileWriter::WriteBytes(const void* data, std::size_t si
 }
 
 util::Result<SpreadFooter> ReadSpreadFooter(const fs::path& path) {
-  const Descriptor file(path);
-  if (file.get() < 0) return util::Fail("Failed to open scratch file: " + path.string());
+  const util::UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return util::Fail("Failed to open scratch file: " + path.string());
   const off_t end = ::lseek(file.get(), 0, SEEK_END);
   std::array<std::uint64_t, kTailWords> tail{};
   if (end < static_cast<off_t>(sizeof tail) ||
@@ -149,9 +134,13 @@ SpreadBlockReader::SpreadBlockReader() : context_(ZSTD_createDCtx()) {}
 util::Result<void> SpreadBlockReader::Read(const fs::path& path, const SpreadBlock& block,
                                            std::vector<ShuffleEntry>& entries) {
   if (!context_) return util::Fail("Failed to create a Zstd decompression context.");
-  const Descriptor file(path);
+  // The blocks of a shard come file after file, so one open serves several.
+  if (path != open_path_) {
+    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    open_path_ = path;
+  }
   compressed_.resize(block.bytes);
-  if (file.get() < 0 || !ReadAt(file.get(), compressed_.data(), block.bytes, block.offset)) {
+  if (!file_ || !ReadAt(file_.get(), compressed_.data(), block.bytes, block.offset)) {
     return util::Fail("Failed to read scratch file: " + path.string());
   }
   entries.resize(block.entries);

@@ -11,6 +11,7 @@
 #include "pipeline/shuffle/shuffle_entry.h"
 #include "util/partial_file.h"
 #include "util/result.h"
+#include "util/unique_descriptor.h"
 
 namespace boardmill::shuffle {
 
@@ -75,6 +76,8 @@ class SpreadBlockReader {
  private:
   compression::ZstdDecompressionContext context_;
   std::vector<std::uint8_t> compressed_;
+  std::filesystem::path open_path_;
+  util::UniqueDescriptor file_;
 };
 
 }  // namespace boardmill::shuffle
