@@ -411,8 +411,7 @@ TEST_F(SameOutputTest, ANewSeedChangesTheOrderButNotTheRecords) {
   EXPECT_NE(DifferingShards(outputs["1"], outputs["4294967297"]), "");
 }
 
-// --- Bad input
-// -------------------------------------------------------------------------------------
+// --- Bad input -----------------------------------------------------------------------------------
 
 class ShuffleRefusalTest : public ::testing::Test {
  protected:
@@ -465,6 +464,10 @@ TEST_F(ShuffleRefusalTest, EveryBadInputFailsInOneLineWithoutASummary) {
   WriteFile(not_zstd / "shard-001.psfen.zst", "XXXX" + shard_1.substr(4));
   const fs::path truncated = Copy("truncated", false);
   WriteFile(truncated / "shard-001.psfen.zst", shard_1.substr(0, shard_1.size() / 2));
+  const fs::path torn = WithRecords("torn", records_1.substr(0, records_1.size() - 7));
+  const fs::path zeros = WithRecords("zeros", records_1 + std::string(32, '\0'));
+  const fs::path size = WithIndexEntry("size", "bytes", "1");
+  const fs::path hash = WithIndexEntry("hash", "xxh64", "\"0123456789abcdef\"");
   const fs::path other = Copy("other", true);
   fs::create_directories(temp_ / "empty");
 
@@ -476,22 +479,10 @@ TEST_F(ShuffleRefusalTest, EveryBadInputFailsInOneLineWithoutASummary) {
   } cases[] = {
       {"a shard that is not Zstandard", {good(), not_zstd}, temp_ / "out-1", {}},
       {"a truncated shard", {good(), truncated}, temp_ / "out-2", {}},
-      {"a shard ending inside a record",
-       {good(), WithRecords("torn", records_1.substr(0, records_1.size() - 7))},
-       temp_ / "out-3",
-       {}},
-      {"a record that does not decode",
-       {good(), WithRecords("zeros", records_1 + std::string(32, '\0'))},
-       temp_ / "out-4",
-       {}},
-      {"an index with another size",
-       {good(), WithIndexEntry("size", "bytes", "1")},
-       temp_ / "out-5",
-       {}},
-      {"an index with another hash",
-       {good(), WithIndexEntry("hash", "xxh64", "\"0123456789abcdef\"")},
-       temp_ / "out-6",
-       {}},
+      {"a shard ending inside a record", {good(), torn}, temp_ / "out-3", {}},
+      {"a record that does not decode", {good(), zeros}, temp_ / "out-4", {}},
+      {"an index with another size", {good(), size}, temp_ / "out-5", {}},
+      {"an index with another hash", {good(), hash}, temp_ / "out-6", {}},
       {"an input without shards", {good(), temp_ / "empty"}, temp_ / "out-7", {}},
       {"an input that does not exist", {good(), temp_ / "missing"}, temp_ / "out-8", {}},
       {"the output is an input", {good(), other}, other, {}},
