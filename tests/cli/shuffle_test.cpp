@@ -126,7 +126,8 @@ void ExpectBalanced(const Shards& shards) {
   const double mean = static_cast<double>(records) / static_cast<double>(shards.size());
   ASSERT_GE(mean, 1000.0) << "too few records to judge the balance";
   for (const auto& [name, content] : shards) {
-    EXPECT_LE(static_cast<double>(content.size() / chess::kPackedSfenSize), 1.05 * mean + 64)
+    const std::uint64_t held = content.size() / chess::kPackedSfenSize;
+    EXPECT_LE(static_cast<double>(held), 1.05 * mean + 64)
         << name << " of " << shards.size() << " shards, mean " << mean;
   }
 }
@@ -379,11 +380,11 @@ TEST_F(SameOutputTest, AKilledRunResumesToTheSameOutput) {
     std::vector<std::string> extra;
   } kills[] = {{output / "_scratch", "", 1, {"--max-threads", "1"}},
                {output, "shard-", 3, {"--max-threads", "1", "--resume"}}};
-  for (const auto& [directory, prefix, files, extra] : kills) {
-    SCOPED_TRACE(directory.string() + " " + prefix);
-    Child child(ShuffleArguments(inputs_, output, Options(extra)));
+  for (const auto& kill : kills) {
+    SCOPED_TRACE(kill.directory.string() + " " + kill.prefix);
+    Child child(ShuffleArguments(inputs_, output, Options(kill.extra)));
     ASSERT_TRUE(child.started());
-    child.WaitWhileRunning([&] { return FilesUnder(directory, prefix) >= files; });
+    child.WaitWhileRunning([&] { return FilesUnder(kill.directory, kill.prefix) >= kill.files; });
     child.SignalAndWait(SIGKILL);
     ASSERT_TRUE(child.KilledBy(SIGKILL)) << "the run ended before the kill";
   }
@@ -431,7 +432,7 @@ class ShuffleRefusalTest : public ::testing::Test {
 
   // A copy without an index whose shard 1 holds `content` in place of its records.
   fs::path WithRecords(const std::string& name, const std::string& content) {
-    const fs::path copy = Copy(name, false);
+    fs::path copy = Copy(name, false);
     WriteZstdFile(copy / "shard-001.psfen.zst", content);
     return copy;
   }
@@ -440,7 +441,7 @@ class ShuffleRefusalTest : public ::testing::Test {
   // `value`.
   fs::path WithIndexEntry(const std::string& name, const std::string& key,
                           const std::string& value) {
-    const fs::path copy = Copy(name, true);
+    fs::path copy = Copy(name, true);
     std::string index = ReadFile(copy / "shard-index.json");
     const std::size_t entry = index.find("\"shard-001.psfen.zst\"");
     const std::size_t start = index.find(':', index.find("\"" + key + "\"", entry)) + 2;
@@ -501,7 +502,7 @@ TEST(ShuffleFullDiskTest, FailsInOneLineWithoutASummary) {
   TempDir temp;
   SmallDisk disk(temp / "disk");
   if (const std::string reason = disk.Mount(); !reason.empty()) GTEST_SKIP() << reason;
-  disk.LeaveFree(64 * 1024);
+  disk.LeaveFree(std::uint64_t{64} * 1024);
   ConvertFens(temp / "in", GameFens(kSameOutputPositions), 4);
   const ProgramRun roomy = Shuffle({temp / "in"}, temp / "roomy", {});
   ASSERT_EQ(roomy.exit_code, 0) << "the input must be accepted where there is room: " << roomy.err;
