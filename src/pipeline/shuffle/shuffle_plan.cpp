@@ -47,21 +47,32 @@ util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request) {
       std::clamp<std::uint64_t>(room / (request.output_shards * sizeof(ShuffleEntry)),
                                 kLeastBufferEntries, kMostBufferEntries);
 
-  const std::uint64_t finish_fixed =
-      ShardFinisher::FixedBytes(request.compression_level, plan.buffer_entries);
   const std::uint64_t least_finisher =
-      finish_fixed + kLeastCapacityEntries * ShardFinisher::kBytesPerEntry;
-  plan.finish_threads =
-      std::min({request.threads, request.output_shards, ceiling / least_finisher});
-  if (plan.finish_threads == 0) {
+      ShardFinisher::FixedBytes(request.compression_level, plan.buffer_entries) +
+      kLeastCapacityEntries * ShardFinisher::kBytesPerEntry;
+  if (ceiling < least_finisher) {
     return run::CheckMemoryNeed(
                request.ceiling_mib, least_finisher,
                "a shuffle finishing a shard at level " + std::to_string(request.compression_level))
         .TakeError();
   }
-  plan.capacity_entries =
-      (ceiling / plan.finish_threads - finish_fixed) / ShardFinisher::kBytesPerEntry;
+  PlanFinishing(request, 0, plan);
   return plan;
+}
+
+void PlanFinishing(const ShufflePlanRequest& request, std::uint64_t largest_shard_entries,
+                   ShufflePlan& plan) {
+  const std::uint64_t ceiling = run::MemoryCeilingBytes(request.ceiling_mib);
+  const std::uint64_t fixed =
+      ShardFinisher::FixedBytes(request.compression_level, plan.buffer_entries);
+  const std::uint64_t most_threads = std::min(request.threads, request.output_shards);
+  const std::uint64_t whole = fixed + std::max(largest_shard_entries, kLeastCapacityEntries) *
+                                          ShardFinisher::kBytesPerEntry;
+  const std::uint64_t least = fixed + kLeastCapacityEntries * ShardFinisher::kBytesPerEntry;
+  plan.finish_threads = std::min(most_threads, ceiling / whole);
+  if (plan.finish_threads == 0)
+    plan.finish_threads = std::max<std::uint64_t>(std::min(most_threads, ceiling / least), 1);
+  plan.capacity_entries = (ceiling / plan.finish_threads - fixed) / ShardFinisher::kBytesPerEntry;
 }
 
 }  // namespace boardmill::shuffle

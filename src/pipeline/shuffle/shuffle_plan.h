@@ -28,4 +28,10 @@ struct ShufflePlanRequest {
 // that the ceiling leaves room for; refused with one line when not even one thread fits.
 util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request);
 
+// The finishing part of `plan`, once the largest output shard is known: as many threads as can
+// each hold that shard whole, so that no shard needs ranges when the ceiling allows; when not even
+// one can, as many as hold the least share, which then finish shards in ranges.
+void PlanFinishing(const ShufflePlanRequest& request, std::uint64_t largest_shard_entries,
+                   ShufflePlan& plan);
+
 }  // namespace boardmill::shuffle

@@ -85,15 +85,16 @@ std::string DescribeRun(const ShuffleOptions& options, const std::vector<InputSh
 // its outcome, so that all go on or all stop together.
 class ShuffleRun {
  public:
-  ShuffleRun(const ShuffleOptions& options, std::vector<InputShard> inputs, ShufflePlan plan,
-             std::uint64_t ceiling_mib)
+  ShuffleRun(const ShuffleOptions& options, std::vector<InputShard> inputs,
+             const ShufflePlanRequest& request, ShufflePlan plan)
       : options_(options),
         ranks_(options.mpi_job),
         inputs_(std::move(inputs)),
+        request_(request),
         plan_(plan),
         keys_(options.dedup, options.seed, options.shard_count),
         scratch_(ScratchDirectory(options), DescribeRun(options, inputs_)) {
-    summary_.memory_ceiling_mib = ceiling_mib;
+    summary_.memory_ceiling_mib = request.ceiling_mib;
   }
 
   util::Result<ShuffleSummary> Run();
@@ -113,6 +114,7 @@ class ShuffleRun {
   const ShuffleOptions& options_;
   ShuffleRanks ranks_;
   std::vector<InputShard> inputs_;
+  ShufflePlanRequest request_;
   ShufflePlan plan_;
   RecordKeys keys_;
   ShuffleScratch scratch_;
@@ -219,6 +221,13 @@ util::Result<void> ShuffleRun::GatherSpreadFiles() {
     std::error_code error;
     summary_.scratch_bytes += fs::file_size(spread_paths_[at], error);
   }
+  std::uint64_t largest = 0;
+  for (const std::vector<BlockSource>& shard : blocks_) {
+    std::uint64_t entries = 0;
+    for (const BlockSource& source : shard) entries += source.block.entries;
+    largest = std::max(largest, entries);
+  }
+  PlanFinishing(request_, largest, plan_);
   return {};
 }
 
@@ -314,16 +323,14 @@ util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
   util::Result<void> checked = CheckOptions(options);
   util::Result<std::vector<InputShard>> inputs =
       checked ? ListInputShards(options.input_directories) : std::move(checked).TakeError();
-  const std::uint64_t ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
-  const std::uint64_t threads =
-      options.max_threads != 0 ? options.max_threads : util::UsableCpuCount();
+  const ShufflePlanRequest request{
+      .ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib),
+      .threads = options.max_threads != 0 ? options.max_threads : util::UsableCpuCount(),
+      .input_shards = inputs ? inputs->size() : 0,
+      .output_shards = options.shard_count,
+      .compression_level = options.compression_level};
   util::Result<ShufflePlan> plan =
-      inputs ? PlanShuffle({.ceiling_mib = ceiling_mib,
-                            .threads = threads,
-                            .input_shards = inputs->size(),
-                            .output_shards = options.shard_count,
-                            .compression_level = options.compression_level})
-             : util::Result<ShufflePlan>(util::Fail(inputs.error()));
+      inputs ? PlanShuffle(request) : util::Result<ShufflePlan>(util::Fail(inputs.error()));
   checked = ranks.Agree(plan ? util::Result<void>() : util::Fail(plan.error()));
   if (!checked) return std::move(checked).TakeError();
   if (options.progress != nullptr) {
@@ -336,7 +343,7 @@ util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
     options.progress->input_shards_total.store(inputs->size());
     options.progress->input_bytes_total.store(bytes);
   }
-  ShuffleRun run(options, std::move(*inputs), *plan, ceiling_mib);
+  ShuffleRun run(options, std::move(*inputs), request, *plan);
   return run.Run();
 }
 
