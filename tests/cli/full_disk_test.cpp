@@ -3,21 +3,18 @@
 // resumes to the uninterrupted result once there is room again. /dev/full, which refuses every
 // write with ENOSPC, reaches the report files without root.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "conversion_run_support.h"
+#include "small_disk.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
@@ -60,41 +57,16 @@ class SmallDiskTest : public ::testing::Test {
   static constexpr std::uint64_t kFreeBytes = 160 * 1024;
 
   void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "full-disk tests need root to mount a small tmpfs";
-    fs::create_directories(disk());
-    if (mount("tmpfs", disk().c_str(), "tmpfs", 0, "size=2m") != 0) {
-      GTEST_SKIP() << "full-disk tests skipped: cannot mount a tmpfs: " << std::strerror(errno);
-    }
-    mounted_ = true;
-    LeaveFree(kFreeBytes);
+    if (const std::string reason = disk_.Mount(); !reason.empty()) GTEST_SKIP() << reason;
+    disk_.LeaveFree(kFreeBytes);
     MakeInputs(input(), 20, 1000);
     const ProgramRun whole = Convert(input(), temp_ / "whole", kModes[0].options);
     ASSERT_EQ(whole.exit_code, 0) << whole.err;
     expected_ = ShardContents(temp_ / "whole");
   }
 
-  void TearDown() override {
-    if (mounted_) {
-      EXPECT_EQ(umount2(disk().c_str(), MNT_DETACH), 0) << std::strerror(errno);
-    }
-  }
-
-  fs::path disk() const { return temp_ / "disk"; }
+  const fs::path& disk() const { return disk_.path(); }
   fs::path input() const { return temp_ / "in"; }
-
-  void LeaveFree(std::uint64_t bytes) {
-    struct statvfs space {};
-    ASSERT_EQ(statvfs(disk().c_str(), &space), 0);
-    const std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
-    ASSERT_GT(available, bytes);
-    WriteFile(disk() / "filler", std::string(available - bytes, 'x'));
-  }
-
-  // Makes room the way an operator would: a bigger file system under the same path.
-  void Grow() {
-    ASSERT_EQ(mount("tmpfs", disk().c_str(), "tmpfs", MS_REMOUNT, "size=64m"), 0)
-        << std::strerror(errno);
-  }
 
   // Fills the disk with a parallel run, makes room and resumes (twice, so that whatever the
   // full disk did to the manifest also holds up for a later resume).
@@ -106,7 +78,7 @@ class SmallDiskTest : public ::testing::Test {
     ExpectUnfinishedManifest(output, mode);
     std::cout << "[ FULL     ] parallel: " << full.err;
 
-    Grow();
+    disk_.Grow();
     for (int resume = 0; resume < 2; ++resume) {
       const ProgramRun resumed = Convert(
           input(), output, With(mode.options, With(options, {"--resume", "--keep-scratch"})));
@@ -117,7 +89,7 @@ class SmallDiskTest : public ::testing::Test {
   }
 
   TempDir temp_;
-  bool mounted_ = false;
+  SmallDisk disk_{temp_ / "disk"};
   std::map<std::string, std::string> expected_;
 };
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "conversion_run_support.h"
+#include "mpi_launch.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
@@ -23,25 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Shared memory between the ranks only, without the kernel's cross-memory attach, which
-// containers often forbid; root allowed, more ranks than cores allowed. LeakSanitizer would
-// count the MPI library's own allocations at exit as leaks of the program.
-std::string MpiRun(int ranks) {
-  return NumberedName(
-      "env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 ASAN_OPTIONS=detect_leaks=0 "
-      "mpirun --oversubscribe --mca btl self,vader --mca btl_vader_single_copy_mechanism none -n ",
-      ranks, " ");
-}
-
 std::string ConvertCommand(const fs::path& input, const fs::path& output,
                            const std::vector<std::string>& extra,
                            const std::string& binary = BOARDMILL_MPI_BINARY) {
-  std::string command = QuoteForShell(binary);
-  for (const std::string& argument : ConvertArguments(input, output, extra)) {
-    command += ' ';
-    command += QuoteForShell(argument);
-  }
-  return command;
+  return ShellCommand(binary, ConvertArguments(input, output, extra));
 }
 
 // The visited, encoded and invalid counts of every completed-file record, by file index.
@@ -58,12 +44,7 @@ std::map<std::string, std::string> CompletedFiles(const fs::path& manifest) {
 class MpiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (RunShell("command -v mpirun").exit_code != 0) {
-      GTEST_SKIP() << "mpirun is not installed (Debian package openmpi-bin)";
-    }
-    if (kThreadSanitizerBuild) {
-      GTEST_SKIP() << "the MPI library's own threads are not built for ThreadSanitizer";
-    }
+    if (const std::string reason = MpiSkipReason(); !reason.empty()) GTEST_SKIP() << reason;
     // Files large enough to be groups of their own, so that every rank gets some.
     MakeInputs(input(), 8, 5000);
     const ProgramRun alone =
