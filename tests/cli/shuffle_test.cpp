@@ -420,7 +420,13 @@ class ShuffleRefusalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ConvertFens(good(), GameFens(2000), 4);
-    fs::remove(good() / "run-summary.txt");
+    // Bare shards and their index, so that a refused run's output directory, a copy of them,
+    // cannot show a summary of its own; without the run's other files too, or they would read
+    // as the leftovers of a run that did not finish.
+    for (const char* name :
+         {"run-summary.txt", "run-manifest.tsv", "_scratch", "rejects.tsv", "boardmill.lock"}) {
+      fs::remove_all(good() / name);
+    }
   }
 
   fs::path good() const { return temp_ / "good"; }
