@@ -1,50 +1,31 @@
 #include "shards/shard_routing.h"
 
-#include <array>
-#include <cstddef>
-
 #include "shards/shard_router.h"
+#include "util/name_table.h"
 
 namespace boardmill::shards {
 
 namespace {
 
-struct NamedRouting {
-  RoutingKind kind;
-  std::string_view name;
-};
-
 // Written into every index, so a name never changes once a kind has one. In the order of
 // RoutingKind, so that a kind is its own place in the table.
-constexpr std::array<NamedRouting, 2> kRoutingNames = {{
+constexpr util::NameTable<RoutingKind, 2> kRoutingNames = {{
     {RoutingKind::kOccupancy, "eighth-rank occupancy byte mod shard_count"},
     {RoutingKind::kShuffle, "shuffle"},
 }};
-
-constexpr bool EachKindIsItsPlace() {
-  for (std::size_t place = 0; place < kRoutingNames.size(); ++place) {
-    if (static_cast<std::size_t>(kRoutingNames[place].kind) != place) return false;
-  }
-  return true;
-}
-static_assert(EachKindIsItsPlace());
+static_assert(util::EachValueIsItsPlace(kRoutingNames));
 
 }  // namespace
 
-std::string_view RoutingName(RoutingKind kind) {
-  return kRoutingNames[static_cast<std::size_t>(kind)].name;
-}
+std::string_view RoutingName(RoutingKind kind) { return util::NameOf(kRoutingNames, kind); }
 
 std::optional<RoutingKind> ParseRoutingName(std::string_view name) {
-  for (const NamedRouting& routing : kRoutingNames) {
-    if (routing.name == name) return routing.kind;
-  }
-  return std::nullopt;
+  return util::ValueNamed(kRoutingNames, name);
 }
 
 std::string KnownRoutingNames() {
   std::string names;
-  for (const NamedRouting& routing : kRoutingNames) {
+  for (const util::NamedValue<RoutingKind>& routing : kRoutingNames) {
     if (!names.empty()) names += " or ";
     names.append("\"").append(routing.name).append("\"");
   }
