@@ -26,30 +26,23 @@ class ShuffleStatus {
       const ItemsDone input{
           progress_.input_shards_done.load(kRelaxed), progress_.input_shards_total.load(kRelaxed),
           progress_.input_bytes_read.load(kRelaxed), progress_.input_bytes_total.load(kRelaxed)};
-      const std::uint64_t records = progress_.input_records.load(kRelaxed);
-      return StatusText("spreading")
-          .ItemsAndBytes("shards", "input", input)
-          .Count("records", records)
-          .Rate(records, elapsed_seconds)
-          .Times(elapsed_seconds, spreading_left_.Update(input.Fraction(), elapsed_seconds))
-          .Take();
+      return ItemsAndRecordsStatus("spreading", "shards", "input", input,
+                                   progress_.input_records.load(kRelaxed), elapsed_seconds,
+                                   spreading_left_);
     }
-    if (!finishing_seen_at_) finishing_seen_at_ = elapsed_seconds;
     const std::uint64_t done = progress_.output_shards_done.load(kRelaxed);
     const std::uint64_t total = progress_.output_shards_total.load(kRelaxed);
     return StatusText("finishing")
         .Items("shards", done, total)
         .Count("records", progress_.output_records.load(kRelaxed))
-        .Times(elapsed_seconds, finishing_left_.Update(FractionDone(done, total),
-                                                       elapsed_seconds - *finishing_seen_at_))
+        .Times(elapsed_seconds, finishing_left_.Update(FractionDone(done, total), elapsed_seconds))
         .Take();
   }
 
  private:
   const shuffle::ShuffleProgress& progress_;
   TimeLeftEstimate spreading_left_;
-  TimeLeftEstimate finishing_left_;
-  std::optional<double> finishing_seen_at_;
+  PhaseTimeLeft finishing_left_;
 };
 
 }  // namespace
