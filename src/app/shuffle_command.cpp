@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/console_lines.h"
-#include "app/status_line.h"
+#include "app/run_with_status_line.h"
 #include "app/status_text.h"
 #include "pipeline/shuffle/shuffle_progress.h"
 #include "pipeline/shuffle/shuffle_runner.h"
@@ -48,15 +48,8 @@ class ShuffleStatus {
 }  // namespace
 
 int RunShuffleCommand(const ShuffleCommandLine& command_line) {
-  shuffle::ShuffleProgress progress;
-  const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
-  shuffle::ShuffleOptions options = ToShuffleOptions(command_line);
-  options.progress = style ? &progress : nullptr;
-
-  ShuffleStatus status(progress);
-  StatusLine status_line(style, [&status](double elapsed) { return status.Compose(elapsed); });
-  const util::Result<shuffle::ShuffleSummary> summary = shuffle::RunShuffle(options);
-  status_line.Stop();
+  const util::Result<shuffle::ShuffleSummary> summary = RunWithStatusLine<ShuffleStatus>(
+      command_line.progress, ToShuffleOptions(command_line), shuffle::RunShuffle);
   if (!summary) return PrintErrorLine(summary.error());
   for (const shuffle::SummaryLine& line : shuffle::SummaryLines(*summary)) {
     std::printf("%s: %s\n", std::string(line.label).c_str(), line.value.c_str());
