@@ -4,6 +4,8 @@
 #                                (built once; DIR/complete marks a finished set)
 #   timed COMMAND...             runs COMMAND, prints "<wall seconds> <peak RSS KiB> <CPU seconds>"
 #   median                       the median of the numbers on standard input
+#   bench_boardmill REPO WORK    prints the binary to time: $BOARDMILL_BIN when set, else REPO's
+#                                release build, built first (its log in WORK/build.log)
 #
 # The data set's files are built from bench/games.fen.zst (600,000 positions): they
 # alternate between the positions as they are and their colour-mirrored boards, each with its
@@ -85,4 +87,16 @@ timed() {
 
 median() {
   sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+bench_boardmill() {
+  local repo=$1 work=$2
+  if [[ -n ${BOARDMILL_BIN:-} ]]; then
+    echo "$BOARDMILL_BIN"
+    return
+  fi
+  echo "Building boardmill with the release preset ..." >&2
+  (cd "$repo" && cmake --preset release && cmake --build --preset release --target boardmill) \
+    >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; return 1; }
+  echo "$repo/build/release/boardmill"
 }

@@ -39,13 +39,7 @@ split_layout() {
 layouts=(500000 20000 2000)
 for lines in "${layouts[@]}"; do split_layout "$lines"; done
 
-boardmill=${BOARDMILL_BIN:-}
-if [[ -z $boardmill ]]; then
-  echo "Building boardmill with the release preset ..."
-  (cd "$repo" && cmake --preset release && cmake --build --preset release --target boardmill) \
-    >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; exit 1; }
-  boardmill=$repo/build/release/boardmill
-fi
+boardmill=$(bench_boardmill "$repo" "$work") || exit 1
 
 output_parent=$work
 if [[ -d /dev/shm ]] && (($(df -Pk /dev/shm | awk 'NR == 2 { print $4 }') > 2 * 1024 * 1024)); then

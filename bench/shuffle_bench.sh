@@ -28,13 +28,7 @@ source "$repo/bench/bench_lib.sh"
 work=$repo/build/shuffle-bench
 mkdir -p "$work"
 
-boardmill=${BOARDMILL_BIN:-}
-if [[ -z $boardmill ]]; then
-  echo "Building boardmill with the release preset ..."
-  (cd "$repo" && cmake --preset release && cmake --build --preset release --target boardmill) \
-    >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; exit 1; }
-  boardmill=$repo/build/release/boardmill
-fi
+boardmill=$(bench_boardmill "$repo" "$work") || exit 1
 
 # --- data set, converted once --------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -146,6 +147,28 @@ bool SetText(CommandLineOf<kField>& command_line, const char* value) {
 template <auto kField, auto kValue>
 bool SetTo(CommandLineOf<kField>& command_line, const char* /*value*/) {
   command_line.*kField = kValue;
+  return true;
+}
+
+// Appliers for a field of the run settings that a command line holds as its `settings` member.
+// The command line's type is taken from the rule table the applier is put in.
+template <auto kSetting, typename CommandLine>
+bool SetSettingNumber(CommandLine& command_line, const char* value) {
+  return StoreNumber(value, command_line.settings.*kSetting);
+}
+
+template <auto kSetting, auto kValue, typename CommandLine>
+bool SetSettingTo(CommandLine& command_line, const char* /*value*/) {
+  command_line.settings.*kSetting = kValue;
+  return true;
+}
+
+// --min-free-space-gib: typed in gibibytes, kept in bytes.
+template <typename CommandLine>
+bool SetFreeSpace(CommandLine& command_line, const char* value) {
+  std::uint64_t gibibytes = 0;
+  if (!StoreNumber(value, gibibytes)) return false;
+  command_line.settings.min_free_space_bytes = GibibytesToBytes(gibibytes);
   return true;
 }
 

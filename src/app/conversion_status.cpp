@@ -29,17 +29,14 @@ std::string ConversionStatus::ComposeConverting(double elapsed_seconds) {
       .Take();
 }
 
-// The merge goes at a pace of its own, so its estimate counts only the time since it began.
 std::string ConversionStatus::ComposeMerging(double elapsed_seconds) {
-  if (!merge_seen_at_) merge_seen_at_ = elapsed_seconds;
   const std::uint64_t merged = progress_.shards_merged.load(kRelaxed);
   const std::uint64_t total = progress_.shards_total.load(kRelaxed);
   return StatusText("merging")
       .Items("shards", merged, total)
       .Count("positions", progress_.positions_encoded.load(kRelaxed))
       .Count("invalid", progress_.invalid_lines.load(kRelaxed))
-      .Times(elapsed_seconds,
-             merging_left_.Update(FractionDone(merged, total), elapsed_seconds - *merge_seen_at_))
+      .Times(elapsed_seconds, merging_left_.Update(FractionDone(merged, total), elapsed_seconds))
       .Take();
 }
 

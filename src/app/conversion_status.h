@@ -14,8 +14,7 @@ class ConversionStatus {
  public:
   explicit ConversionStatus(const pipeline::RunProgress& progress) : progress_(progress) {}
 
-  // Called by the status line's thread only: it keeps its estimates and when it first saw the
-  // merge.
+  // Called by the status line's thread only: it keeps its estimates.
   std::string Compose(double elapsed_seconds);
 
  private:
@@ -24,8 +23,7 @@ class ConversionStatus {
 
   const pipeline::RunProgress& progress_;
   TimeLeftEstimate converting_left_;
-  TimeLeftEstimate merging_left_;
-  std::optional<double> merge_seen_at_;  // elapsed seconds
+  PhaseTimeLeft merging_left_;
 };
 
 }  // namespace boardmill::app

@@ -4,7 +4,7 @@
 
 #include "app/console_lines.h"
 #include "app/conversion_status.h"
-#include "app/status_line.h"
+#include "app/run_with_status_line.h"
 #include "pipeline/run_conversion.h"
 
 namespace boardmill::app {
@@ -81,15 +81,8 @@ void PrintConversionReport(const pipeline::ConversionSummary& summary) {
 }
 
 int RunConvertCommand(const ConvertCommandLine& command_line) {
-  pipeline::RunProgress progress;
-  const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
-  pipeline::ConversionOptions options = ToConversionOptions(command_line);
-  options.progress = style ? &progress : nullptr;
-
-  ConversionStatus status(progress);
-  StatusLine status_line(style, [&status](double elapsed) { return status.Compose(elapsed); });
-  const util::Result<pipeline::ConversionSummary> summary = pipeline::RunConversion(options);
-  status_line.Stop();
+  const util::Result<pipeline::ConversionSummary> summary = RunWithStatusLine<ConversionStatus>(
+      command_line.progress, ToConversionOptions(command_line), pipeline::RunConversion);
   if (!summary) return PrintErrorLine(summary.error());
   PrintConversionReport(*summary);
   return 0;

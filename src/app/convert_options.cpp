@@ -3,7 +3,6 @@
 #include <array>
 
 #include "app/command_grammar.h"
-#include "app/option_values.h"
 
 namespace boardmill::app {
 
@@ -15,25 +14,6 @@ using Rule = OptionRule<ConvertCommandLine>;
 using ValueKind::kNone;
 using ValueKind::kNumber;
 using ValueKind::kPath;
-
-// Appliers for the settings, which sit one level down in the command line.
-template <auto kSetting>
-bool SetSettingNumber(ConvertCommandLine& command_line, const char* value) {
-  return StoreNumber(value, command_line.settings.*kSetting);
-}
-
-template <auto kSetting, auto kValue>
-bool SetSettingTo(ConvertCommandLine& command_line, const char* /*value*/) {
-  command_line.settings.*kSetting = kValue;
-  return true;
-}
-
-bool SetFreeSpace(ConvertCommandLine& command_line, const char* value) {
-  std::uint64_t gibibytes = 0;
-  if (!StoreNumber(value, gibibytes)) return false;
-  command_line.settings.min_free_space_bytes = GibibytesToBytes(gibibytes);
-  return true;
-}
 
 constexpr UsagePlace kNewLine = UsagePlace::kNewLine;
 

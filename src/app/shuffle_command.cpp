@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/console_lines.h"
-#include "app/status_line.h"
+#include "app/run_with_status_line.h"
 #include "app/status_text.h"
 #include "pipeline/shuffle/shuffle_progress.h"
 #include "pipeline/shuffle/shuffle_runner.h"
@@ -26,44 +26,30 @@ class ShuffleStatus {
       const ItemsDone input{
           progress_.input_shards_done.load(kRelaxed), progress_.input_shards_total.load(kRelaxed),
           progress_.input_bytes_read.load(kRelaxed), progress_.input_bytes_total.load(kRelaxed)};
-      const std::uint64_t records = progress_.input_records.load(kRelaxed);
-      return StatusText("spreading")
-          .ItemsAndBytes("shards", "input", input)
-          .Count("records", records)
-          .Rate(records, elapsed_seconds)
-          .Times(elapsed_seconds, spreading_left_.Update(input.Fraction(), elapsed_seconds))
-          .Take();
+      return ItemsAndRecordsStatus("spreading", "shards", "input", input,
+                                   progress_.input_records.load(kRelaxed), elapsed_seconds,
+                                   spreading_left_);
     }
-    if (!finishing_seen_at_) finishing_seen_at_ = elapsed_seconds;
     const std::uint64_t done = progress_.output_shards_done.load(kRelaxed);
     const std::uint64_t total = progress_.output_shards_total.load(kRelaxed);
     return StatusText("finishing")
         .Items("shards", done, total)
         .Count("records", progress_.output_records.load(kRelaxed))
-        .Times(elapsed_seconds, finishing_left_.Update(FractionDone(done, total),
-                                                       elapsed_seconds - *finishing_seen_at_))
+        .Times(elapsed_seconds, finishing_left_.Update(FractionDone(done, total), elapsed_seconds))
         .Take();
   }
 
  private:
   const shuffle::ShuffleProgress& progress_;
   TimeLeftEstimate spreading_left_;
-  TimeLeftEstimate finishing_left_;
-  std::optional<double> finishing_seen_at_;
+  PhaseTimeLeft finishing_left_;
 };
 
 }  // namespace
 
 int RunShuffleCommand(const ShuffleCommandLine& command_line) {
-  shuffle::ShuffleProgress progress;
-  const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
-  shuffle::ShuffleOptions options = ToShuffleOptions(command_line);
-  options.progress = style ? &progress : nullptr;
-
-  ShuffleStatus status(progress);
-  StatusLine status_line(style, [&status](double elapsed) { return status.Compose(elapsed); });
-  const util::Result<shuffle::ShuffleSummary> summary = shuffle::RunShuffle(options);
-  status_line.Stop();
+  const util::Result<shuffle::ShuffleSummary> summary = RunWithStatusLine<ShuffleStatus>(
+      command_line.progress, ToShuffleOptions(command_line), shuffle::RunShuffle);
   if (!summary) return PrintErrorLine(summary.error());
   for (const shuffle::SummaryLine& line : shuffle::SummaryLines(*summary)) {
     std::printf("%s: %s\n", std::string(line.label).c_str(), line.value.c_str());

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "app/command_grammar.h"
-#include "app/option_values.h"
 
 namespace boardmill::app {
 
@@ -17,28 +16,10 @@ using ValueKind::kNumber;
 using ValueKind::kPath;
 using ValueKind::kWord;
 
-template <auto kSetting>
-bool SetSettingNumber(ShuffleCommandLine& command_line, const char* value) {
-  return StoreNumber(value, command_line.settings.*kSetting);
-}
-
-template <auto kSetting>
-bool SetSettingFlag(ShuffleCommandLine& command_line, const char* /*value*/) {
-  command_line.settings.*kSetting = true;
-  return true;
-}
-
 bool SetDedup(ShuffleCommandLine& command_line, const char* value) {
   const std::optional<shuffle::DedupMode> mode = shuffle::ParseDedupName(value);
   if (!mode) return false;
   command_line.settings.dedup = *mode;
-  return true;
-}
-
-bool SetFreeSpace(ShuffleCommandLine& command_line, const char* value) {
-  std::uint64_t gibibytes = 0;
-  if (!StoreNumber(value, gibibytes)) return false;
-  command_line.settings.min_free_space_bytes = GibibytesToBytes(gibibytes);
   return true;
 }
 
@@ -54,9 +35,9 @@ constexpr std::array kShuffleOptions = {
     Rule{"--memory-ceiling-mib", kNumber, SetSettingNumber<&ShuffleOptions::memory_ceiling_mib>},
     Rule{"--scratch-dir", kPath, SetText<&ShuffleCommandLine::scratch_directory>},
     Rule{"--min-free-space-gib", kNumber, SetFreeSpace, kNewLine},
-    Rule{"--resume", kNone, SetSettingFlag<&ShuffleOptions::resume>},
-    Rule{"--keep-scratch", kNone, SetSettingFlag<&ShuffleOptions::keep_scratch>},
-    Rule{"--allow-unfinished", kNone, SetSettingFlag<&ShuffleOptions::allow_unfinished>},
+    Rule{"--resume", kNone, SetSettingTo<&ShuffleOptions::resume, true>},
+    Rule{"--keep-scratch", kNone, SetSettingTo<&ShuffleOptions::keep_scratch, true>},
+    Rule{"--allow-unfinished", kNone, SetSettingTo<&ShuffleOptions::allow_unfinished, true>},
     kProgressFlag<ShuffleCommandLine>,
     kNoProgressFlag<ShuffleCommandLine>,
 };

@@ -41,6 +41,12 @@ std::optional<double> TimeLeftEstimate::Update(std::optional<double> fraction_do
   return std::max(0.0, *estimate_ - (seconds_spent - estimated_at_));
 }
 
+std::optional<double> PhaseTimeLeft::Update(std::optional<double> fraction_done,
+                                            double elapsed_seconds) {
+  if (!began_at_) began_at_ = elapsed_seconds;
+  return estimate_.Update(fraction_done, elapsed_seconds - *began_at_);
+}
+
 StatusText& StatusText::Items(std::string_view label, std::uint64_t done, std::uint64_t total) {
   return Field(label, std::to_string(done) + "/" + std::to_string(total));
 }
@@ -74,6 +80,18 @@ StatusText& StatusText::Field(std::string_view label, const std::string& value) 
   text_ += ' ';
   text_ += value;
   return *this;
+}
+
+std::string ItemsAndRecordsStatus(std::string_view activity, std::string_view items_label,
+                                  std::string_view bytes_label, const ItemsDone& done,
+                                  std::uint64_t records, double elapsed_seconds,
+                                  TimeLeftEstimate& time_left) {
+  return StatusText(activity)
+      .ItemsAndBytes(items_label, bytes_label, done)
+      .Count("records", records)
+      .Rate(records, elapsed_seconds)
+      .Times(elapsed_seconds, time_left.Update(done.Fraction(), elapsed_seconds))
+      .Take();
 }
 
 }  // namespace boardmill::app

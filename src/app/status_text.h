@@ -36,6 +36,18 @@ class TimeLeftEstimate {
   std::optional<double> estimate_;
 };
 
+// The time left of a phase that begins while the status line runs: it goes at a pace of its own,
+// so its estimate counts only the time since the phase was first seen.
+class PhaseTimeLeft {
+ public:
+  // `elapsed_seconds` since the status line began.
+  std::optional<double> Update(std::optional<double> fraction_done, double elapsed_seconds);
+
+ private:
+  TimeLeftEstimate estimate_;
+  std::optional<double> began_at_;  // elapsed seconds
+};
+
 // One status line, built field by field: the activity first, then fields two spaces apart,
 // such as "converting  files 3/8  input 1.2 MiB/4.0 MiB  positions 1.23M  812k/s".
 class StatusText {
@@ -58,5 +70,12 @@ class StatusText {
 
   std::string text_;
 };
+
+// The line of work that goes an item at a time and counts the records it reads, such as
+// "verifying  shards 3/8  read 1.2 MiB/4.0 MiB  records 1.23M  812k/s  elapsed 0:12  left 0:30".
+std::string ItemsAndRecordsStatus(std::string_view activity, std::string_view items_label,
+                                  std::string_view bytes_label, const ItemsDone& done,
+                                  std::uint64_t records, double elapsed_seconds,
+                                  TimeLeftEstimate& time_left);
 
 }  // namespace boardmill::app

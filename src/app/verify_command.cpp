@@ -19,13 +19,8 @@ std::string VerificationStatus(const shards::VerificationProgress& progress, dou
   const ItemsDone shards{
       progress.shards_verified.load(kRelaxed), progress.shards_total.load(kRelaxed),
       progress.bytes_verified.load(kRelaxed), progress.bytes_total.load(kRelaxed)};
-  const std::uint64_t records = progress.records_verified.load(kRelaxed);
-  return StatusText("verifying")
-      .ItemsAndBytes("shards", "read", shards)
-      .Count("records", records)
-      .Rate(records, elapsed)
-      .Times(elapsed, time_left.Update(shards.Fraction(), elapsed))
-      .Take();
+  return ItemsAndRecordsStatus("verifying", "shards", "read", shards,
+                               progress.records_verified.load(kRelaxed), elapsed, time_left);
 }
 
 }  // namespace

@@ -84,5 +84,12 @@ TEST(StatusTextTest, TimeLeftIsEstimatedWhenTheShareDoneMovesAndCountsDownBetwee
   EXPECT_EQ(time_left.Update(FractionDone(120, 100), 70), 0.0);
 }
 
+TEST(StatusTextTest, ALaterPhaseEstimatesFromTheTimeItWasFirstSeen) {
+  PhaseTimeLeft time_left;
+  EXPECT_EQ(time_left.Update(FractionDone(0, 100), 100), std::nullopt);
+  // A quarter in the 10 seconds since the phase began leaves 30, not what 110 seconds would leave.
+  EXPECT_EQ(time_left.Update(FractionDone(25, 100), 110), 30.0);
+}
+
 }  // namespace
 }  // namespace boardmill::app

@@ -5,7 +5,6 @@
 
 #include "pipeline/shuffle/input_spreader.h"
 #include "pipeline/shuffle/shard_finisher.h"
-#include "pipeline/shuffle/shuffle_options.h"
 #include "run/memory_ceiling.h"
 
 namespace boardmill::shuffle {
@@ -26,46 +25,46 @@ std::uint64_t SpreaderBytes(std::uint64_t output_shards, std::uint64_t buffer_en
 
 }  // namespace
 
-util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request) {
-  const std::uint64_t ceiling = run::MemoryCeilingBytes(request.ceiling_mib);
+util::Result<ShufflePlan> PlanShuffle(const ShuffleOptions& options, std::uint64_t input_shards) {
+  const std::uint64_t ceiling = run::MemoryCeilingBytes(options.memory_ceiling_mib);
   ShufflePlan plan;
 
-  const std::uint64_t least_spreader = SpreaderBytes(request.output_shards, kLeastBufferEntries);
-  plan.spread_threads = std::min({request.threads, request.input_shards, ceiling / least_spreader});
+  const std::uint64_t least_spreader = SpreaderBytes(options.shard_count, kLeastBufferEntries);
+  plan.spread_threads = std::min({options.max_threads, input_shards, ceiling / least_spreader});
   if (plan.spread_threads == 0) {
-    const std::string shards = request.output_shards == 1
+    const std::string shards = options.shard_count == 1
                                    ? std::string("1 shard")
-                                   : std::to_string(request.output_shards) + " shards";
-    return run::CheckMemoryNeed(request.ceiling_mib, least_spreader, "a shuffle into " + shards)
+                                   : std::to_string(options.shard_count) + " shards";
+    return run::CheckMemoryNeed(options.memory_ceiling_mib, least_spreader,
+                                "a shuffle into " + shards)
         .TakeError();
   }
   const std::uint64_t spreader_share = ceiling / plan.spread_threads;
   const std::uint64_t spread_fixed =
       SpreaderFixedBytes(kScratchCompressionLevel, kMostBufferEntries);
   const std::uint64_t room = spreader_share > spread_fixed ? spreader_share - spread_fixed : 0;
-  plan.buffer_entries =
-      std::clamp<std::uint64_t>(room / (request.output_shards * sizeof(ShuffleEntry)),
-                                kLeastBufferEntries, kMostBufferEntries);
+  plan.buffer_entries = std::clamp<std::uint64_t>(
+      room / (options.shard_count * sizeof(ShuffleEntry)), kLeastBufferEntries, kMostBufferEntries);
 
   const std::uint64_t least_finisher =
-      ShardFinisher::FixedBytes(request.compression_level, plan.buffer_entries) +
+      ShardFinisher::FixedBytes(options.compression_level, plan.buffer_entries) +
       kLeastCapacityEntries * ShardFinisher::kBytesPerEntry;
   if (ceiling < least_finisher) {
     return run::CheckMemoryNeed(
-               request.ceiling_mib, least_finisher,
-               "a shuffle finishing a shard at level " + std::to_string(request.compression_level))
+               options.memory_ceiling_mib, least_finisher,
+               "a shuffle finishing a shard at level " + std::to_string(options.compression_level))
         .TakeError();
   }
-  PlanFinishing(request, 0, plan);
+  PlanFinishing(options, 0, plan);
   return plan;
 }
 
-void PlanFinishing(const ShufflePlanRequest& request, std::uint64_t largest_shard_entries,
+void PlanFinishing(const ShuffleOptions& options, std::uint64_t largest_shard_entries,
                    ShufflePlan& plan) {
-  const std::uint64_t ceiling = run::MemoryCeilingBytes(request.ceiling_mib);
+  const std::uint64_t ceiling = run::MemoryCeilingBytes(options.memory_ceiling_mib);
   const std::uint64_t fixed =
-      ShardFinisher::FixedBytes(request.compression_level, plan.buffer_entries);
-  const std::uint64_t most_threads = std::min(request.threads, request.output_shards);
+      ShardFinisher::FixedBytes(options.compression_level, plan.buffer_entries);
+  const std::uint64_t most_threads = std::min(options.max_threads, options.shard_count);
   const std::uint64_t whole = fixed + std::max(largest_shard_entries, kLeastCapacityEntries) *
                                           ShardFinisher::kBytesPerEntry;
   const std::uint64_t least = fixed + kLeastCapacityEntries * ShardFinisher::kBytesPerEntry;

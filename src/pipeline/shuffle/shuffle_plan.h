@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "pipeline/shuffle/shuffle_options.h"
 #include "util/result.h"
 
 namespace boardmill::shuffle {
@@ -16,22 +17,15 @@ struct ShufflePlan {
   std::uint64_t capacity_entries = 0;  // per finishing thread
 };
 
-struct ShufflePlanRequest {
-  std::uint64_t ceiling_mib = 0;
-  std::uint64_t threads = 1;
-  std::uint64_t input_shards = 1;
-  std::uint64_t output_shards = 1;
-  std::int32_t compression_level = 0;
-};
-
-// The plan, with as many threads as asked for (at most one per input shard, or per output shard)
-// that the ceiling leaves room for; refused with one line when not even one thread fits.
-util::Result<ShufflePlan> PlanShuffle(const ShufflePlanRequest& request);
+// The plan for `options` whose memory ceiling and thread count are resolved (no 0 left to decide):
+// as many threads as asked for (at most one per input shard, or per output shard) that the
+// ceiling leaves room for; refused with one line when not even one thread fits.
+util::Result<ShufflePlan> PlanShuffle(const ShuffleOptions& options, std::uint64_t input_shards);
 
 // The finishing part of `plan`, once the largest output shard is known: as many threads as can
 // each hold that shard whole, so that no shard needs ranges when the ceiling allows; when not even
 // one can, as many as hold the least share, which then finish shards in ranges.
-void PlanFinishing(const ShufflePlanRequest& request, std::uint64_t largest_shard_entries,
+void PlanFinishing(const ShuffleOptions& options, std::uint64_t largest_shard_entries,
                    ShufflePlan& plan);
 
 }  // namespace boardmill::shuffle

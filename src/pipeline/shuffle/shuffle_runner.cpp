@@ -87,16 +87,15 @@ std::string DescribeRun(const ShuffleOptions& options, const std::vector<InputSh
 // its outcome, so that all go on or all stop together.
 class ShuffleRun {
  public:
-  ShuffleRun(const ShuffleOptions& options, std::vector<InputShard> inputs,
-             const ShufflePlanRequest& request, ShufflePlan plan)
+  // `options` with the memory ceiling and thread count resolved.
+  ShuffleRun(const ShuffleOptions& options, std::vector<InputShard> inputs, ShufflePlan plan)
       : options_(options),
         ranks_(options.mpi_job),
         inputs_(std::move(inputs)),
-        request_(request),
         plan_(plan),
         keys_(options.dedup, options.seed, options.shard_count),
         scratch_(ScratchDirectory(options), DescribeRun(options, inputs_)) {
-    summary_.memory_ceiling_mib = request.ceiling_mib;
+    summary_.memory_ceiling_mib = options.memory_ceiling_mib;
   }
 
   util::Result<ShuffleSummary> Run();
@@ -116,7 +115,6 @@ class ShuffleRun {
   const ShuffleOptions& options_;
   ShuffleRanks ranks_;
   std::vector<InputShard> inputs_;
-  ShufflePlanRequest request_;
   ShufflePlan plan_;
   RecordKeys keys_;
   ShuffleScratch scratch_;
@@ -229,7 +227,7 @@ util::Result<void> ShuffleRun::GatherSpreadFiles() {
     for (const BlockSource& source : shard) entries += source.block.entries;
     largest = std::max(largest, entries);
   }
-  PlanFinishing(request_, largest, plan_);
+  PlanFinishing(options_, largest, plan_);
   return {};
 }
 
@@ -326,14 +324,12 @@ util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
   util::Result<std::vector<InputShard>> inputs =
       checked ? ListInputShards(options.input_directories, options.allow_unfinished)
               : std::move(checked).TakeError();
-  const ShufflePlanRequest request{
-      .ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib),
-      .threads = options.max_threads != 0 ? options.max_threads : util::UsableCpuCount(),
-      .input_shards = inputs ? inputs->size() : 0,
-      .output_shards = options.shard_count,
-      .compression_level = options.compression_level};
-  util::Result<ShufflePlan> plan =
-      inputs ? PlanShuffle(request) : util::Result<ShufflePlan>(util::Fail(inputs.error()));
+  // The ceiling and thread count the run goes by, where the options leave them to be decided.
+  ShuffleOptions resolved = options;
+  resolved.memory_ceiling_mib = run::ResolveMemoryCeilingMib(options.memory_ceiling_mib);
+  resolved.max_threads = options.max_threads != 0 ? options.max_threads : util::UsableCpuCount();
+  util::Result<ShufflePlan> plan = inputs ? PlanShuffle(resolved, inputs->size())
+                                          : util::Result<ShufflePlan>(util::Fail(inputs.error()));
   checked = ranks.Agree(plan ? util::Result<void>() : util::Fail(plan.error()));
   if (!checked) return std::move(checked).TakeError();
   if (options.progress != nullptr) {
@@ -346,7 +342,7 @@ util::Result<ShuffleSummary> RunShuffle(const ShuffleOptions& options) {
     options.progress->input_shards_total.store(inputs->size());
     options.progress->input_bytes_total.store(bytes);
   }
-  ShuffleRun run(options, std::move(*inputs), request, *plan);
+  ShuffleRun run(resolved, std::move(*inputs), *plan);
   return run.Run();
 }
 
