@@ -57,15 +57,9 @@ util::Result<std::uint64_t> ZstdStreamWriter::Write(std::span<const std::uint8_t
 
 util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
   if (!opened_) return compressed_bytes_;
-  for (;;) {
-    ZSTD_inBuffer in{nullptr, 0, 0};
-    util::Result<std::size_t> remaining =
-        CompressStep(in, ZSTD_e_end, "Zstd finalization failed: ");
-    if (!remaining) return std::move(remaining).TakeError();
-    if (*remaining == 0) break;
-  }
-  // On disk before the caller can vouch for it; each shard syncs as it ends, while other work
-  // goes on, instead of all of them at the end of the run.
+  util::Result<void> ended = EndFrame();
+  if (!ended) return std::move(ended).TakeError();
+  // On disk before the caller can vouch for it.
   util::Result<void> synced = util::SyncFile(file_.get(), path_);
   if (!synced) return std::move(synced).TakeError();
   // Some file systems report a failed write only when the file is closed; a shard whose tail
@@ -74,6 +68,25 @@ util::Result<std::uint64_t> ZstdStreamWriter::Finish() {
   Close();
   if (!closed) return util::Fail("Failed to close output file: " + path_.string());
   return compressed_bytes_;
+}
+
+util::Result<std::uint64_t> ZstdStreamWriter::Finish(util::BackgroundSyncs& syncs) {
+  if (!opened_) return compressed_bytes_;
+  util::Result<void> ended = EndFrame();
+  if (!ended) return std::move(ended).TakeError();
+  syncs.Add(std::move(file_), path_);
+  Close();
+  return compressed_bytes_;
+}
+
+util::Result<void> ZstdStreamWriter::EndFrame() {
+  for (;;) {
+    ZSTD_inBuffer in{nullptr, 0, 0};
+    util::Result<std::size_t> remaining =
+        CompressStep(in, ZSTD_e_end, "Zstd finalization failed: ");
+    if (!remaining) return std::move(remaining).TakeError();
+    if (*remaining == 0) return {};
+  }
 }
 
 util::Result<std::size_t> ZstdStreamWriter::CompressStep(ZSTD_inBuffer& in,

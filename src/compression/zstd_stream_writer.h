@@ -7,6 +7,7 @@
 #include <span>
 
 #include "compression/zstd_context.h"
+#include "util/background_syncs.h"
 #include "util/byte_digest.h"
 #include "util/result.h"
 #include "util/unique_file.h"
@@ -31,6 +32,9 @@ class ZstdStreamWriter {
   // Ends the frame, syncs the file to disk and closes it; does nothing on a stream that is not
   // open.
   util::Result<std::uint64_t> Finish();
+  // Ends the frame and hands the file to `syncs`, which syncs and closes it while the caller
+  // goes on; for writers that end many files in a row.
+  util::Result<std::uint64_t> Finish(util::BackgroundSyncs& syncs);
 
   bool is_open() const { return opened_; }
   std::uint64_t compressed_bytes() const { return compressed_bytes_; }
@@ -45,6 +49,7 @@ class ZstdStreamWriter {
   util::Result<std::size_t> CompressStep(ZSTD_inBuffer& in, ZSTD_EndDirective directive,
                                          const char* failure);
   util::Result<void> HandToFile(std::size_t size);
+  util::Result<void> EndFrame();
   void Close();
 
   std::filesystem::path path_;

@@ -74,6 +74,8 @@ util::Result<ShardSetSummary> ShardSet::Finish() {
   if (!is_open_) return ShardSetSummary{};
   ShardSetSummary summary;
   summary.shards.reserve(writers_.size());
+  // Shards sync on threads of their own while the next ones end their frames.
+  util::BackgroundSyncs syncs("Failed to close output file: ");
   for (const std::unique_ptr<ShardWriter>& writer : writers_) {
     if (!writer) {
       summary.shards.emplace_back();  // a shard never fed has no file
@@ -82,7 +84,7 @@ util::Result<ShardSetSummary> ShardSet::Finish() {
     util::Result<void> flushed = writer->FlushPending();
     if (!flushed) return std::move(flushed).TakeError();
     if (writer->opened()) {
-      util::Result<std::uint64_t> finished = writer->stream().Finish();
+      util::Result<std::uint64_t> finished = writer->stream().Finish(syncs);
       if (!finished) return std::move(finished).TakeError();
       ++summary.finished_files;
     }
@@ -93,6 +95,8 @@ util::Result<ShardSetSummary> ShardSet::Finish() {
     summary.write_seconds += writer->stream().write_seconds();
     summary.shards.push_back(DescribeShard(writer->records(), writer->stream().written()));
   }
+  util::Result<void> synced = syncs.Finish();
+  if (!synced) return std::move(synced).TakeError();
   is_open_ = false;
   summary.shard_count = router_.shard_count();
   return summary;

@@ -10,7 +10,7 @@
 
 #include "pipeline/first_failure.h"
 #include "shards/shard_naming.h"
-#include "util/file_sync.h"
+#include "util/background_syncs.h"
 #include "util/output_file.h"
 #include "util/stopwatch.h"
 #include "util/unique_file.h"
@@ -60,7 +60,8 @@ class MergeWorker {
               const shards::ShardRouter& router, const std::vector<FragmentSource>& fragments,
               const std::vector<std::vector<FramePlace>>& places, ShardSubset subset,
               RunProgress* progress, std::atomic<std::uint64_t>& next, FirstFailure& failure,
-              MergeTally& tally, std::vector<shards::IndexedShard>& shards)
+              MergeTally& tally, std::vector<shards::IndexedShard>& shards,
+              util::BackgroundSyncs& syncs)
       : output_directory_(output_directory),
         precreate_shards_(precreate_shards),
         router_(router),
@@ -71,7 +72,8 @@ class MergeWorker {
         next_shard_(next),
         failure_(failure),
         tally_(tally),
-        shards_(shards) {}
+        shards_(shards),
+        syncs_(syncs) {}
 
   void Run() {
     std::vector<std::uint8_t> buffer(kCopyBufferSize);
@@ -102,14 +104,7 @@ class MergeWorker {
       if (!CopyFrame(input.get(), place, output.get(), output_path)) return false;
       records += place.frame->records;
     }
-    // Each merge thread syncs its shard as it ends it, so the syncs overlap the other merges.
-    // The sync and the close catch a write that fails only when the last bytes reach the disk;
-    // a shard that silently lost its tail would otherwise pass as merged.
-    util::Result<void> synced = util::SyncFile(output.get(), output_path);
-    if (!synced) return Fail(synced.error());
-    if (std::fclose(output.release()) != 0) {
-      return Fail("Failed while writing merged shard: " + output_path.string());
-    }
+    syncs_.Add(std::move(output), output_path);
     if (!places_[shard].empty() || precreate_shards_) ++tally_.output_files;
     shards_[shard] = shards::DescribeShard(records, written_);
     return true;
@@ -157,6 +152,7 @@ class MergeWorker {
   FirstFailure& failure_;
   MergeTally& tally_;
   std::vector<shards::IndexedShard>& shards_;  // this thread writes only the slots of its shards
+  util::BackgroundSyncs& syncs_;
   util::ByteDigest written_;
   std::uint8_t* buffer_ = nullptr;
 };
@@ -182,17 +178,21 @@ util::Result<ShardMergeSummary> ShardMerger::Merge(const std::vector<FragmentSou
   FirstFailure failure;
   std::vector<MergeTally> tallies(merge_threads_);
   std::vector<shards::IndexedShard> shards(router_.shard_count());
+  // Merged shards sync while the merge threads go on copying.
+  util::BackgroundSyncs syncs("Failed while writing merged shard: ");
   std::vector<std::thread> threads;
   threads.reserve(merge_threads_);
   for (MergeTally& tally : tallies) {
     threads.emplace_back([&, &tally = tally] {
       MergeWorker(output_directory_, precreate_shards_, router_, fragments, *places, subset,
-                  progress_, next_shard, failure, tally, shards)
+                  progress_, next_shard, failure, tally, shards, syncs)
           .Run();
     });
   }
   for (std::thread& thread : threads) thread.join();
+  util::Result<void> synced = syncs.Finish();
   if (const std::optional<std::string> message = failure.message()) return util::Fail(*message);
+  if (!synced) return std::move(synced).TakeError();
 
   ShardMergeSummary summary;
   for (const MergeTally& tally : tallies) {
