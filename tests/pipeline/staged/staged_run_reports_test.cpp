@@ -348,21 +348,23 @@ TEST_F(StagedReportsTest, RunSummaryListsTheStagedKeysInOrderWithSixDecimals) {
     EXPECT_EQ(lines[line].substr(0, equals), keys[line]);
     values[keys[line]] = lines[line].substr(equals + 1);
   }
-  EXPECT_EQ(values["execution_mode"], "staged");
-  EXPECT_EQ(values["records_per_flush"], "512");
-  EXPECT_EQ(values["decompress_worker_count"], "3");
-  EXPECT_EQ(values["writer_worker_count"], "8");
-  EXPECT_EQ(values["line_batch_size"], "1000");
-  EXPECT_EQ(values["parse_batch_size"], "50");
-  EXPECT_EQ(values["visited_lines"], std::to_string(401 + 251 + 11));
-  EXPECT_EQ(values["invalid_positions"], "3");
-  EXPECT_EQ(values["reject_log_entries"], "3");
-  EXPECT_EQ(values["requested_worker_cap"], "6");
-  EXPECT_EQ(values["pending_file_cap"], "3");
-  EXPECT_EQ(values["final_active_workers"], "11");
-  EXPECT_EQ(values["merge_seconds"], "0.000000");
-  EXPECT_EQ(values["stage_stats_path"], (options.output_directory / "stage-stats.tsv").string());
-  EXPECT_EQ(values["reject_log_path"], (options.output_directory / "rejects.tsv").string());
+  const std::map<std::string, std::string> expected = {
+      {"execution_mode", "staged"},
+      {"records_per_flush", "512"},
+      {"decompress_worker_count", "3"},
+      {"writer_worker_count", "8"},
+      {"line_batch_size", "1000"},
+      {"parse_batch_size", "50"},
+      {"visited_lines", std::to_string(401 + 251 + 11)},
+      {"invalid_positions", "3"},
+      {"reject_log_entries", "3"},
+      {"requested_worker_cap", "6"},
+      {"pending_file_cap", "3"},
+      {"final_active_workers", "11"},
+      {"merge_seconds", "0.000000"},
+      {"stage_stats_path", (options.output_directory / "stage-stats.tsv").string()},
+      {"reject_log_path", (options.output_directory / "rejects.tsv").string()}};
+  for (const auto& [key, value] : expected) EXPECT_EQ(values[key], value) << key;
   for (const char* key :
        {"elapsed_seconds", "read_seconds", "decompress_seconds", "split_seconds", "encode_seconds",
         "compress_seconds", "write_seconds", "effective_fens_per_second"}) {
