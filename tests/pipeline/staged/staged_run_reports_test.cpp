@@ -103,11 +103,8 @@ ConversionOptions ReportOptions(const fs::path& input, const fs::path& output) {
   options.output_shard_count = 8;
   options.compression_level = 3;
   options.records_per_flush = 512;
-  options.reader_workers = 2;
+  SetEveryStagePool(options, 2);
   options.decompress_workers = 3;
-  options.line_index_workers = 2;
-  options.parse_workers = 2;
-  options.compress_workers = 2;
   options.line_batch_size = 1000;
   options.parse_batch_size = 50;
   options.max_threads = 6;
