@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pipeline/staged/staged_pipeline_runner.h"
+#include "pooled_summary_keys.h"
 #include "shards/shard_naming.h"
 #include "stage_pool_options.h"
 #include "test_support.h"
@@ -289,54 +290,7 @@ TEST_F(StagedReportsTest, RunSummaryListsTheStagedKeysInOrderWithSixDecimals) {
   const ConversionOptions options = ReportOptions(dir_ / "in", dir_ / "out");
   const ConversionSummary summary = Run(options);
   const std::vector<std::string> lines = ReadLines(options.output_directory / "run-summary.txt");
-  const std::vector<std::string> keys = {"execution_mode",
-                                         "input_directory",
-                                         "output_directory",
-                                         "output_shard_count",
-                                         "compression_level",
-                                         "records_per_flush",
-                                         "reader_worker_count",
-                                         "decompress_worker_count",
-                                         "line_index_worker_count",
-                                         "parse_worker_count",
-                                         "compress_worker_count",
-                                         "writer_worker_count",
-                                         "line_batch_size",
-                                         "parse_batch_size",
-                                         "input_file_count",
-                                         "output_file_count",
-                                         "visited_lines",
-                                         "encoded_positions",
-                                         "invalid_positions",
-                                         "reject_log_entries",
-                                         "requested_worker_cap",
-                                         "pending_file_cap",
-                                         "effective_max_workers",
-                                         "compressed_input_bytes",
-                                         "decompressed_input_bytes",
-                                         "raw_output_bytes",
-                                         "compressed_output_bytes",
-                                         "elapsed_seconds",
-                                         "read_seconds",
-                                         "decompress_seconds",
-                                         "split_seconds",
-                                         "encode_seconds",
-                                         "compress_seconds",
-                                         "write_seconds",
-                                         "merge_seconds",
-                                         "final_active_workers",
-                                         "final_line_batch_size",
-                                         "final_parse_batch_size",
-                                         "final_records_per_flush",
-                                         "final_compression_level",
-                                         "reject_log_path",
-                                         "stage_stats_path",
-                                         "worker_stats_path",
-                                         "queue_stats_path",
-                                         "controller_stats_path",
-                                         "effective_fens_per_second",
-                                         "memory_ceiling_mib",
-                                         "usable_cpus"};
+  const std::vector<std::string> keys = PooledSummaryKeys(ExecutionMode::kStaged);
   ASSERT_EQ(lines.size(), keys.size());
   std::map<std::string, std::string> values;
   for (std::size_t line = 0; line < keys.size(); ++line) {
