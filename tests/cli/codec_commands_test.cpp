@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -40,6 +41,14 @@ struct CommandCase {
   const char* err;
 };
 
+// A command that succeeds and prints `out`, or fails with exit code 1 and prints `err`.
+CommandCase Prints(std::vector<std::string> arguments, const char* out) {
+  return {std::move(arguments), 0, out, ""};
+}
+CommandCase Fails(std::vector<std::string> arguments, const char* err) {
+  return {std::move(arguments), 1, "", err};
+}
+
 void PrintTo(const CommandCase& c, std::ostream* out) {
   for (const std::string& argument : c.arguments) *out << '"' << argument << "\" ";
 }
@@ -54,60 +63,36 @@ TEST_P(CodecCommandTest, PrintsExactly) {
 INSTANTIATE_TEST_SUITE_P(
     EncodeFen, CodecCommandTest,
     ::testing::Values(
-        CommandCase{{"encode-fen", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"},
-                    0,
-                    "08fece9aebbc31c618638c000000002184104208679454c67940000000000000\n",
-                    ""},
-        CommandCase{{"encode-fen", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
-                    0,
-                    "09fece9aebbc31c618638c000010001042084208679454c6f914100000000000\n",
-                    ""},
+        Prints({"encode-fen", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"},
+               "08fece9aebbc31c618638c000000002184104208679454c67940000000000000\n"),
+        Prints({"encode-fen", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
+               "09fece9aebbc31c618638c000010001042084208679454c6f914100000000000\n"),
         // Arguments after the FEN are ignored; a board alone takes the defaults.
-        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/K6k", "--shards", "3"},
-                    0,
-                    "8003000000000000000040000000000000000000000000000000000000000000\n",
-                    ""},
-        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/K6k b - - 100 300"},
-                    0,
-                    "81030000000000000000244b4000000000000000000000000000000000000000\n",
-                    ""},
-        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/8 w - - 0 1"},
-                    1,
-                    "",
-                    "FEN must contain exactly one white king and one black king.\n"},
-        CommandCase{{"encode-fen", ""}, 1, "", "FEN is missing the board field.\n"},
-        CommandCase{{"encode-fen", "8/8/8/8/8/8/8/K6k w - - 128 1"},
-                    1,
-                    "",
-                    "Rule-50 counter exceeds PackedSfen capacity.\n"},
-        CommandCase{{"encode-fen",
-                     "qqqqqqqq/qqqqqqqq/qqqqqqqq/qqqqkqqq/QQQQKQQQ/QQQQQQQQ/"
-                     "QQQQQQQQ/QQQQQQQQ"},
-                    1,
-                    "",
-                    "Position has too many pieces to fit in a PackedSfen record.\n"}));
+        Prints({"encode-fen", "8/8/8/8/8/8/8/K6k", "--shards", "3"},
+               "8003000000000000000040000000000000000000000000000000000000000000\n"),
+        Prints({"encode-fen", "8/8/8/8/8/8/8/K6k b - - 100 300"},
+               "81030000000000000000244b4000000000000000000000000000000000000000\n"),
+        Fails({"encode-fen", "8/8/8/8/8/8/8/8 w - - 0 1"},
+              "FEN must contain exactly one white king and one black king.\n"),
+        Fails({"encode-fen", ""}, "FEN is missing the board field.\n"),
+        Fails({"encode-fen", "8/8/8/8/8/8/8/K6k w - - 128 1"},
+              "Rule-50 counter exceeds PackedSfen capacity.\n"),
+        Fails({"encode-fen",
+               "qqqqqqqq/qqqqqqqq/qqqqqqqq/qqqqkqqq/QQQQKQQQ/QQQQQQQQ/"
+               "QQQQQQQQ/QQQQQQQQ"},
+              "Position has too many pieces to fit in a PackedSfen record.\n")));
 
 INSTANTIATE_TEST_SUITE_P(
     RoundtripFen, CodecCommandTest,
     ::testing::Values(
-        CommandCase{{"roundtrip-fen", "8/8/8/8/8/8/8/K6k"}, 0, "8/8/8/8/8/8/8/K6k w - - 0 1\n", ""},
-        CommandCase{{"roundtrip-fen", "  4k3/8/8/8/8/8/8/4K3   b qkQK e3 007 0012 x y", "extra"},
-                    0,
-                    "4k3/8/8/8/8/8/8/4K3 b KQkq e3 7 12\n",
-                    ""},
-        CommandCase{
-            {"roundtrip-fen", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
-            0,
-            "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1\n",
-            ""},
-        CommandCase{{"roundtrip-fen", "8/8/8/8/8/8/8/K6k w - e4"},
-                    1,
-                    "",
-                    "En passant square must be on rank 3 or 6.\n"},
-        CommandCase{{"roundtrip-fen", "8/8/8/8/8/8/8/K6k w - - 0 0"},
-                    1,
-                    "",
-                    "Fullmove number is invalid.\n"}));
+        Prints({"roundtrip-fen", "8/8/8/8/8/8/8/K6k"}, "8/8/8/8/8/8/8/K6k w - - 0 1\n"),
+        Prints({"roundtrip-fen", "  4k3/8/8/8/8/8/8/4K3   b qkQK e3 007 0012 x y", "extra"},
+               "4k3/8/8/8/8/8/8/4K3 b KQkq e3 7 12\n"),
+        Prints({"roundtrip-fen", "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"},
+               "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1\n"),
+        Fails({"roundtrip-fen", "8/8/8/8/8/8/8/K6k w - e4"},
+              "En passant square must be on rank 3 or 6.\n"),
+        Fails({"roundtrip-fen", "8/8/8/8/8/8/8/K6k w - - 0 0"}, "Fullmove number is invalid.\n")));
 
 }  // namespace
 }  // namespace boardmill

@@ -313,6 +313,11 @@ TEST_P(DamagedInputTest, ConvertsEveryReadableLineOrFailsWithOneLine) {
 
 std::string ModeName(const std::string& mode) { return mode.substr(2); }
 
+// The name of a test that runs in one mode.
+std::string ModeTestName(const ::testing::TestParamInfo<std::string>& info) {
+  return ModeName(info.param);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryMode, DamagedInputTest,
                          ::testing::Combine(::testing::ValuesIn(kModes),
                                             ::testing::ValuesIn(kDamagedFiles)),
@@ -513,10 +518,16 @@ class LocationTest : public ModeTest {
   int runs_ = 0;
 };
 
-std::map<std::string, std::string> InEveryMode(const std::string& error) {
+// `error` in each of `modes`; a run in any other mode succeeds.
+std::map<std::string, std::string> InModes(const std::vector<std::string>& modes,
+                                           const std::string& error) {
   std::map<std::string, std::string> errors;
-  for (const std::string& mode : kModes) errors[mode] = error;
+  for (const std::string& mode : modes) errors[mode] = error;
   return errors;
+}
+
+std::map<std::string, std::string> InEveryMode(const std::string& error) {
+  return InModes(kModes, error);
 }
 
 TEST_P(LocationTest, InputThatIsNoDirectoryFailsBeforeTheOutputIsCreated) {
@@ -558,13 +569,12 @@ TEST_P(LocationTest, OutputPathsBlockedByAFileFailWithOneLine) {
       {"reject log under a file",
        {},
        {"--reject-log", (file_ / "rejects.tsv").string()},
-       {{"--parallel", "Failed to create reject-log directory: " + not_a_directory},
-        {"--staged", "Failed to create reject-log directory: " + not_a_directory}}},
+       InModes({"--parallel", "--staged"},
+               "Failed to create reject-log directory: " + not_a_directory)},
       {"reject log is a directory",
        {},
        {"--reject-log", directory_.string()},
-       {{"--parallel", "Failed to open reject log: " + directory_.string()},
-        {"--staged", "Failed to open reject log: " + directory_.string()}}},
+       InModes({"--parallel", "--staged"}, "Failed to open reject log: " + directory_.string())},
   };
   for (const LocationCase& location : cases) ExpectOutcome(location);
 }
@@ -594,8 +604,8 @@ TEST_P(LocationTest, ReadOnlyPlacesFailWithOneLine) {
       {"reject log inside",
        {},
        {"--reject-log", (read_only / "rejects.tsv").string()},
-       {{"--parallel", "Failed to open reject log: " + (read_only / "rejects.tsv").string()},
-        {"--staged", "Failed to open reject log: " + (read_only / "rejects.tsv").string()}}},
+       InModes({"--parallel", "--staged"},
+               "Failed to open reject log: " + (read_only / "rejects.tsv").string())},
   };
   for (const LocationCase& location : cases) ExpectOutcome(location);
 }
@@ -613,18 +623,9 @@ TEST_P(LocationTest, StatisticsFilesThatCannotBeWrittenAreSkipped) {
             ReferenceShards(DeliveredLines(IntactText(0) + IntactText(3))));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryMode, UnreadableInputTest, ::testing::ValuesIn(kModes),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           return ModeName(info.param);
-                         });
-INSTANTIATE_TEST_SUITE_P(EveryMode, LocationTest, ::testing::ValuesIn(kModes),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           return ModeName(info.param);
-                         });
-INSTANTIATE_TEST_SUITE_P(EveryMode, ManyFilesTest, ::testing::ValuesIn(kModes),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           return ModeName(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryMode, UnreadableInputTest, ::testing::ValuesIn(kModes), ModeTestName);
+INSTANTIATE_TEST_SUITE_P(EveryMode, LocationTest, ::testing::ValuesIn(kModes), ModeTestName);
+INSTANTIATE_TEST_SUITE_P(EveryMode, ManyFilesTest, ::testing::ValuesIn(kModes), ModeTestName);
 
 }  // namespace
 }  // namespace boardmill

@@ -18,6 +18,7 @@
 #include "child_process.h"
 #include "conversion_run_support.h"
 #include "test_support.h"
+#include "util/name_table.h"
 
 namespace boardmill::testing {
 namespace {
@@ -39,17 +40,11 @@ void SleepMilliseconds(unsigned milliseconds) {
 
 enum class Phase { kEarly, kConverting, kMerging };
 
-const char* PhaseName(Phase phase) {
-  switch (phase) {
-    case Phase::kEarly:
-      return "early";
-    case Phase::kConverting:
-      return "converting";
-    case Phase::kMerging:
-      return "merging";
-  }
-  return "?";
-}
+constexpr util::NameTable<Phase, 3> kPhases = {
+    {{Phase::kEarly, "early"}, {Phase::kConverting, "converting"}, {Phase::kMerging, "merging"}}};
+static_assert(util::EachValueIsItsPlace(kPhases));
+
+std::string PhaseName(Phase phase) { return std::string(util::NameOf(kPhases, phase)); }
 
 constexpr int kKilledRunFiles = 20;
 
@@ -124,7 +119,8 @@ class KilledParallelRunTest : public ::testing::TestWithParam<unsigned> {
 
 TEST_P(KilledParallelRunTest, ResumingAfterKillsInEveryPhaseGivesTheUninterruptedResult) {
   std::mt19937 random(GetParam());
-  std::vector<Phase> phases = {Phase::kEarly, Phase::kConverting, Phase::kMerging};
+  std::vector<Phase> phases;
+  for (const util::NamedValue<Phase>& phase : kPhases) phases.push_back(phase.value);
   std::shuffle(phases.begin(), phases.end(), random);
 
   std::string landed;
@@ -137,7 +133,7 @@ TEST_P(KilledParallelRunTest, ResumingAfterKillsInEveryPhaseGivesTheUninterrupte
     const std::size_t converted = remaining <= 1 ? 0 : 1 + random() % (remaining - 1);
     const bool killed = KillRunIn(phase, resume, converted, random);
     resume = true;
-    const std::string context = std::string("after a kill while ") + PhaseName(phase);
+    const std::string context = "after a kill while " + PhaseName(phase);
     if (phase != Phase::kMerging) {
       EXPECT_TRUE(killed) << context << ": the run ended first; the input is too small";
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pooled_summary_keys.h"
 #include "test_support.h"
 
 namespace boardmill::testing {
@@ -148,48 +149,7 @@ TEST_F(ParallelConversionTest, ReportFilesHaveTheirExactShape) {
             std::string::npos);
 
   const std::vector<std::string> summary = ReadLines(output / "run-summary.txt");
-  const std::vector<std::string> keys = {"execution_mode",
-                                         "input_directory",
-                                         "output_directory",
-                                         "scratch_directory",
-                                         "output_shard_count",
-                                         "compression_level",
-                                         "records_per_flush",
-                                         "line_batch_size",
-                                         "input_file_count",
-                                         "completed_input_files",
-                                         "skipped_input_files",
-                                         "output_file_count",
-                                         "visited_lines",
-                                         "encoded_positions",
-                                         "invalid_positions",
-                                         "reject_log_entries",
-                                         "requested_worker_cap",
-                                         "pending_file_cap",
-                                         "effective_max_workers",
-                                         "stdio_worker_cap",
-                                         "compressed_input_bytes",
-                                         "decompressed_input_bytes",
-                                         "raw_output_bytes",
-                                         "compressed_output_bytes",
-                                         "elapsed_seconds",
-                                         "read_seconds",
-                                         "decompress_seconds",
-                                         "split_seconds",
-                                         "encode_seconds",
-                                         "compress_seconds",
-                                         "write_seconds",
-                                         "merge_seconds",
-                                         "final_active_workers",
-                                         "final_line_batch_size",
-                                         "final_records_per_flush",
-                                         "final_compression_level",
-                                         "manifest_path",
-                                         "reject_log_path",
-                                         "effective_fens_per_second",
-                                         "memory_ceiling_mib",
-                                         "memory_worker_cap",
-                                         "usable_cpus"};
+  const std::vector<std::string> keys = PooledSummaryKeys(pipeline::ExecutionMode::kParallel);
   ASSERT_EQ(summary.size(), keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(summary[i].substr(0, summary[i].find('=')), keys[i]);

@@ -21,4 +21,12 @@ std::vector<std::string_view> ExpectedLines(std::string_view text) {
   return lines;
 }
 
+std::vector<NumberedLine> ExpectedNumberedLines(std::string_view text) {
+  std::vector<NumberedLine> lines;
+  for (const std::string_view line : ExpectedLines(text)) {
+    lines.push_back({std::string(line), lines.size() + 1});
+  }
+  return lines;
+}
+
 }  // namespace boardmill::testing

@@ -38,12 +38,7 @@ constexpr std::string_view kDecodingError = "Zstd decompression failed: ";
 
 enum class Mode { kRaw, kValid, kTruncated, kDamaged, kTrailingJunk, kLarge, kCount };
 
-struct Line {
-  std::string text;
-  std::uint64_t number = 0;
-  friend bool operator==(const Line&, const Line&) = default;
-};
-using Batch = std::vector<Line>;
+using Batch = std::vector<NumberedLine>;
 
 // What the file is and what reading it must give.
 struct Case {
@@ -186,17 +181,9 @@ Reading Read(const std::filesystem::path& path, std::uint64_t batch_size, Stop s
   return reading;
 }
 
-std::vector<Line> AllLines(const std::vector<Batch>& batches) {
-  std::vector<Line> lines;
+std::vector<NumberedLine> AllLines(const std::vector<Batch>& batches) {
+  std::vector<NumberedLine> lines;
   for (const Batch& batch : batches) lines.insert(lines.end(), batch.begin(), batch.end());
-  return lines;
-}
-
-std::vector<Line> NumberedLines(std::string_view text) {
-  std::vector<Line> lines;
-  for (const std::string_view line : boardmill::testing::ExpectedLines(text)) {
-    lines.push_back({std::string(line), lines.size() + 1});
-  }
   return lines;
 }
 
@@ -231,8 +218,9 @@ void CheckReadersAgree(const util::Result<std::vector<std::uint8_t>>& whole, con
     return;
   }
   const std::string_view text(reinterpret_cast<const char*>(whole->data()), whole->size());
-  const std::vector<Line> lines = AllLines(full.batches);
-  AbortUnless(lines == NumberedLines(text), "the visited lines are not the lines of the text");
+  const std::vector<NumberedLine> lines = AllLines(full.batches);
+  AbortUnless(lines == ExpectedNumberedLines(text),
+              "the visited lines are not the lines of the text");
   AbortUnless(full.result->line_count == lines.size(), "line_count is not the lines visited");
   AbortUnless(full.result->decompressed_bytes == whole->size(),
               "decompressed_bytes is not the size of the text");

@@ -48,12 +48,6 @@ enum class Mode { kPlainSlabs, kValid, kTruncated, kDamaged, kRawStream, kCount 
 constexpr std::uint64_t kMaxSlabs = 1 << 16;
 constexpr std::size_t kMaxText = std::size_t{1} << 25;
 
-struct Line {
-  std::string text;
-  std::uint64_t number = 0;
-  friend bool operator==(const Line&, const Line&) = default;
-};
-
 std::uint64_t SizeFromByte(std::uint8_t byte) {
   return byte < 0xC0 ? byte % 64 : std::uint64_t{1} << (byte % 24);
 }
@@ -119,12 +113,9 @@ class IndexerOutput {
 
   // The whole file has gone through: the lines are those of `text` and the totals add up.
   void CheckAgainst(std::string_view text) const {
-    std::vector<Line> expected;
+    const std::vector<NumberedLine> expected = ExpectedNumberedLines(text);
     std::uint64_t bytes = 0;
-    for (const std::string_view line : boardmill::testing::ExpectedLines(text)) {
-      expected.push_back({std::string(line), expected.size() + 1});
-      bytes += line.size();
-    }
+    for (const NumberedLine& line : expected) bytes += line.text.size();
     AbortUnless(lines_ == expected, "the indexed lines are not the lines of the text");
     AbortUnless(reported_lines_ == expected.size() && reported_bytes_ == bytes,
                 "the indexer's summaries do not add up to its lines");
@@ -144,7 +135,7 @@ class IndexerOutput {
 
   std::uint64_t batch_size_;
   bool last_batch_was_partial_ = false;
-  std::vector<Line> lines_;
+  std::vector<NumberedLine> lines_;
   std::uint64_t reported_lines_ = 0;
   std::uint64_t reported_bytes_ = 0;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "util/name_table.h"
 
 namespace boardmill::io {
 namespace {
@@ -40,6 +41,16 @@ AsyncFileChunkVisitor CollectInto(std::vector<AsyncFileReadChunk>& chunks) {
   };
 }
 
+// Keeps the chunks it is handed and gives `answer` for chunk number `last` (from 1), true for
+// those before it.
+AsyncFileChunkVisitor CollectUntil(std::vector<AsyncFileReadChunk>& chunks, std::size_t last,
+                                   const util::Result<bool>& answer) {
+  return [&chunks, last, answer](AsyncFileReadChunk&& chunk) -> util::Result<bool> {
+    chunks.push_back(std::move(chunk));
+    return chunks.size() == last ? answer : true;
+  };
+}
+
 bool IoUringUsable() {
   io_uring ring;
   if (io_uring_queue_init(2, &ring, 0) < 0) return false;
@@ -47,17 +58,24 @@ bool IoUringUsable() {
   return true;
 }
 
-class OverlappedFileReaderTest : public ::testing::TestWithParam<AsyncReadBackend> {
+// Every backend, named as its tests are.
+constexpr util::NameTable<AsyncReadBackend, 3> kBackends = {
+    {{AsyncReadBackend::kAutomatic, "Automatic"},
+     {AsyncReadBackend::kIoUring, "IoUring"},
+     {AsyncReadBackend::kPositionalReads, "PositionalReads"}}};
+
+class OverlappedFileReaderTest
+    : public ::testing::TestWithParam<util::NamedValue<AsyncReadBackend>> {
  protected:
   void SetUp() override {
-    if (GetParam() == AsyncReadBackend::kIoUring && !IoUringUsable()) {
+    if (GetParam().value == AsyncReadBackend::kIoUring && !IoUringUsable()) {
       GTEST_SKIP() << "io_uring is not available on this machine";
     }
   }
 
   AsyncFileReadRequest Request(const fs::path& path, std::uint64_t chunk_size,
                                std::uint64_t max_reads_in_flight) const {
-    return AsyncFileReadRequest{path, chunk_size, max_reads_in_flight, GetParam()};
+    return AsyncFileReadRequest{path, chunk_size, max_reads_in_flight, GetParam().value};
   }
 
   fs::path WriteInput(const std::string& content) const {
@@ -72,15 +90,12 @@ class OverlappedFileReaderTest : public ::testing::TestWithParam<AsyncReadBacken
 TEST_P(OverlappedFileReaderTest, EmptyFileSucceedsWithoutCallingTheVisitor) {
   const fs::path path = WriteInput("");
   AsyncFileReadStats stats;
-  int calls = 0;
+  std::vector<AsyncFileReadChunk> chunks;
   const util::Result<bool> result =
-      VisitFileChunksAsync(Request(path, 8, 4), stats, [&calls](AsyncFileReadChunk&&) {
-        ++calls;
-        return util::Result<bool>(true);
-      });
+      VisitFileChunksAsync(Request(path, 8, 4), stats, CollectInto(chunks));
   ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_TRUE(*result);
-  EXPECT_EQ(calls, 0);
+  EXPECT_TRUE(chunks.empty());
   EXPECT_EQ(stats.bytes, 0U);
   EXPECT_EQ(stats.chunks, 0U);
   EXPECT_EQ(stats.elapsed_seconds, 0.0);
@@ -157,16 +172,13 @@ TEST_P(OverlappedFileReaderTest, ChunksTileTheFileForAnyChunkSizeAndDepth) {
 TEST_P(OverlappedFileReaderTest, VisitorStoppingOnTheFirstChunkEndsTheRead) {
   const fs::path path = WriteInput(RandomBytes(1000));
   AsyncFileReadStats stats;
-  int calls = 0;
+  std::vector<AsyncFileReadChunk> chunks;
   const util::Result<bool> result =
-      VisitFileChunksAsync(Request(path, 100, 4), stats, [&calls](AsyncFileReadChunk&& chunk) {
-        ++calls;
-        EXPECT_EQ(chunk.sequence, 0U);
-        return util::Result<bool>(false);
-      });
+      VisitFileChunksAsync(Request(path, 100, 4), stats, CollectUntil(chunks, 1, false));
   ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_FALSE(*result);
-  EXPECT_EQ(calls, 1);
+  ASSERT_EQ(chunks.size(), 1U);
+  EXPECT_EQ(chunks[0].sequence, 0U);
   EXPECT_EQ(stats.chunks, 1U);
   EXPECT_EQ(stats.bytes, 100U);
 }
@@ -174,15 +186,12 @@ TEST_P(OverlappedFileReaderTest, VisitorStoppingOnTheFirstChunkEndsTheRead) {
 TEST_P(OverlappedFileReaderTest, VisitorErrorAbortsTheReadUnchanged) {
   const fs::path path = WriteInput(RandomBytes(1000));
   AsyncFileReadStats stats;
-  int calls = 0;
+  std::vector<AsyncFileReadChunk> chunks;
   const util::Result<bool> result = VisitFileChunksAsync(
-      Request(path, 100, 4), stats, [&calls](AsyncFileReadChunk&&) -> util::Result<bool> {
-        if (++calls == 2) return util::Fail("Chunk rejected.");
-        return true;
-      });
+      Request(path, 100, 4), stats, CollectUntil(chunks, 2, util::Fail("Chunk rejected.")));
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), "Chunk rejected.");
-  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(chunks.size(), 2U);
   EXPECT_EQ(stats.chunks, 2U);
 }
 
@@ -256,37 +265,26 @@ TEST_P(OverlappedFileReaderTest, AReaderGoesOnCleanlyAfterAFileStoppedOrFailedMi
   };
 
   AsyncFileReadStats stopped;
-  const util::Result<bool> stop =
-      reader.Visit(Request(directory_ / "first.bin", 100, 4), stopped,
-                   [](AsyncFileReadChunk&&) -> util::Result<bool> { return false; });
+  std::vector<AsyncFileReadChunk> chunks;
+  const util::Result<bool> stop = reader.Visit(Request(directory_ / "first.bin", 100, 4), stopped,
+                                               CollectUntil(chunks, 1, false));
   ASSERT_TRUE(stop.ok()) << stop.error();
   EXPECT_FALSE(*stop);
   read_second_whole();
 
   AsyncFileReadStats failed;
-  const util::Result<bool> failure = reader.Visit(
-      Request(directory_ / "first.bin", 100, 4), failed,
-      [](AsyncFileReadChunk&&) -> util::Result<bool> { return util::Fail("Rejected."); });
+  chunks.clear();
+  const util::Result<bool> failure = reader.Visit(Request(directory_ / "first.bin", 100, 4), failed,
+                                                  CollectUntil(chunks, 1, util::Fail("Rejected.")));
   EXPECT_FALSE(failure.ok());
   read_second_whole();
 }
 
-std::string BackendName(const ::testing::TestParamInfo<AsyncReadBackend>& info) {
-  switch (info.param) {
-    case AsyncReadBackend::kAutomatic:
-      return "Automatic";
-    case AsyncReadBackend::kIoUring:
-      return "IoUring";
-    case AsyncReadBackend::kPositionalReads:
-      return "PositionalReads";
-  }
-  return "Unknown";
-}
-
-INSTANTIATE_TEST_SUITE_P(Backends, OverlappedFileReaderTest,
-                         ::testing::Values(AsyncReadBackend::kAutomatic, AsyncReadBackend::kIoUring,
-                                           AsyncReadBackend::kPositionalReads),
-                         BackendName);
+INSTANTIATE_TEST_SUITE_P(
+    Backends, OverlappedFileReaderTest, ::testing::ValuesIn(kBackends),
+    [](const ::testing::TestParamInfo<util::NamedValue<AsyncReadBackend>>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace boardmill::io

@@ -46,10 +46,7 @@ TEST(StageStatsTest, EachAddLandsInItsOwnField) {
 
 TEST(StageStatsTest, QueueDepthSamplesSumAndKeepTheLargestDepth) {
   StageStats stats;
-  stats.RecordQueueDepth(5);
-  stats.RecordQueueDepth(9);
-  stats.RecordQueueDepth(3);
-  stats.RecordQueueDepth(0);
+  for (const std::uint64_t depth : {5, 9, 3, 0}) stats.RecordQueueDepth(depth);
   const StageStatsSnapshot snapshot = stats.Snapshot();
   EXPECT_EQ(snapshot.queue_samples, 4u);
   EXPECT_EQ(snapshot.queue_depth_sum, 17u);

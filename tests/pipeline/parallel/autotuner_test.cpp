@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -34,269 +36,163 @@ AutotuneLimits Limits() {
   return limits;
 }
 
+constexpr WorkerKnobs kQuietKnobs{4, 4096, 4096, 8};
+
 // An interval in which nothing happened: no rule applies.
-TuningInputs Quiet() {
-  TuningInputs inputs;
-  inputs.knobs = WorkerKnobs{4, 4096, 4096, 8};
-  return inputs;
-}
+TuningInputs Quiet() { return TuningInputs{.busy = {}, .knobs = kQuietKnobs}; }
 
-struct RuleCase {
-  const char* name;
-  TuningInputs inputs;
-  const char* reason;  // nullptr: no rule applies
-  WorkerKnobs knobs;   // expected knobs after the change
-};
-
-template <typename Change>
-TuningInputs QuietWith(Change change) {
-  TuningInputs inputs = Quiet();
-  change(inputs);
-  return inputs;
-}
-
-void ExpectRule(const RuleCase& rule) {
-  SCOPED_TRACE(rule.name);
-  const std::optional<TuningChange> change = ApplyTuningRule(Limits(), rule.inputs);
-  if (rule.reason == nullptr) {
+// `reason` nullptr: no rule applies; otherwise `knobs` are the knobs after the change.
+void ExpectRule(const char* name, const TuningInputs& inputs, const char* reason,
+                WorkerKnobs knobs = {}) {
+  SCOPED_TRACE(name);
+  const std::optional<TuningChange> change = ApplyTuningRule(Limits(), inputs);
+  if (reason == nullptr) {
     EXPECT_FALSE(change.has_value()) << "applied: " << change->reason;
     return;
   }
   ASSERT_TRUE(change.has_value());
-  EXPECT_EQ(change->reason, rule.reason);
-  EXPECT_EQ(change->knobs, rule.knobs);
+  EXPECT_EQ(change->reason, reason);
+  EXPECT_EQ(change->knobs, knobs);
 }
 
-TEST(ApplyTuningRuleTest, QuietIntervalChangesNothing) {
-  ExpectRule({"quiet", Quiet(), nullptr, {}});
+// One change to the inputs that fire a rule, and what the rule must then do.
+struct Variant {
+  const char* name;
+  const char* reason;  // nullptr: no rule applies
+  WorkerKnobs knobs;   // expected knobs after the change
+  void (*change)(TuningInputs&);
+};
+
+void Unchanged(TuningInputs&) {}
+
+// Each variant applied to its own copy of `base`.
+void ExpectVariants(const TuningInputs& base, std::initializer_list<Variant> variants) {
+  for (const Variant& variant : variants) {
+    TuningInputs inputs = base;
+    variant.change(inputs);
+    ExpectRule(variant.name, inputs, variant.reason, variant.knobs);
+  }
 }
+
+TEST(ApplyTuningRuleTest, QuietIntervalChangesNothing) { ExpectRule("quiet", Quiet(), nullptr); }
 
 TEST(ApplyTuningRuleTest, AddsAWorkerWhileTheBacklogIsHealthy) {
-  const auto healthy = [](TuningInputs& in) {
-    in.backlog = 9;  // more than twice the 4 active workers
-    in.peak_throughput = 1000.0;
-    in.throughput = 980.0;
-  };
-  ExpectRule({"healthy", QuietWith(healthy), kMoreWorkers, {5, 4096, 4096, 8}});
-  ExpectRule({"throughput exactly 0.97 of peak",
-              QuietWith([&](TuningInputs& in) {
-                healthy(in);
-                in.throughput = 0.97 * in.peak_throughput;
-              }),
-              kMoreWorkers,
-              {5, 4096, 4096, 8}});
-  ExpectRule({"first interval, nothing measured yet",
-              QuietWith([](TuningInputs& in) { in.backlog = 100; }),
-              kMoreWorkers,
-              {5, 4096, 4096, 8}});
-  ExpectRule({"backlog only twice the workers",
-              QuietWith([&](TuningInputs& in) {
-                healthy(in);
-                in.backlog = 8;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"throughput below 0.97 of peak",
-              QuietWith([&](TuningInputs& in) {
-                healthy(in);
-                in.throughput = 969.0;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"already at the maximum",
-              QuietWith([&](TuningInputs& in) {
-                healthy(in);
-                in.knobs.active_workers = 8;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"huge active count does not overflow",
-              QuietWith([&](TuningInputs& in) {
-                healthy(in);
-                in.backlog = UINT64_MAX;
-                in.knobs.active_workers = UINT64_MAX / 2 + 1;
-              }),
-              nullptr,
-              {}});
+  // A backlog of more than twice the 4 active workers.
+  const TuningInputs healthy{.busy = {},
+                             .throughput = 980.0,
+                             .peak_throughput = 1000.0,
+                             .backlog = 9,
+                             .knobs = kQuietKnobs};
+  ExpectVariants(
+      healthy,
+      {{"healthy", kMoreWorkers, {5, 4096, 4096, 8}, Unchanged},
+       {"throughput exactly 0.97 of peak",
+        kMoreWorkers,
+        {5, 4096, 4096, 8},
+        [](auto& in) { in.throughput = 0.97 * in.peak_throughput; }},
+       {"backlog only twice the workers", nullptr, {}, [](auto& in) { in.backlog = 8; }},
+       {"throughput below 0.97 of peak", nullptr, {}, [](auto& in) { in.throughput = 969.0; }},
+       {"already at the maximum", nullptr, {}, [](auto& in) { in.knobs.active_workers = 8; }},
+       {"huge active count does not overflow", nullptr, {}, [](auto& in) {
+          in.backlog = UINT64_MAX;
+          in.knobs.active_workers = UINT64_MAX / 2 + 1;
+        }}});
+  ExpectRule("first interval, nothing measured yet",
+             TuningInputs{.busy = {}, .backlog = 100, .knobs = kQuietKnobs}, kMoreWorkers,
+             {5, 4096, 4096, 8});
 }
 
 TEST(ApplyTuningRuleTest, DropsAWorkerWhenThroughputFallsWithNothingQueued) {
-  const auto fell = [](TuningInputs& in) {
-    in.previous_throughput = 1000.0;
-    in.peak_throughput = 1000.0;
-    in.throughput = 930.0;
-    in.knobs.line_batch_size = 256;  // keeps the batch rule out of the way
-  };
-  ExpectRule({"fell", QuietWith(fell), kFewerWorkers, {3, 256, 4096, 8}});
-  ExpectRule({"fell to nothing",
-              QuietWith([&](TuningInputs& in) {
-                fell(in);
-                in.throughput = 0.0;
-              }),
-              kFewerWorkers,
-              {3, 256, 4096, 8}});
-  ExpectRule({"exactly 0.94 of previous",
-              QuietWith([&](TuningInputs& in) {
-                fell(in);
-                in.throughput = 0.94 * in.previous_throughput;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"files still queued",
-              QuietWith([&](TuningInputs& in) {
-                fell(in);
-                in.backlog = 1;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"at the minimum",
-              QuietWith([&](TuningInputs& in) {
-                fell(in);
-                in.knobs.active_workers = 2;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"no previous throughput",
-              QuietWith([&](TuningInputs& in) {
-                fell(in);
-                in.previous_throughput = 0.0;
-              }),
-              nullptr,
-              {}});
+  // The line batch at its minimum keeps the batch rule out of the way.
+  const TuningInputs fell{.busy = {},
+                          .throughput = 930.0,
+                          .peak_throughput = 1000.0,
+                          .previous_throughput = 1000.0,
+                          .knobs = {4, 256, 4096, 8}};
+  ExpectVariants(
+      fell,
+      {{"fell", kFewerWorkers, {3, 256, 4096, 8}, Unchanged},
+       {"fell to nothing", kFewerWorkers, {3, 256, 4096, 8}, [](auto& in) { in.throughput = 0.0; }},
+       {"exactly 0.94 of previous",
+        nullptr,
+        {},
+        [](auto& in) { in.throughput = 0.94 * in.previous_throughput; }},
+       {"files still queued", nullptr, {}, [](auto& in) { in.backlog = 1; }},
+       {"at the minimum", nullptr, {}, [](auto& in) { in.knobs.active_workers = 2; }},
+       {"no previous throughput", nullptr, {}, [](auto& in) { in.previous_throughput = 0.0; }}});
 }
 
 TEST(ApplyTuningRuleTest, DoublesTheFlushWhenWritingDominatesCompression) {
-  const auto write_heavy = [](TuningInputs& in) {
-    in.busy.write = 1.31;
-    in.busy.compress = 1.0;
-  };
-  ExpectRule({"doubles", QuietWith(write_heavy), kLargerFlush, {4, 4096, 8192, 8}});
-  ExpectRule({"stops at the maximum",
-              QuietWith([&](TuningInputs& in) {
-                write_heavy(in);
-                in.knobs.records_per_flush = 20000;
-              }),
-              kLargerFlush,
-              {4, 4096, 32768, 8}});
-  ExpectRule({"already at the maximum",
-              QuietWith([&](TuningInputs& in) {
-                write_heavy(in);
-                in.knobs.records_per_flush = 32768;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"write exactly 1.3 times compress",
-              QuietWith([](TuningInputs& in) {
-                in.busy.compress = 1.0;
-                in.busy.write = 1.3 * in.busy.compress;
-              }),
-              nullptr,
-              {}});
+  const TuningInputs write_heavy{.busy = {.compress = 1.0, .write = 1.31}, .knobs = kQuietKnobs};
+  ExpectVariants(write_heavy, {{"doubles", kLargerFlush, {4, 4096, 8192, 8}, Unchanged},
+                               {"stops at the maximum",
+                                kLargerFlush,
+                                {4, 4096, 32768, 8},
+                                [](auto& in) { in.knobs.records_per_flush = 20000; }},
+                               {"already at the maximum",
+                                nullptr,
+                                {},
+                                [](auto& in) { in.knobs.records_per_flush = 32768; }},
+                               {"write exactly 1.3 times compress", nullptr, {}, [](auto& in) {
+                                  in.busy.write = 1.3 * in.busy.compress;
+                                }}});
 }
 
 TEST(ApplyTuningRuleTest, LowersTheLevelWhenCompressionDominatesWriting) {
-  const auto compress_heavy = [](TuningInputs& in) {
-    in.busy.compress = 1.21;
-    in.busy.write = 1.0;
-  };
-  ExpectRule({"lowers", QuietWith(compress_heavy), kLowerLevel, {4, 4096, 4096, 7}});
-  ExpectRule({"never below 1",
-              QuietWith([&](TuningInputs& in) {
-                compress_heavy(in);
-                in.knobs.compression_level = 1;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"a level below 1 stays",
-              QuietWith([&](TuningInputs& in) {
-                compress_heavy(in);
-                in.knobs.compression_level = -5;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"compress exactly 1.2 times write",
-              QuietWith([](TuningInputs& in) {
-                in.busy.write = 1.0;
-                in.busy.compress = 1.2 * in.busy.write;
-              }),
-              nullptr,
-              {}});
+  const TuningInputs compress_heavy{.busy = {.compress = 1.21, .write = 1.0}, .knobs = kQuietKnobs};
+  ExpectVariants(
+      compress_heavy,
+      {{"lowers", kLowerLevel, {4, 4096, 4096, 7}, Unchanged},
+       {"never below 1", nullptr, {}, [](auto& in) { in.knobs.compression_level = 1; }},
+       {"a level below 1 stays", nullptr, {}, [](auto& in) { in.knobs.compression_level = -5; }},
+       {"compress exactly 1.2 times write", nullptr, {}, [](auto& in) {
+          in.busy.compress = 1.2 * in.busy.write;
+        }}});
 }
 
 TEST(ApplyTuningRuleTest, DoublesTheLineBatchWhenInputDominatesEncoding) {
-  const auto input_heavy = [](TuningInputs& in) {
-    in.busy.read = 0.7;
-    in.busy.decompress = 0.6;
-    in.busy.encode = 1.0;
-  };
-  ExpectRule({"doubles", QuietWith(input_heavy), kLargerBatch, {4, 8192, 4096, 8}});
-  ExpectRule({"stops at the maximum",
-              QuietWith([&](TuningInputs& in) {
-                input_heavy(in);
-                in.knobs.line_batch_size = 20000;
-              }),
-              kLargerBatch,
-              {4, 32768, 4096, 8}});
-  ExpectRule({"already at the maximum",
-              QuietWith([&](TuningInputs& in) {
-                input_heavy(in);
-                in.knobs.line_batch_size = 32768;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"input exactly 1.2 times encode",
-              QuietWith([](TuningInputs& in) {
-                in.busy.read = 1.2;
-                in.busy.encode = 1.0;
-              }),
-              nullptr,
-              {}});
+  const TuningInputs input_heavy{.busy = {.read = 0.7, .decompress = 0.6, .encode = 1.0},
+                                 .knobs = kQuietKnobs};
+  ExpectVariants(input_heavy, {{"doubles", kLargerBatch, {4, 8192, 4096, 8}, Unchanged},
+                               {"stops at the maximum",
+                                kLargerBatch,
+                                {4, 32768, 4096, 8},
+                                [](auto& in) { in.knobs.line_batch_size = 20000; }},
+                               {"already at the maximum", nullptr, {}, [](auto& in) {
+                                  in.knobs.line_batch_size = 32768;
+                                }}});
+  ExpectRule("input exactly 1.2 times encode",
+             TuningInputs{.busy = {.read = 1.2, .encode = 1.0}, .knobs = kQuietKnobs}, nullptr);
 }
 
 TEST(ApplyTuningRuleTest, HalvesTheLineBatchWhenThroughputRegressed) {
-  const auto regressed = [](TuningInputs& in) {
-    in.previous_throughput = 1000.0;
-    in.peak_throughput = 1000.0;
-    in.throughput = 950.0;  // under 0.96 of the previous, above 0.94
-  };
-  ExpectRule({"halves", QuietWith(regressed), kSmallerBatch, {4, 2048, 4096, 8}});
-  ExpectRule({"not below the minimum",
-              QuietWith([&](TuningInputs& in) {
-                regressed(in);
-                in.knobs.line_batch_size = 300;
-              }),
-              kSmallerBatch,
-              {4, 256, 4096, 8}});
-  ExpectRule({"odd size halves down",
-              QuietWith([&](TuningInputs& in) {
-                regressed(in);
-                in.knobs.line_batch_size = 1025;
-              }),
-              kSmallerBatch,
-              {4, 512, 4096, 8}});
-  ExpectRule({"at the minimum",
-              QuietWith([&](TuningInputs& in) {
-                regressed(in);
-                in.knobs.line_batch_size = 256;
-              }),
-              nullptr,
-              {}});
-  ExpectRule({"exactly 0.96 of previous",
-              QuietWith([&](TuningInputs& in) {
-                regressed(in);
-                in.throughput = 0.96 * in.previous_throughput;
-              }),
-              nullptr,
-              {}});
-  // With files still queued the worker rule cannot apply, so a steep fall halves the batch.
-  ExpectRule({"steep fall with a backlog",
-              QuietWith([&](TuningInputs& in) {
-                regressed(in);
-                in.throughput = 0.0;
-                in.backlog = 3;
-              }),
-              kSmallerBatch,
-              {4, 2048, 4096, 8}});
+  // Under 0.96 of the previous throughput, above 0.94.
+  const TuningInputs regressed{.busy = {},
+                               .throughput = 950.0,
+                               .peak_throughput = 1000.0,
+                               .previous_throughput = 1000.0,
+                               .knobs = kQuietKnobs};
+  ExpectVariants(
+      regressed,
+      {{"halves", kSmallerBatch, {4, 2048, 4096, 8}, Unchanged},
+       {"not below the minimum",
+        kSmallerBatch,
+        {4, 256, 4096, 8},
+        [](auto& in) { in.knobs.line_batch_size = 300; }},
+       {"odd size halves down",
+        kSmallerBatch,
+        {4, 512, 4096, 8},
+        [](auto& in) { in.knobs.line_batch_size = 1025; }},
+       {"at the minimum", nullptr, {}, [](auto& in) { in.knobs.line_batch_size = 256; }},
+       {"exactly 0.96 of previous",
+        nullptr,
+        {},
+        [](auto& in) { in.throughput = 0.96 * in.previous_throughput; }},
+       // With files still queued the worker rule cannot apply, so a steep fall halves the batch.
+       {"steep fall with a backlog", kSmallerBatch, {4, 2048, 4096, 8}, [](auto& in) {
+          in.throughput = 0.0;
+          in.backlog = 3;
+        }}});
 }
 
 TEST(ApplyTuningRuleTest, EarlierRulesWinAndOnlyOneKnobMoves) {
@@ -305,23 +201,23 @@ TEST(ApplyTuningRuleTest, EarlierRulesWinAndOnlyOneKnobMoves) {
   everything.busy.write = 5.0;
   everything.busy.compress = 1.0;
   everything.busy.read = 9.0;
-  ExpectRule({"workers before flush", everything, kMoreWorkers, {5, 4096, 4096, 8}});
+  ExpectRule("workers before flush", everything, kMoreWorkers, {5, 4096, 4096, 8});
 
   everything.backlog = 0;
   everything.previous_throughput = 1000.0;
   everything.throughput = 100.0;
   everything.peak_throughput = 1000.0;
-  ExpectRule({"fewer workers before flush", everything, kFewerWorkers, {3, 4096, 4096, 8}});
+  ExpectRule("fewer workers before flush", everything, kFewerWorkers, {3, 4096, 4096, 8});
 
   everything.knobs.active_workers = 2;
-  ExpectRule({"flush before batch", everything, kLargerFlush, {2, 4096, 8192, 8}});
+  ExpectRule("flush before batch", everything, kLargerFlush, {2, 4096, 8192, 8});
 
   everything.busy.write = 1.0;
   everything.busy.compress = 5.0;
-  ExpectRule({"level before batch", everything, kLowerLevel, {2, 4096, 4096, 7}});
+  ExpectRule("level before batch", everything, kLowerLevel, {2, 4096, 4096, 7});
 
   everything.knobs.compression_level = 1;
-  ExpectRule({"larger batch before smaller", everything, kLargerBatch, {2, 8192, 4096, 1}});
+  ExpectRule("larger batch before smaller", everything, kLargerBatch, {2, 8192, 4096, 1});
 }
 
 TEST(IntervalThroughputTest, IsEncodedRecordsPerBusyEncodeSecond) {

@@ -86,14 +86,21 @@ FileProcessingSummary SampleFile(std::uint64_t index, fs::path input_path) {
   return file;
 }
 
+// A scratch directory and the manifest path most tests write to.
+class RunManifestTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  const fs::path path_ = dir_ / "run-manifest.tsv";
+};
+
+class LoadCompletedFilesTest : public RunManifestTest {};
+
 const char kSampleFileRecord[] =
     "file\tcompleted\tT\t4\t/data/in/a b.fen.zst\t10\t9\t1\t300\t600\t288\t100"
     "\t0.5\t1.23457e+06\t1.2345e-05\t2\t0.25\t0.333333\t4096\t1024\t-3\t4321\t1700000000123456789";
 
-TEST(RunManifestTest, FreshRunWritesHeaderStartFileTuningAndFinishRecords) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
-  RunManifest manifest(path);
+TEST_F(RunManifestTest, FreshRunWritesHeaderStartFileTuningAndFinishRecords) {
+  RunManifest manifest(path_);
   const util::Result<void> opened = manifest.Open(SampleOptions(), false);
   ASSERT_TRUE(opened.ok()) << opened.error();
 
@@ -147,12 +154,11 @@ TEST(RunManifestTest, FreshRunWritesHeaderStartFileTuningAndFinishRecords) {
       "encode_seconds=0.4;compress_seconds=0.5;write_seconds=0.6;merge_seconds=1e-07",
   };
   // Every record carries a real timestamp in its third field, or its "T" would be missing.
-  EXPECT_EQ(LinesWithoutTimestamps(path), expected);
+  EXPECT_EQ(LinesWithoutTimestamps(path_), expected);
 }
 
-TEST(RunManifestTest, StartRecordNamesTheExecutionModeAndSanitisesFreeText) {
-  TempDir dir;
-  const fs::path path = dir / "m.tsv";
+TEST_F(RunManifestTest, StartRecordNamesTheExecutionModeAndSanitisesFreeText) {
+  const fs::path path = dir_ / "m.tsv";
   ConversionOptions options = SampleOptions();
   options.execution_mode = static_cast<ExecutionMode>(9);
   options.output_directory = "/data/o\r\nut";
@@ -169,22 +175,20 @@ TEST(RunManifestTest, StartRecordNamesTheExecutionModeAndSanitisesFreeText) {
   EXPECT_TRUE(lines[2].starts_with("run\tfinish\tT\tstatus=bad status;")) << lines[2];
 }
 
-TEST(RunManifestTest, ResumedRunAppendsWithoutASecondHeader) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
+TEST_F(RunManifestTest, ResumedRunAppendsWithoutASecondHeader) {
   {
-    RunManifest first(path);
+    RunManifest first(path_);
     ASSERT_TRUE(first.Open(SampleOptions(), false).ok());
     ASSERT_TRUE(first.AppendFileRecord(SampleFile(4, "/data/in/a\tb.fen.zst")).ok());
     // No finish record: the first run was interrupted.
   }
   ConversionOptions resumed_options = SampleOptions();
   resumed_options.resume = true;
-  RunManifest second(path);
+  RunManifest second(path_);
   ASSERT_TRUE(second.Open(resumed_options, true).ok());
   ASSERT_TRUE(second.WriteFinish(ConversionSummary{}, "success").ok());
 
-  const std::vector<std::string> lines = LinesWithoutTimestamps(path);
+  const std::vector<std::string> lines = LinesWithoutTimestamps(path_);
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], kHeader);
   EXPECT_TRUE(lines[1].starts_with("run\tstart\t")) << lines[1];
@@ -195,9 +199,8 @@ TEST(RunManifestTest, ResumedRunAppendsWithoutASecondHeader) {
   EXPECT_TRUE(lines[4].starts_with("run\tfinish\tT\tstatus=success;")) << lines[4];
 }
 
-TEST(RunManifestTest, ResumeWithoutAManifestCreatesOneWithoutHeaderInAMissingDirectory) {
-  TempDir dir;
-  const fs::path path = dir / "deep/er/run-manifest.tsv";
+TEST_F(RunManifestTest, ResumeWithoutAManifestCreatesOneWithoutHeaderInAMissingDirectory) {
+  const fs::path path = dir_ / "deep/er/run-manifest.tsv";
   RunManifest manifest(path);
   const util::Result<void> opened = manifest.Open(SampleOptions(), true);
   ASSERT_TRUE(opened.ok()) << opened.error();
@@ -208,38 +211,35 @@ TEST(RunManifestTest, ResumeWithoutAManifestCreatesOneWithoutHeaderInAMissingDir
   EXPECT_TRUE(lines[1].starts_with("run\tfinish\t")) << lines[1];
 }
 
-TEST(RunManifestTest, RecordsNeedAnOpenManifestAndFinishClosesIt) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
-  RunManifest manifest(path);
+TEST_F(RunManifestTest, RecordsNeedAnOpenManifestAndFinishClosesIt) {
+  RunManifest manifest(path_);
   const std::string not_open = "Manifest is not open.";
   EXPECT_EQ(manifest.AppendFileRecord(SampleFile(1, "x")).error(), not_open);
   EXPECT_EQ(manifest.AppendTuningDecision(TuningDecision{}).error(), not_open);
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(), not_open);
-  EXPECT_FALSE(fs::exists(path));
+  EXPECT_FALSE(fs::exists(path_));
 
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());  // no second header or start record
   ASSERT_TRUE(manifest.WriteFinish(ConversionSummary{}, "success").ok());
-  EXPECT_EQ(ReadLines(path).size(), 3u);
+  EXPECT_EQ(ReadLines(path_).size(), 3u);
   EXPECT_EQ(manifest.AppendFileRecord(SampleFile(1, "x")).error(), not_open);
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(), not_open);
-  EXPECT_EQ(ReadLines(path).size(), 3u);
+  EXPECT_EQ(ReadLines(path_).size(), 3u);
 }
 
-TEST(RunManifestTest, ReportsFileSystemFailures) {
-  TempDir dir;
-  WriteFile(dir / "plain-file", "");
+TEST_F(RunManifestTest, ReportsFileSystemFailures) {
+  WriteFile(dir_ / "plain-file", "");
 
-  RunManifest under_a_file(dir / "plain-file/sub/run-manifest.tsv");
+  RunManifest under_a_file(dir_ / "plain-file/sub/run-manifest.tsv");
   const util::Result<void> no_directory = under_a_file.Open(SampleOptions(), false);
   ASSERT_FALSE(no_directory.ok());
   EXPECT_EQ(no_directory.error().rfind("Failed to create manifest directory: ", 0), 0u)
       << no_directory.error();
 
-  RunManifest on_a_directory(dir.path());
+  RunManifest on_a_directory(dir_.path());
   EXPECT_EQ(on_a_directory.Open(SampleOptions(), false).error(),
-            "Failed to open manifest: " + dir.path().string());
+            "Failed to open manifest: " + dir_.path().string());
 
   // A start record larger than the stream's buffer reaches the full device at once.
   ConversionOptions huge = SampleOptions();
@@ -271,29 +271,25 @@ class FileSizeLimit {
   rlimit saved_{};
 };
 
-TEST(RunManifestTest, FailedFinishKeepsTheManifestOpenAndLaterRecordsFail) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
-  RunManifest manifest(path);
+TEST_F(RunManifestTest, FailedFinishKeepsTheManifestOpenAndLaterRecordsFail) {
+  RunManifest manifest(path_);
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());
-  const FileSizeLimit full(fs::file_size(path));  // the start record is out; nothing more fits
+  const FileSizeLimit full(fs::file_size(path_));  // the start record is out; nothing more fits
   ASSERT_TRUE(manifest.AppendTuningDecision(TuningDecision{}).ok());  // still in the buffer
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(),
-            "Failed to flush manifest: " + path.string());
+            "Failed to flush manifest: " + path_.string());
   EXPECT_EQ(manifest.AppendFileRecord(SampleFile(2, "x")).error(),
-            "Failed to append file record to manifest: " + path.string());
+            "Failed to append file record to manifest: " + path_.string());
   EXPECT_EQ(manifest.AppendTuningDecision(TuningDecision{}).error(),
-            "Failed to append tuning decision: " + path.string());
+            "Failed to append tuning decision: " + path_.string());
   EXPECT_EQ(manifest.WriteFinish(ConversionSummary{}, "success").error(),
-            "Failed to write manifest footer: " + path.string());
+            "Failed to write manifest footer: " + path_.string());
 }
 
-TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
+TEST_F(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   constexpr int kWorkers = 4;
   constexpr int kFilesPerWorker = 200;
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
-  RunManifest manifest(path);
+  RunManifest manifest(path_);
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());
 
   std::vector<std::thread> threads;
@@ -315,7 +311,7 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   ASSERT_TRUE(manifest.WriteFinish(ConversionSummary{}, "success").ok());
 
   std::size_t file_records = 0;
-  for (const std::string& line : ReadLines(path)) {
+  for (const std::string& line : ReadLines(path_)) {
     const auto tabs = std::count(line.begin(), line.end(), '\t');
     if (line.starts_with("file\tcompleted\t")) {
       ++file_records;
@@ -328,7 +324,7 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   }
   EXPECT_EQ(file_records, static_cast<std::size_t>(kWorkers * kFilesPerWorker));
 
-  const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
+  const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path_);
   ASSERT_TRUE(completed.ok()) << completed.error();
   ASSERT_EQ(completed->size(), static_cast<std::size_t>(kWorkers * kFilesPerWorker));
   for (const auto& [index, name] : *completed) {
@@ -336,18 +332,14 @@ TEST(RunManifestTest, ConcurrentRecordsStayWholeAndAllFilesReadBack) {
   }
 }
 
-TEST(LoadCompletedFilesTest, MissingManifestMeansNothingIsCompleted) {
-  TempDir dir;
-  const util::Result<std::set<std::uint64_t>> indices =
-      LoadCompletedFileIndices(dir / "run-manifest.tsv");
+TEST_F(LoadCompletedFilesTest, MissingManifestMeansNothingIsCompleted) {
+  const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path_);
   ASSERT_TRUE(indices.ok()) << indices.error();
   EXPECT_TRUE(indices->empty());
 }
 
-TEST(LoadCompletedFilesTest, ReadsOnlyCompletedFileRecordsAndLaterRecordsWin) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
-  WriteFile(path,
+TEST_F(LoadCompletedFilesTest, ReadsOnlyCompletedFileRecordsAndLaterRecordsWin) {
+  WriteFile(path_,
             "record_type\tphase\ttimestamp\tpayload\n"
             "run\tstart\t2021-03-01T17:05:09Z\tmode=parallel\n"
             "file\tcompleted\t2021-03-01T17:05:10Z\t3\t/old/a.fen.zst\t1\t1\n"
@@ -364,31 +356,29 @@ TEST(LoadCompletedFilesTest, ReadsOnlyCompletedFileRecordsAndLaterRecordsWin) {
             "run\tstart\t2021-03-01T17:06:00Z\tmode=parallel;resume=1\n"
             "file\tcompleted\t2021-03-01T17:06:01Z\t3\t/new/c.fen.zst\t1\t1\n");
 
-  const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
+  const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path_);
   ASSERT_TRUE(completed.ok()) << completed.error();
   const std::map<std::uint64_t, std::string> expected = {
       {3, "/new/c.fen.zst"}, {12, "/in/dir/b.fen.zst"}, {18446744073709551615u, ""}};
   EXPECT_EQ(*completed, expected);
 
-  const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path);
+  const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path_);
   ASSERT_TRUE(indices.ok()) << indices.error();
   EXPECT_EQ(*indices, (std::set<std::uint64_t>{3, 12, 18446744073709551615u}));
 }
 
-TEST(LoadCompletedFilesTest, IgnoresARecordTornByAKilledRun) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
+TEST_F(LoadCompletedFilesTest, IgnoresARecordTornByAKilledRun) {
   // The last record lost its tail: its index may be cut short (13 read as 1), so it must not
   // count, while complete records before it still do.
-  WriteFile(path,
+  WriteFile(path_,
             "file\tcompleted\t2021-03-01T17:05:10Z\t4\t/in/a.fen.zst\t1\n"
             "file\tcompleted\t2021-03-01T17:05:11Z\t1");
-  const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path);
+  const util::Result<std::set<std::uint64_t>> indices = LoadCompletedFileIndices(path_);
   ASSERT_TRUE(indices.ok()) << indices.error();
   EXPECT_EQ(*indices, (std::set<std::uint64_t>{4}));
 }
 
-TEST(LoadCompletedFilesTest, RefusesAnIndexThatIsNotADecimalNumber) {
+TEST_F(LoadCompletedFilesTest, RefusesAnIndexThatIsNotADecimalNumber) {
   struct Case {
     std::string index_field;
     std::string shown;
@@ -405,25 +395,21 @@ TEST(LoadCompletedFilesTest, RefusesAnIndexThatIsNotADecimalNumber) {
       {"18446744073709551616", "18446744073709551616"},
       {"99999999999999999999999", "99999999999999999999999"},
   };
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
   for (const Case& bad : cases) {
-    WriteFile(path,
+    WriteFile(path_,
               "record_type\tphase\ttimestamp\tpayload\n"
               "file\tcompleted\t2021-03-01T17:05:10Z\t1\t/in/a.fen.zst\n"
               "file\tcompleted\t2021-03-01T17:05:10Z\t" +
                   bad.index_field + "\t/in/b.fen.zst\n");
     const std::string message =
-        "Manifest " + path.string() + " line 3 has an invalid file index: " + bad.shown + ".";
-    EXPECT_EQ(LoadCompletedFiles(path).error(), message) << bad.index_field;
-    EXPECT_EQ(LoadCompletedFileIndices(path).error(), message) << bad.index_field;
+        "Manifest " + path_.string() + " line 3 has an invalid file index: " + bad.shown + ".";
+    EXPECT_EQ(LoadCompletedFiles(path_).error(), message) << bad.index_field;
+    EXPECT_EQ(LoadCompletedFileIndices(path_).error(), message) << bad.index_field;
   }
 }
 
-TEST(LoadCompletedFilesTest, ReadsBackWhatTheManifestWrote) {
-  TempDir dir;
-  const fs::path path = dir / "run-manifest.tsv";
-  RunManifest manifest(path);
+TEST_F(LoadCompletedFilesTest, ReadsBackWhatTheManifestWrote) {
+  RunManifest manifest(path_);
   ASSERT_TRUE(manifest.Open(SampleOptions(), false).ok());
   ASSERT_TRUE(manifest.AppendFileRecord(SampleFile(7, "/in/we\tird.fen.zst")).ok());
   ASSERT_TRUE(manifest.AppendFileRecord(SampleFile(2, "/in/plain.fen.zst")).ok());
@@ -432,7 +418,7 @@ TEST(LoadCompletedFilesTest, ReadsBackWhatTheManifestWrote) {
   ASSERT_TRUE(manifest.AppendFileRecord(skipped).ok());
   ASSERT_TRUE(manifest.WriteFinish(ConversionSummary{}, "success").ok());
 
-  const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path);
+  const util::Result<std::map<std::uint64_t, std::string>> completed = LoadCompletedFiles(path_);
   ASSERT_TRUE(completed.ok()) << completed.error();
   const std::map<std::uint64_t, std::string> expected = {{2, "/in/plain.fen.zst"},
                                                          {7, "/in/we ird.fen.zst"}};

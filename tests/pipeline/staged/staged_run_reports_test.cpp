@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pipeline/staged/staged_pipeline_runner.h"
+#include "pooled_summary_keys.h"
 #include "shards/shard_naming.h"
 #include "stage_pool_options.h"
 #include "test_support.h"
@@ -103,11 +104,8 @@ ConversionOptions ReportOptions(const fs::path& input, const fs::path& output) {
   options.output_shard_count = 8;
   options.compression_level = 3;
   options.records_per_flush = 512;
-  options.reader_workers = 2;
+  SetEveryStagePool(options, 2);
   options.decompress_workers = 3;
-  options.line_index_workers = 2;
-  options.parse_workers = 2;
-  options.compress_workers = 2;
   options.line_batch_size = 1000;
   options.parse_batch_size = 50;
   options.max_threads = 6;
@@ -292,54 +290,7 @@ TEST_F(StagedReportsTest, RunSummaryListsTheStagedKeysInOrderWithSixDecimals) {
   const ConversionOptions options = ReportOptions(dir_ / "in", dir_ / "out");
   const ConversionSummary summary = Run(options);
   const std::vector<std::string> lines = ReadLines(options.output_directory / "run-summary.txt");
-  const std::vector<std::string> keys = {"execution_mode",
-                                         "input_directory",
-                                         "output_directory",
-                                         "output_shard_count",
-                                         "compression_level",
-                                         "records_per_flush",
-                                         "reader_worker_count",
-                                         "decompress_worker_count",
-                                         "line_index_worker_count",
-                                         "parse_worker_count",
-                                         "compress_worker_count",
-                                         "writer_worker_count",
-                                         "line_batch_size",
-                                         "parse_batch_size",
-                                         "input_file_count",
-                                         "output_file_count",
-                                         "visited_lines",
-                                         "encoded_positions",
-                                         "invalid_positions",
-                                         "reject_log_entries",
-                                         "requested_worker_cap",
-                                         "pending_file_cap",
-                                         "effective_max_workers",
-                                         "compressed_input_bytes",
-                                         "decompressed_input_bytes",
-                                         "raw_output_bytes",
-                                         "compressed_output_bytes",
-                                         "elapsed_seconds",
-                                         "read_seconds",
-                                         "decompress_seconds",
-                                         "split_seconds",
-                                         "encode_seconds",
-                                         "compress_seconds",
-                                         "write_seconds",
-                                         "merge_seconds",
-                                         "final_active_workers",
-                                         "final_line_batch_size",
-                                         "final_parse_batch_size",
-                                         "final_records_per_flush",
-                                         "final_compression_level",
-                                         "reject_log_path",
-                                         "stage_stats_path",
-                                         "worker_stats_path",
-                                         "queue_stats_path",
-                                         "controller_stats_path",
-                                         "effective_fens_per_second",
-                                         "memory_ceiling_mib",
-                                         "usable_cpus"};
+  const std::vector<std::string> keys = PooledSummaryKeys(ExecutionMode::kStaged);
   ASSERT_EQ(lines.size(), keys.size());
   std::map<std::string, std::string> values;
   for (std::size_t line = 0; line < keys.size(); ++line) {
@@ -348,21 +299,23 @@ TEST_F(StagedReportsTest, RunSummaryListsTheStagedKeysInOrderWithSixDecimals) {
     EXPECT_EQ(lines[line].substr(0, equals), keys[line]);
     values[keys[line]] = lines[line].substr(equals + 1);
   }
-  EXPECT_EQ(values["execution_mode"], "staged");
-  EXPECT_EQ(values["records_per_flush"], "512");
-  EXPECT_EQ(values["decompress_worker_count"], "3");
-  EXPECT_EQ(values["writer_worker_count"], "8");
-  EXPECT_EQ(values["line_batch_size"], "1000");
-  EXPECT_EQ(values["parse_batch_size"], "50");
-  EXPECT_EQ(values["visited_lines"], std::to_string(401 + 251 + 11));
-  EXPECT_EQ(values["invalid_positions"], "3");
-  EXPECT_EQ(values["reject_log_entries"], "3");
-  EXPECT_EQ(values["requested_worker_cap"], "6");
-  EXPECT_EQ(values["pending_file_cap"], "3");
-  EXPECT_EQ(values["final_active_workers"], "11");
-  EXPECT_EQ(values["merge_seconds"], "0.000000");
-  EXPECT_EQ(values["stage_stats_path"], (options.output_directory / "stage-stats.tsv").string());
-  EXPECT_EQ(values["reject_log_path"], (options.output_directory / "rejects.tsv").string());
+  const std::map<std::string, std::string> expected = {
+      {"execution_mode", "staged"},
+      {"records_per_flush", "512"},
+      {"decompress_worker_count", "3"},
+      {"writer_worker_count", "8"},
+      {"line_batch_size", "1000"},
+      {"parse_batch_size", "50"},
+      {"visited_lines", std::to_string(401 + 251 + 11)},
+      {"invalid_positions", "3"},
+      {"reject_log_entries", "3"},
+      {"requested_worker_cap", "6"},
+      {"pending_file_cap", "3"},
+      {"final_active_workers", "11"},
+      {"merge_seconds", "0.000000"},
+      {"stage_stats_path", (options.output_directory / "stage-stats.tsv").string()},
+      {"reject_log_path", (options.output_directory / "rejects.tsv").string()}};
+  for (const auto& [key, value] : expected) EXPECT_EQ(values[key], value) << key;
   for (const char* key :
        {"elapsed_seconds", "read_seconds", "decompress_seconds", "split_seconds", "encode_seconds",
         "compress_seconds", "write_seconds", "effective_fens_per_second"}) {
