@@ -157,6 +157,12 @@ bool SetSettingNumber(CommandLine& command_line, const char* value) {
   return StoreNumber(value, command_line.settings.*kSetting);
 }
 
+template <auto kSetting, typename CommandLine>
+bool SetSettingText(CommandLine& command_line, const char* value) {
+  command_line.settings.*kSetting = value;
+  return true;
+}
+
 template <auto kSetting, auto kValue, typename CommandLine>
 bool SetSettingTo(CommandLine& command_line, const char* /*value*/) {
   command_line.settings.*kSetting = kValue;

@@ -29,15 +29,7 @@ std::string SampleStatus(const io::SampleProgress& progress, double elapsed,
 int RunSampleCommand(const SampleCommandLine& command_line) {
   io::SampleProgress progress;
   const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
-  io::FenDatasetSamplerSettings settings;
-  settings.input_directory = command_line.input_directory;
-  settings.output_directory = command_line.output_directory;
-  settings.manifest_path = command_line.manifest_path;
-  settings.max_input_files = command_line.max_input_files;
-  settings.max_lines_per_file = command_line.max_lines_per_file;
-  settings.line_batch_size = command_line.line_batch_size;
-  settings.compression_level = command_line.compression_level;
-  settings.discovery = command_line.discovery;
+  io::FenDatasetSamplerSettings settings = command_line.settings;
   settings.progress = style ? &progress : nullptr;
 
   StatusLine status_line(style,
