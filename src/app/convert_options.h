@@ -9,14 +9,9 @@
 
 namespace boardmill::app {
 
-// What the convert command line says: the settings with their defaults, and the five paths
-// still as typed (the settings' own path fields are filled when the run starts).
+// What the convert command line says: the settings with their defaults, and the status line
+// asked for.
 struct ConvertCommandLine {
-  std::string input_directory;
-  std::string output_directory;
-  std::string scratch_directory;
-  std::string manifest_path;
-  std::string reject_log_path;
   pipeline::ConversionOptions settings;
   ProgressChoice progress = ProgressChoice::kAuto;
 };
@@ -27,7 +22,7 @@ util::Result<void> ParseConvertOptions(int argc, char** argv, ConvertCommandLine
 // The usage lines of the command, every option in the order the parser's table lists them.
 std::string ConvertSynopsis(std::string_view command);
 
-// The settings a run receives: the paths converted, the tuning interval at its fixed 1 second.
+// The settings a run receives: the tuning interval at its fixed 1 second.
 pipeline::ConversionOptions ToConversionOptions(const ConvertCommandLine& command_line);
 
 }  // namespace boardmill::app
