@@ -3,18 +3,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/progress_option.h"
+#include "app/settings_command_line.h"
 #include "pipeline/conversion_options.h"
 #include "util/result.h"
 
 namespace boardmill::app {
 
-// What the convert command line says: the settings with their defaults, and the status line
-// asked for.
-struct ConvertCommandLine {
-  pipeline::ConversionOptions settings;
-  ProgressChoice progress = ProgressChoice::kAuto;
-};
+using ConvertCommandLine = SettingsCommandLine<pipeline::ConversionOptions>;
 
 // Fills `command_line` from argv; when the arguments are refused, the reason, naming the argument.
 util::Result<void> ParseConvertOptions(int argc, char** argv, ConvertCommandLine& command_line);

@@ -3,18 +3,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/progress_option.h"
+#include "app/settings_command_line.h"
 #include "io/fen_dataset_sampler.h"
 #include "util/result.h"
 
 namespace boardmill::app {
 
-// What the sample-fens command line says: the sampler's settings with their defaults, and the
-// status line asked for.
-struct SampleCommandLine {
-  io::FenDatasetSamplerSettings settings;
-  ProgressChoice progress = ProgressChoice::kAuto;
-};
+using SampleCommandLine = SettingsCommandLine<io::FenDatasetSamplerSettings>;
 
 // Fills `command_line` from argv; when the arguments are refused, or no positive
 // --max-lines-per-file was given, the reason, naming the argument.

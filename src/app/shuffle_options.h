@@ -3,18 +3,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/progress_option.h"
+#include "app/settings_command_line.h"
 #include "pipeline/shuffle/shuffle_options.h"
 #include "util/result.h"
 
 namespace boardmill::app {
 
-// What the shuffle command line says: the settings with their defaults, and the status line
-// asked for.
-struct ShuffleCommandLine {
-  shuffle::ShuffleOptions settings;
-  ProgressChoice progress = ProgressChoice::kAuto;
-};
+using ShuffleCommandLine = SettingsCommandLine<shuffle::ShuffleOptions>;
 
 // Fills `command_line` from argv: one or more input directories and the output directory, then
 // the options; when the arguments are refused, the reason, naming the argument.
