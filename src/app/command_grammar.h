@@ -136,13 +136,6 @@ bool SetNumber(CommandLineOf<kField>& command_line, const char* value) {
   return StoreNumber(value, command_line.*kField);
 }
 
-// A path or other text, kept as typed, even when empty.
-template <auto kField>
-bool SetText(CommandLineOf<kField>& command_line, const char* value) {
-  command_line.*kField = value;
-  return true;
-}
-
 // A flag that sets its field to a fixed value.
 template <auto kField, auto kValue>
 bool SetTo(CommandLineOf<kField>& command_line, const char* /*value*/) {
@@ -155,6 +148,13 @@ bool SetTo(CommandLineOf<kField>& command_line, const char* /*value*/) {
 template <auto kSetting, typename CommandLine>
 bool SetSettingNumber(CommandLine& command_line, const char* value) {
   return StoreNumber(value, command_line.settings.*kSetting);
+}
+
+// A path or other text, kept as typed, even when empty.
+template <auto kSetting, typename CommandLine>
+bool SetSettingText(CommandLine& command_line, const char* value) {
+  command_line.settings.*kSetting = value;
+  return true;
 }
 
 template <auto kSetting, auto kValue, typename CommandLine>

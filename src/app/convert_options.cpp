@@ -37,9 +37,9 @@ constexpr std::array kConvertOptions = {
     Rule{"--min-workers", kNumber, SetSettingNumber<&ConversionOptions::min_workers>, kNewLine},
     Rule{"--merge-threads", kNumber, SetSettingNumber<&ConversionOptions::merge_threads>},
     Rule{"--memory-ceiling-mib", kNumber, SetSettingNumber<&ConversionOptions::memory_ceiling_mib>},
-    Rule{"--scratch-dir", kPath, SetText<&ConvertCommandLine::scratch_directory>, kNewLine},
-    Rule{"--manifest", kPath, SetText<&ConvertCommandLine::manifest_path>},
-    Rule{"--reject-log", kPath, SetText<&ConvertCommandLine::reject_log_path>},
+    Rule{"--scratch-dir", kPath, SetSettingText<&ConversionOptions::scratch_directory>, kNewLine},
+    Rule{"--manifest", kPath, SetSettingText<&ConversionOptions::manifest_path>},
+    Rule{"--reject-log", kPath, SetSettingText<&ConversionOptions::reject_log_path>},
     Rule{"--min-free-space-gib", kNumber, SetFreeSpace, kNewLine},
     Rule{"--verify-output", kNone, SetSettingTo<&ConversionOptions::verify_output, true>},
     Rule{"--resume", kNone, SetSettingTo<&ConversionOptions::resume, true>},
@@ -72,8 +72,8 @@ constexpr CommandGrammar<ConvertCommandLine> kConvertGrammar{
 util::Result<void> ParseConvertOptions(int argc, char** argv, ConvertCommandLine& command_line) {
   util::Result<void> parsed = ParseCommandLine(argc, argv, kConvertGrammar, command_line);
   if (!parsed) return parsed;
-  command_line.input_directory = argv[2];
-  command_line.output_directory = argv[3];
+  command_line.settings.input_directory = argv[2];
+  command_line.settings.output_directory = argv[3];
   return {};
 }
 
@@ -81,11 +81,6 @@ std::string ConvertSynopsis(std::string_view command) { return Synopsis(command,
 
 pipeline::ConversionOptions ToConversionOptions(const ConvertCommandLine& command_line) {
   pipeline::ConversionOptions options = command_line.settings;
-  options.input_directory = command_line.input_directory;
-  options.output_directory = command_line.output_directory;
-  options.scratch_directory = command_line.scratch_directory;
-  options.manifest_path = command_line.manifest_path;
-  options.reject_log_path = command_line.reject_log_path;
   options.tuning_interval_seconds = 1.0;
   return options;
 }

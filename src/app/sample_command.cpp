@@ -1,7 +1,7 @@
 #include "app/sample_command.h"
 
 #include "app/console_lines.h"
-#include "app/status_line.h"
+#include "app/run_with_status_line.h"
 #include "app/status_text.h"
 #include "io/fen_dataset_sampler.h"
 
@@ -9,44 +9,40 @@ namespace boardmill::app {
 
 namespace {
 
-// The sampler reads only the head of each file, so files, not bytes, tell how far it is.
-std::string SampleStatus(const io::SampleProgress& progress, double elapsed,
-                         TimeLeftEstimate& time_left) {
-  constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
-  const std::uint64_t files_done = progress.files_done.load(kRelaxed);
-  const std::uint64_t files_total = progress.files_total.load(kRelaxed);
-  const std::uint64_t lines = progress.copied_lines.load(kRelaxed);
-  return StatusText("sampling")
-      .Items("files", files_done, files_total)
-      .Count("lines", lines)
-      .Rate(lines, elapsed)
-      .Times(elapsed, time_left.Update(FractionDone(files_done, files_total), elapsed))
-      .Take();
+// The status line of a sample. The sampler reads only the head of each file, so files, not
+// bytes, tell how far it is.
+class SampleStatus {
+ public:
+  explicit SampleStatus(const io::SampleProgress& progress) : progress_(progress) {}
+
+  std::string Compose(double elapsed_seconds) {
+    constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
+    const std::uint64_t files_done = progress_.files_done.load(kRelaxed);
+    const std::uint64_t files_total = progress_.files_total.load(kRelaxed);
+    const std::uint64_t lines = progress_.copied_lines.load(kRelaxed);
+    return StatusText("sampling")
+        .Items("files", files_done, files_total)
+        .Count("lines", lines)
+        .Rate(lines, elapsed_seconds)
+        .Times(elapsed_seconds,
+               time_left_.Update(FractionDone(files_done, files_total), elapsed_seconds))
+        .Take();
+  }
+
+ private:
+  const io::SampleProgress& progress_;
+  TimeLeftEstimate time_left_;
+};
+
+util::Result<io::FenDatasetSampleSummary> RunSampler(io::FenDatasetSamplerSettings settings) {
+  return io::FenDatasetSampler(std::move(settings)).Run();
 }
 
 }  // namespace
 
 int RunSampleCommand(const SampleCommandLine& command_line) {
-  io::SampleProgress progress;
-  const std::optional<StatusLineStyle> style = ChooseStatusLineStyle(command_line.progress);
-  io::FenDatasetSamplerSettings settings;
-  settings.input_directory = command_line.input_directory;
-  settings.output_directory = command_line.output_directory;
-  settings.manifest_path = command_line.manifest_path;
-  settings.max_input_files = command_line.max_input_files;
-  settings.max_lines_per_file = command_line.max_lines_per_file;
-  settings.line_batch_size = command_line.line_batch_size;
-  settings.compression_level = command_line.compression_level;
-  settings.discovery = command_line.discovery;
-  settings.progress = style ? &progress : nullptr;
-
-  StatusLine status_line(style,
-                         [&progress, time_left = TimeLeftEstimate()](double elapsed) mutable {
-                           return SampleStatus(progress, elapsed, time_left);
-                         });
   const util::Result<io::FenDatasetSampleSummary> summary =
-      io::FenDatasetSampler(std::move(settings)).Run();
-  status_line.Stop();
+      RunWithStatusLine<SampleStatus>(command_line.progress, command_line.settings, RunSampler);
   if (!summary) return PrintErrorLine(summary.error());
   PrintLine("Input files: ", summary->input_file_count);
   PrintLine("Output files: ", summary->output_file_count);

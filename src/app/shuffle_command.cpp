@@ -49,7 +49,7 @@ class ShuffleStatus {
 
 int RunShuffleCommand(const ShuffleCommandLine& command_line) {
   const util::Result<shuffle::ShuffleSummary> summary = RunWithStatusLine<ShuffleStatus>(
-      command_line.progress, ToShuffleOptions(command_line), shuffle::RunShuffle);
+      command_line.progress, command_line.settings, shuffle::RunShuffle);
   if (!summary) return PrintErrorLine(summary.error());
   for (const shuffle::SummaryLine& line : shuffle::SummaryLines(*summary)) {
     std::printf("%s: %s\n", std::string(line.label).c_str(), line.value.c_str());

@@ -33,7 +33,7 @@ constexpr std::array kShuffleOptions = {
     Rule{"--compression-level", kNumber, SetSettingNumber<&ShuffleOptions::compression_level>},
     Rule{"--max-threads", kNumber, SetSettingNumber<&ShuffleOptions::max_threads>, kNewLine},
     Rule{"--memory-ceiling-mib", kNumber, SetSettingNumber<&ShuffleOptions::memory_ceiling_mib>},
-    Rule{"--scratch-dir", kPath, SetText<&ShuffleCommandLine::scratch_directory>},
+    Rule{"--scratch-dir", kPath, SetSettingText<&ShuffleOptions::scratch_directory>},
     Rule{"--min-free-space-gib", kNumber, SetFreeSpace, kNewLine},
     Rule{"--resume", kNone, SetSettingTo<&ShuffleOptions::resume, true>},
     Rule{"--keep-scratch", kNone, SetSettingTo<&ShuffleOptions::keep_scratch, true>},
@@ -63,20 +63,11 @@ util::Result<void> ParseShuffleOptions(int argc, char** argv, ShuffleCommandLine
   util::Result<void> parsed = ParseCommandLine(argc, argv, grammar, command_line);
   if (!parsed) return parsed;
   const int output = 2 + grammar.operands.count - 1;
-  command_line.input_directories.assign(argv + 2, argv + output);
-  command_line.output_directory = argv[output];
+  command_line.settings.input_directories.assign(argv + 2, argv + output);
+  command_line.settings.output_directory = argv[output];
   return {};
 }
 
 std::string ShuffleSynopsis(std::string_view command) { return Synopsis(command, kShuffleGrammar); }
-
-shuffle::ShuffleOptions ToShuffleOptions(const ShuffleCommandLine& command_line) {
-  shuffle::ShuffleOptions options = command_line.settings;
-  options.input_directories.assign(command_line.input_directories.begin(),
-                                   command_line.input_directories.end());
-  options.output_directory = command_line.output_directory;
-  options.scratch_directory = command_line.scratch_directory;
-  return options;
-}
 
 }  // namespace boardmill::app

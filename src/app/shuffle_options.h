@@ -2,23 +2,14 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "app/progress_option.h"
+#include "app/settings_command_line.h"
 #include "pipeline/shuffle/shuffle_options.h"
 #include "util/result.h"
 
 namespace boardmill::app {
 
-// What the shuffle command line says: the input directories and the output directory as typed,
-// the settings with their defaults, and the status line asked for.
-struct ShuffleCommandLine {
-  std::vector<std::string> input_directories;
-  std::string output_directory;
-  std::string scratch_directory;
-  shuffle::ShuffleOptions settings;
-  ProgressChoice progress = ProgressChoice::kAuto;
-};
+using ShuffleCommandLine = SettingsCommandLine<shuffle::ShuffleOptions>;
 
 // Fills `command_line` from argv: one or more input directories and the output directory, then
 // the options; when the arguments are refused, the reason, naming the argument.
@@ -26,8 +17,5 @@ util::Result<void> ParseShuffleOptions(int argc, char** argv, ShuffleCommandLine
 
 // The usage lines of the command, every option in the order the parser's table lists them.
 std::string ShuffleSynopsis(std::string_view command);
-
-// The settings a run receives, with the paths converted.
-shuffle::ShuffleOptions ToShuffleOptions(const ShuffleCommandLine& command_line);
 
 }  // namespace boardmill::app

@@ -144,18 +144,6 @@ bool IsSquare(int square) { return square >= 0 && square < kSquareCount; }
 
 bool HasRecordBits(const PackedSfenBitWriter& record) { return record.bits_used() != 0; }
 
-// The fields after the board, checked and stored as the general route does.
-const char* ReadState(const FenFields& fields, FastPosition& position) {
-  FenState state;
-  if (const char* message = ReadFenState(fields, state)) return message;
-  position.side_to_move = state.side_to_move;
-  position.castling_rights = state.castling_rights;
-  position.en_passant_square = state.en_passant_square;
-  position.halfmove_clock = state.halfmove_clock;
-  position.fullmove_number = state.fullmove_number;
-  return nullptr;
-}
-
 // The strict reading: the board is read up to the first space, then the other fields are split
 // from what follows it.
 const char* ReadFenFast(std::string_view text, FastPosition& position) {
@@ -164,7 +152,7 @@ const char* ReadFenFast(std::string_view text, FastPosition& position) {
   if (const char* message = ReadBoard(text, pos, position)) return message;
   FenFields fields;
   SplitFenFieldsAfterBoard(text.substr(pos), fields);
-  return ReadState(fields, position);
+  return ReadFenState(fields, position.state);
 }
 
 // The lenient reading: the fields are split first, then the board field is read on its own.
@@ -173,7 +161,7 @@ const char* ReadFenFastByLenientFields(std::string_view text, FastPosition& posi
   if (!fields) return kMissingBoardMessage;
   std::size_t pos = 0;
   if (const char* message = ReadBoard(fields->board, pos, position)) return message;
-  return ReadState(*fields, position);
+  return ReadFenState(*fields, position.state);
 }
 
 }  // namespace
@@ -189,14 +177,14 @@ util::Result<FastEncodeResult> EncodeFastPosition(const FastPosition& position) 
       position.white_king_square == position.black_king_square) {
     return util::Fail("Position contains invalid king squares.");
   }
-  if (position.halfmove_clock > kMaxPackedHalfmoveClock) return util::Fail(kRule50CapacityMessage);
-  const FenState state{position.side_to_move, position.castling_rights, position.en_passant_square,
-                       position.halfmove_clock, position.fullmove_number};
-  util::Result<PackedSfen> record =
-      FinishPackedSfenRecord(HasRecordBits(position.board_record)
-                                 ? position.board_record
-                                 : WritePackedSfenBoard(position.board, position.occupancy),
-                             state, position.white_king_square, position.black_king_square);
+  if (position.state.halfmove_clock > kMaxPackedHalfmoveClock) {
+    return util::Fail(kRule50CapacityMessage);
+  }
+  util::Result<PackedSfen> record = FinishPackedSfenRecord(
+      HasRecordBits(position.board_record)
+          ? position.board_record
+          : WritePackedSfenBoard(position.board, position.occupancy),
+      position.state, position.white_king_square, position.black_king_square);
   if (!record) return std::move(record).TakeError();
   return FastEncodeResult{*record, position.occupancy, position.occupancy >> kRoutingShift};
 }

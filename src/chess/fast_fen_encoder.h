@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "chess/fen_fields.h"
 #include "chess/fen_reading.h"
 #include "chess/packed_sfen.h"
 #include "chess/packed_sfen_bits.h"
@@ -13,15 +14,11 @@
 
 namespace boardmill::chess {
 
-// What one pass over a FEN line learns: the board plus the king squares and the occupancy word
-// that the general route would have to scan the board again for.
+// What one pass over a FEN line learns: the board and the fields after it, plus the king squares
+// and the occupancy word that the general route would have to scan the board again for.
 struct FastPosition {
   std::array<Piece, kSquareCount> board{};
-  std::uint8_t side_to_move = 0;
-  std::uint8_t castling_rights = 0;
-  int en_passant_square = kNoSquare;
-  std::uint16_t halfmove_clock = 0;
-  std::uint16_t fullmove_number = 1;
+  FenState state;
   int white_king_square = kNoSquare;
   int black_king_square = kNoSquare;
   std::uint64_t occupancy = 0;

@@ -217,21 +217,21 @@ TEST(ConvertOptionsTest, RefusedCommandLines) {
 TEST(SampleOptionsTest, DefaultsAndTheRequiredLineCap) {
   const auto parsed = ParseSample({"--max-lines-per-file", "100"});
   ASSERT_TRUE(parsed.has_value());
-  EXPECT_EQ(parsed->input_directory, "in");
-  EXPECT_EQ(parsed->output_directory, "out");
-  EXPECT_EQ(parsed->max_lines_per_file, 100U);
-  EXPECT_EQ(parsed->line_batch_size, 4096U);
-  EXPECT_EQ(parsed->compression_level, 8);
-  EXPECT_EQ(parsed->max_input_files, 0U);
-  EXPECT_TRUE(parsed->manifest_path.empty());
+  EXPECT_EQ(parsed->settings.input_directory, fs::path("in"));
+  EXPECT_EQ(parsed->settings.output_directory, fs::path("out"));
+  EXPECT_EQ(parsed->settings.max_lines_per_file, 100U);
+  EXPECT_EQ(parsed->settings.line_batch_size, 4096U);
+  EXPECT_EQ(parsed->settings.compression_level, 8);
+  EXPECT_EQ(parsed->settings.max_input_files, 0U);
+  EXPECT_TRUE(parsed->settings.manifest_path.empty());
 
   const auto all = ParseSample({"--max-files", "3", "--line-batch-size", "9", "--compression-level",
                                 "-2", "--manifest", "m.tsv", "--max-lines-per-file", "1"});
   ASSERT_TRUE(all.has_value());
-  EXPECT_EQ(all->max_input_files, 3U);
-  EXPECT_EQ(all->line_batch_size, 9U);
-  EXPECT_EQ(all->compression_level, -2);
-  EXPECT_EQ(all->manifest_path, "m.tsv");
+  EXPECT_EQ(all->settings.max_input_files, 3U);
+  EXPECT_EQ(all->settings.line_batch_size, 9U);
+  EXPECT_EQ(all->settings.compression_level, -2);
+  EXPECT_EQ(all->settings.manifest_path, fs::path("m.tsv"));
 
   EXPECT_FALSE(ParseSample({}).has_value());
   EXPECT_FALSE(ParseSample({"--max-files", "3"}).has_value());
@@ -251,7 +251,7 @@ TEST(ProgressOptionsTest, EveryCommandTakesBothFlagsAmongItsOptionsAndTheLastWin
   const auto sample = ParseSample({"--progress", "--max-lines-per-file", "5", "--no-progress"});
   ASSERT_TRUE(sample.has_value());
   EXPECT_EQ(sample->progress, ProgressChoice::kOff);
-  EXPECT_EQ(sample->max_lines_per_file, 5U);
+  EXPECT_EQ(sample->settings.max_lines_per_file, 5U);
   EXPECT_FALSE(ParseSample({"--max-lines-per-file", "--progress"}).has_value());
 
   const auto verify_default = ParseVerify({});

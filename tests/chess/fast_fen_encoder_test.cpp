@@ -55,11 +55,11 @@ TEST(ParseFenFastTest, RecordsKingSquaresWhileReadingTheBoard) {
   EXPECT_EQ(position->black_king_square, 60);
   EXPECT_EQ(position->board[0], 7);
   EXPECT_EQ(position->board[63], 8);
-  EXPECT_EQ(position->side_to_move, 1);
-  EXPECT_EQ(position->castling_rights, 9);
-  EXPECT_EQ(position->en_passant_square, 20);
-  EXPECT_EQ(position->halfmove_clock, 12);
-  EXPECT_EQ(position->fullmove_number, 34);
+  EXPECT_EQ(position->state.side_to_move, 1);
+  EXPECT_EQ(position->state.castling_rights, 9);
+  EXPECT_EQ(position->state.en_passant_square, 20);
+  EXPECT_EQ(position->state.halfmove_clock, 12);
+  EXPECT_EQ(position->state.fullmove_number, 34);
   EXPECT_EQ(position->occupancy, 0x8900000000000089ULL);
 }
 
@@ -97,10 +97,10 @@ TEST(EncodeFastPositionTest, CodesTheBoardOfAPositionFilledByHand) {
 
   FastPosition fast;
   fast.board = general.board();
-  fast.castling_rights = kBlackKingSide;
-  fast.en_passant_square = 41;
-  fast.halfmove_clock = 3;
-  fast.fullmove_number = 258;
+  fast.state.castling_rights = kBlackKingSide;
+  fast.state.en_passant_square = 41;
+  fast.state.halfmove_clock = 3;
+  fast.state.fullmove_number = 258;
   fast.white_king_square = 4;
   fast.black_king_square = 60;
   fast.occupancy = 0x0880000000000118ULL;
@@ -115,9 +115,9 @@ TEST(EncodeFastPositionTest, CodesTheBoardOfAPositionFilledByHand) {
 
 TEST(EncodeFastPositionTest, RefusesAClockAboveTheRecordsSevenBits) {
   FastPosition position = KingsOnE1AndE8();
-  position.halfmove_clock = 127;
+  position.state.halfmove_clock = 127;
   EXPECT_TRUE(EncodeFastPosition(position).ok());
-  position.halfmove_clock = 128;
+  position.state.halfmove_clock = 128;
   const util::Result<FastEncodeResult> result = EncodeFastPosition(position);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), "Rule-50 counter exceeds PackedSfen capacity.");

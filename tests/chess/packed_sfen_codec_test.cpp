@@ -144,7 +144,7 @@ TEST(EncodePackedSfenTest, KeepsAnOutOfRangeEnPassantSquareInsideItsSixBits) {
     EXPECT_EQ(decoded.fullmove_number(), 300) << square;
     EXPECT_EQ(decoded.castling_rights(), 9) << square;
 
-    fast_position->en_passant_square = square;
+    fast_position->state.en_passant_square = square;
     const util::Result<FastEncodeResult> fast = EncodeFastPosition(*fast_position);
     ASSERT_TRUE(fast.ok()) << fast.error();
     EXPECT_EQ(fast->record, record) << square;

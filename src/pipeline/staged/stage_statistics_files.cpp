@@ -1,8 +1,11 @@
 #include "pipeline/staged/stage_statistics_files.h"
 
+#include <array>
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "util/file_sync.h"
 #include "util/number_format.h"
@@ -40,38 +43,59 @@ util::Result<void> WriteText(const std::filesystem::path& path, const std::strin
   return util::SyncFile(path);
 }
 
+// A column that shows a field of a snapshot: its name in the header beside the field its rows
+// show, so that the two cannot drift apart.
+template <typename Snapshot, typename Value>
+struct Column {
+  std::string_view name;
+  Value Snapshot::*field;
+};
+
+template <typename Snapshot, typename Value, std::size_t kSize>
+using Columns = std::array<Column<Snapshot, Value>, kSize>;
+
 // The columns a stage's row and a worker's row share, in the order both files list them.
-constexpr std::string_view kItemsAndBytesColumns = "items_in\titems_out\tbytes_in\tbytes_out";
-constexpr std::string_view kSecondsColumns =
-    "busy_seconds\tidle_seconds\tblocked_empty_seconds\tblocked_full_seconds\t"
-    "blocked_order_seconds";
+constexpr Columns<ActivitySnapshot, std::uint64_t, 4> kItemsAndBytesColumns = {{
+    {"items_in", &ActivitySnapshot::items_in},
+    {"items_out", &ActivitySnapshot::items_out},
+    {"bytes_in", &ActivitySnapshot::bytes_in},
+    {"bytes_out", &ActivitySnapshot::bytes_out},
+}};
+constexpr Columns<ActivitySnapshot, double, 5> kSecondsColumns = {{
+    {"busy_seconds", &ActivitySnapshot::busy_seconds},
+    {"idle_seconds", &ActivitySnapshot::idle_seconds},
+    {"blocked_empty_seconds", &ActivitySnapshot::blocked_empty_seconds},
+    {"blocked_full_seconds", &ActivitySnapshot::blocked_full_seconds},
+    {"blocked_order_seconds", &ActivitySnapshot::blocked_order_seconds},
+}};
+constexpr Columns<PipelineDepths, std::uint64_t, 6> kDepthColumns = {{
+    {"file_queue_depth", &PipelineDepths::file_queue},
+    {"decompress_queue_depth", &PipelineDepths::decompress},
+    {"line_index_queue_depth", &PipelineDepths::line_index},
+    {"parse_queue_depth", &PipelineDepths::parse},
+    {"compress_queue_depth", &PipelineDepths::compress},
+    {"writer_backlog_blocks", &PipelineDepths::writer_backlog},
+}};
 
-void AddItemsAndBytes(TsvLine& line, const ActivitySnapshot& activity) {
-  line.Add(activity.items_in)
-      .Add(activity.items_out)
-      .Add(activity.bytes_in)
-      .Add(activity.bytes_out);
+// Adds a column, or tab-separated columns, to the end of a header.
+void AppendColumns(std::string& header, std::string_view columns) {
+  if (!header.empty()) header += '\t';
+  header += columns;
 }
 
-void AddSeconds(TsvLine& line, const ActivitySnapshot& activity) {
-  line.Add(activity.busy_seconds)
-      .Add(activity.idle_seconds)
-      .Add(activity.blocked_empty_seconds)
-      .Add(activity.blocked_full_seconds)
-      .Add(activity.blocked_order_seconds);
+// The header names of `columns`, tab-separated.
+template <typename Snapshot, typename Value, std::size_t kSize>
+std::string Names(const Columns<Snapshot, Value, kSize>& columns) {
+  std::string names;
+  for (const Column<Snapshot, Value>& column : columns) AppendColumns(names, column.name);
+  return names;
 }
 
-constexpr std::string_view kDepthColumns =
-    "file_queue_depth\tdecompress_queue_depth\tline_index_queue_depth\tparse_queue_depth\t"
-    "compress_queue_depth\twriter_backlog_blocks";
-
-void AddDepths(TsvLine& line, const PipelineDepths& depths) {
-  line.Add(depths.file_queue)
-      .Add(depths.decompress)
-      .Add(depths.line_index)
-      .Add(depths.parse)
-      .Add(depths.compress)
-      .Add(depths.writer_backlog);
+// The values of `columns` from `snapshot`, which may be a snapshot that extends theirs.
+template <typename Snapshot, typename Value, std::size_t kSize>
+void AddValues(TsvLine& line, const Columns<Snapshot, Value, kSize>& columns,
+               const std::type_identity_t<Snapshot>& snapshot) {
+  for (const Column<Snapshot, Value>& column : columns) line.Add(snapshot.*column.field);
 }
 
 // Writes the file: `header`, then one line per row, its fields added by `add_fields`.
@@ -89,10 +113,7 @@ util::Result<void> WriteTsv(const std::filesystem::path& path, const std::string
 
 std::string Joined(std::initializer_list<std::string_view> columns) {
   std::string joined;
-  for (const std::string_view column : columns) {
-    if (!joined.empty()) joined += '\t';
-    joined += column;
-  }
+  for (const std::string_view column : columns) AppendColumns(joined, column);
   return joined;
 }
 
@@ -101,7 +122,7 @@ std::string Joined(std::initializer_list<std::string_view> columns) {
 util::Result<void> WriteStageStatsFile(const std::filesystem::path& path,
                                        std::span<const StageStatsRow> rows) {
   const std::string header =
-      Joined({"stage\tworkers", kItemsAndBytesColumns, "batches", kSecondsColumns,
+      Joined({"stage\tworkers", Names(kItemsAndBytesColumns), "batches", Names(kSecondsColumns),
               "queue_samples\tqueue_depth_avg\tqueue_depth_max"});
   return WriteTsv(path, header, rows, [](TsvLine& line, const StageStatsRow& row) {
     const StageStatsSnapshot& s = row.stats;
@@ -109,32 +130,33 @@ util::Result<void> WriteStageStatsFile(const std::filesystem::path& path,
                                                       : static_cast<double>(s.queue_depth_sum) /
                                                             static_cast<double>(s.queue_samples);
     line.Add(row.stage).Add(row.workers);
-    AddItemsAndBytes(line, s);
+    AddValues(line, kItemsAndBytesColumns, s);
     line.Add(s.batches);
-    AddSeconds(line, s);
+    AddValues(line, kSecondsColumns, s);
     line.Add(s.queue_samples).Add(depth_average).Add(s.queue_depth_max);
   });
 }
 
 util::Result<void> WriteWorkerStatsFile(const std::filesystem::path& path,
                                         std::span<const WorkerStatsRow> rows) {
-  const std::string header = Joined({"stage\tworker_id\tstate\tbatches", kItemsAndBytesColumns,
-                                     "max_batch_items\tmax_batch_bytes", kSecondsColumns});
+  const std::string header =
+      Joined({"stage\tworker_id\tstate\tbatches", Names(kItemsAndBytesColumns),
+              "max_batch_items\tmax_batch_bytes", Names(kSecondsColumns)});
   return WriteTsv(path, header, rows, [](TsvLine& line, const WorkerStatsRow& row) {
     const WorkerStatsSnapshot& s = row.stats;
     line.Add(row.stage).Add(row.worker_id).Add(WorkerStateName(s.state)).Add(s.batches);
-    AddItemsAndBytes(line, s);
+    AddValues(line, kItemsAndBytesColumns, s);
     line.Add(s.max_batch_items).Add(s.max_batch_bytes);
-    AddSeconds(line, s);
+    AddValues(line, kSecondsColumns, s);
   });
 }
 
 util::Result<void> WriteQueueStatsFile(const std::filesystem::path& path,
                                        std::span<const QueueSampleRow> rows) {
-  const std::string header = Joined({"elapsed_seconds", kDepthColumns});
+  const std::string header = Joined({"elapsed_seconds", Names(kDepthColumns)});
   return WriteTsv(path, header, rows, [](TsvLine& line, const QueueSampleRow& row) {
     line.Add(row.elapsed_seconds);
-    AddDepths(line, row.depths);
+    AddValues(line, kDepthColumns, row.depths);
   });
 }
 
@@ -143,7 +165,7 @@ util::Result<void> WriteControllerStatsFile(const std::filesystem::path& path,
   const std::string header =
       Joined({"elapsed_seconds\tactive_reader_workers\tactive_decompress_workers\t"
               "active_line_index_workers\tactive_parse_workers\tactive_compress_workers",
-              kDepthColumns,
+              Names(kDepthColumns),
               "reader_busy_ratio\treader_empty_ratio\t"
               "reader_full_ratio\tdecompress_busy_ratio\tdecompress_empty_ratio\t"
               "decompress_full_ratio\tline_index_busy_ratio\tline_index_empty_ratio\t"
@@ -154,7 +176,7 @@ util::Result<void> WriteControllerStatsFile(const std::filesystem::path& path,
   return WriteTsv(path, header, rows, [](TsvLine& line, const ControllerRow& row) {
     line.Add(row.elapsed_seconds);
     for (const std::uint64_t active : row.active) line.Add(active);
-    AddDepths(line, row.depths);
+    AddValues(line, kDepthColumns, row.depths);
     for (const StageRatios& ratios : row.ratios) {
       line.Add(ratios.busy).Add(ratios.empty).Add(ratios.full);
     }
