@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "chess/packed_sfen.h"
-#include "library/shard_records.h"
 
 namespace boardmill::library {
 
@@ -50,10 +49,7 @@ util::Result<std::unique_ptr<Reader>> Reader::Open(const Dataset& dataset,
 
 Reader::Reader(const Dataset& dataset, std::vector<std::size_t> shards,
                std::uint64_t shuffle_buffer, ShuffleRandom random)
-    : dataset_(dataset),
-      shards_(std::move(shards)),
-      shuffle_capacity_(shuffle_buffer),
-      random_(random) {}
+    : shards_(dataset, std::move(shards)), shuffle_capacity_(shuffle_buffer), random_(random) {}
 
 util::Result<std::size_t> Reader::Next(std::uint8_t* records, std::size_t max_records) {
   if (failure_) return util::Fail(*failure_);
@@ -64,14 +60,8 @@ util::Result<std::size_t> Reader::Next(std::uint8_t* records, std::size_t max_re
 }
 
 util::Result<bool> Reader::LoadNextShard() {
-  shard_records_.clear();
   shard_offset_ = 0;
-  if (next_shard_ == shards_.size()) return false;
-  util::Result<std::vector<std::uint8_t>> loaded =
-      ReadShardRecords(dataset_.shards()[shards_[next_shard_++]], dataset_.verify());
-  if (!loaded) return std::move(loaded).TakeError();
-  shard_records_ = std::move(*loaded);
-  return true;
+  return shards_.Next(shard_records_);
 }
 
 util::Result<bool> Reader::HaveShardRecords() {

@@ -9,6 +9,7 @@
 
 #include "boardmill/boardmill.h"
 #include "library/dataset.h"
+#include "library/shard_read_ahead.h"
 #include "library/shuffle_random.h"
 #include "util/result.h"
 
@@ -18,7 +19,7 @@ namespace boardmill::library {
 // of those the i-th (in id order) when i % workers == worker. Without a shuffle buffer the
 // records come in stored order; with one, the shards are read in an order drawn from the seed
 // and epoch, and every record passes through a buffer of that many from which each next record
-// is drawn at random.
+// is drawn at random. The next shard is read while the current one is handed out.
 class Reader {
  public:
   static util::Result<std::unique_ptr<Reader>> Open(const Dataset& dataset,
@@ -41,9 +42,7 @@ class Reader {
   util::Result<std::size_t> DrawShuffled(std::uint8_t* records, std::size_t max_records);
   util::Result<bool> LoadNextShard();
 
-  const Dataset& dataset_;
-  std::vector<std::size_t> shards_;  // in reading order
-  std::size_t next_shard_ = 0;
+  ShardReadAhead shards_;
   std::vector<std::uint8_t> shard_records_;  // the shard being read
   std::size_t shard_offset_ = 0;             // bytes of it handed on
   const std::uint64_t shuffle_capacity_;     // records
