@@ -135,6 +135,25 @@ TEST_F(LibraryReader, ShuffleIsAFunctionOfSeedAndEpoch) {
   EXPECT_FALSE(ReadAll(dataset_, other_seed).records == first.records);
 }
 
+// The next shard is read on a thread of the reader while this one is handed out: closing the
+// reader then, or before it read anything, must wait for that thread and leave nothing behind
+// (the sanitizer builds watch for the race or the use after free).
+TEST_F(LibraryReader, ClosingMidShardOrUnreadIsClean) {
+  ASSERT_NE(dataset_, nullptr);
+  const boardmill_reader_options options{0, 1, 0, 1, 0, 0, 0};
+  const std::string& first_shard = sample_.shard_records()[0];
+  std::string batch(5 * kRecordSize, '\0');
+  for (int round = 0; round < 3; ++round) {
+    boardmill_reader* reader = nullptr;
+    ASSERT_EQ(boardmill_reader_open(dataset_, &options, &reader), 0) << boardmill_last_error();
+    ASSERT_EQ(boardmill_reader_next(reader, reinterpret_cast<std::uint8_t*>(batch.data()), 5), 5);
+    EXPECT_EQ(batch, first_shard.substr(0, batch.size()));
+    boardmill_reader_close(reader);
+    ASSERT_EQ(boardmill_reader_open(dataset_, &options, &reader), 0) << boardmill_last_error();
+    boardmill_reader_close(reader);
+  }
+}
+
 TEST_F(LibraryReader, RefusesSplitsWithoutReaders) {
   ASSERT_NE(dataset_, nullptr);
   boardmill_reader* reader = nullptr;
@@ -169,6 +188,36 @@ class DamagedShard : public ::testing::Test {
   TempDir temp_;
   fs::path shard_;
 };
+
+// Shards are read ahead, so shard 3's damage is found while shard 2 is still being handed out:
+// the records before it must all come first, then the error, and the reader stays failed.
+TEST_F(DamagedShard, EveryRecordBeforeTheDamagedShardComesFirstThenTheErrorStays) {
+  const std::string stored = ReadFile(shard_);
+  WriteFile(shard_, stored.substr(0, stored.size() / 2));
+  boardmill_dataset* dataset = OpenDataset(directory(), 0);
+  ASSERT_NE(dataset, nullptr);
+  const boardmill_reader_options options{0, 1, 0, 1, 0, 0, 0};
+  boardmill_reader* reader = nullptr;
+  ASSERT_EQ(boardmill_reader_open(dataset, &options, &reader), 0) << boardmill_last_error();
+  std::string before;
+  for (int shard = 0; shard < 3; ++shard) before += SampleConversion::Get().shard_records()[shard];
+  std::string returned(before.size() + kRecordSize, '\0');
+  std::size_t filled = 0;
+  std::int64_t read = 0;
+  while ((read = boardmill_reader_next(
+              reader, reinterpret_cast<std::uint8_t*>(returned.data()) + filled * kRecordSize, 1)) >
+         0) {
+    ASSERT_LT(++filled * kRecordSize, returned.size());
+  }
+  EXPECT_LT(read, 0);
+  EXPECT_TRUE(returned.substr(0, filled * kRecordSize) == before);
+  const std::string error = boardmill_last_error();
+  EXPECT_EQ(error.rfind("Failed to read shard " + shard_.string(), 0), 0) << error;
+  EXPECT_LT(boardmill_reader_next(reader, reinterpret_cast<std::uint8_t*>(returned.data()), 1), 0);
+  EXPECT_EQ(boardmill_last_error(), error);
+  boardmill_reader_close(reader);
+  boardmill_dataset_close(dataset);
+}
 
 TEST_F(DamagedShard, ChangedBytesFailVerification) {
   std::string stored = ReadFile(shard_);
