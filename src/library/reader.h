@@ -12,6 +12,7 @@
 #include "library/shard_read_ahead.h"
 #include "library/shuffle_random.h"
 #include "util/result.h"
+#include "util/uninitialized_bytes.h"
 
 namespace boardmill::library {
 
@@ -43,9 +44,9 @@ class Reader {
   util::Result<bool> LoadNextShard();
 
   ShardReadAhead shards_;
-  std::vector<std::uint8_t> shard_records_;  // the shard being read
-  std::size_t shard_offset_ = 0;             // bytes of it handed on
-  const std::uint64_t shuffle_capacity_;     // records
+  util::UninitializedBytes shard_records_;  // the shard being read
+  std::size_t shard_offset_ = 0;            // bytes of it handed on
+  const std::uint64_t shuffle_capacity_;    // records
   std::vector<std::uint8_t> shuffle_buffer_;
   ShuffleRandom random_;
   std::optional<std::string> failure_;

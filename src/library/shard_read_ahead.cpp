@@ -23,7 +23,7 @@ void ShardReadAhead::StartNextLoad() {
   ++next_shard_;
 }
 
-util::Result<bool> ShardReadAhead::Next(std::vector<std::uint8_t>& records) {
+util::Result<bool> ShardReadAhead::Next(util::UninitializedBytes& records) {
   if (!loading_.valid()) StartNextLoad();
   if (!loading_.valid()) {
     records.clear();

@@ -25,7 +25,7 @@ class ShardReadAhead {
 
   // Swaps the next shard's records into `records` and starts loading the one after it into the
   // memory `records` held; false, and `records` empty, once every shard was handed out.
-  util::Result<bool> Next(std::vector<std::uint8_t>& records);
+  util::Result<bool> Next(util::UninitializedBytes& records);
 
  private:
   void StartNextLoad();

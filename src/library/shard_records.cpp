@@ -34,7 +34,7 @@ class FileDescriptor {
 };
 
 util::Result<void> ReadStoredBytes(const std::filesystem::path& path,
-                                   std::vector<std::uint8_t>& bytes) {
+                                   util::UninitializedBytes& bytes) {
   // Non-blocking, so that opening a FIFO put in a shard's place returns at once to be refused.
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
@@ -56,7 +56,7 @@ util::Result<void> ReadStoredBytes(const std::filesystem::path& path,
 }
 
 util::Result<void> CheckStoredBytes(const DatasetShard& shard,
-                                    const std::vector<std::uint8_t>& stored) {
+                                    const util::UninitializedBytes& stored) {
   if (stored.size() != shard.listed->bytes) {
     return util::Fail("Shard file size differs from the shard index: " + shard.path.string());
   }
@@ -69,10 +69,13 @@ util::Result<void> CheckStoredBytes(const DatasetShard& shard,
 // `expected_bytes`, when known from the index, sizes the output at once: growing it by doubling
 // costs a copy and a fill of every byte several times over, more than the decompression itself.
 // One byte more than expected, so that content beyond it still shows without a second buffer.
-util::Result<void> Decompress(const std::vector<std::uint8_t>& stored, std::size_t expected_bytes,
-                              std::vector<std::uint8_t>& content) {
-  const compression::ZstdDecompressionContext context(ZSTD_createDCtx());
+util::Result<void> Decompress(const util::UninitializedBytes& stored, std::size_t expected_bytes,
+                              compression::ZstdDecompressionContext& context,
+                              util::UninitializedBytes& content) {
+  if (!context) context.reset(ZSTD_createDCtx());
   if (!context) return util::Fail("Failed to create a Zstd decompression context.");
+  // A shard that failed may have left a frame half done.
+  ZSTD_DCtx_reset(context.get(), ZSTD_reset_session_only);
   content.resize(expected_bytes != 0 ? expected_bytes + 1 : ZSTD_DStreamOutSize());
   ZSTD_inBuffer in{stored.data(), stored.size(), 0};
   ZSTD_outBuffer out{content.data(), content.size(), 0};
@@ -106,11 +109,12 @@ util::Result<void> ReadShardRecords(const DatasetShard& shard, bool verify, Shar
   const std::size_t listed_bytes =
       shard.listed ? static_cast<std::size_t>(shard.listed->records) * chess::kPackedSfenSize : 0;
   const std::size_t expected_bytes = std::min(listed_bytes, buffers.stored.size() * 64);
-  const util::Result<void> inflated = Decompress(buffers.stored, expected_bytes, buffers.records);
+  const util::Result<void> inflated =
+      Decompress(buffers.stored, expected_bytes, buffers.context, buffers.records);
   if (!inflated) {
     return util::Fail("Failed to read shard " + shard.path.string() + ": " + inflated.error());
   }
-  const std::vector<std::uint8_t>& records = buffers.records;
+  const util::UninitializedBytes& records = buffers.records;
   if (records.size() % chess::kPackedSfenSize != 0) {
     return util::Fail("Shard payload is not a whole number of PackedSfen records: " +
                       shard.path.string());

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "compression/zstd_context.h"
 #include "library/dataset.h"
 #include "util/result.h"
+#include "util/uninitialized_bytes.h"
 
 namespace boardmill::library {
 
@@ -12,8 +14,9 @@ namespace boardmill::library {
 // from shard to shard, so that reading the next one reuses pages already mapped instead of
 // faulting in fresh ones.
 struct ShardBuffers {
-  std::vector<std::uint8_t> stored;
-  std::vector<std::uint8_t> records;
+  util::UninitializedBytes stored;
+  util::UninitializedBytes records;
+  compression::ZstdDecompressionContext context;  // made by the first read
 };
 
 // Reads one shard file into `buffers`, its decompressed records into `buffers.records`. Refuses
