@@ -106,5 +106,5 @@ def _check_batch_array(out, batch_size):
         or not out.flags.c_contiguous
         or not out.flags.writeable
     ):
-        raise ValueError(
-            f"out must be a writable contiguous uint8 array of shape ({batch_size}, {RECORD_BYTES})")
+        raise ValueError("out must be a writable contiguous uint8 array of shape "
+                         f"({batch_size}, {RECORD_BYTES})")
