@@ -20,7 +20,7 @@ namespace boardmill::library {
 // of those the i-th (in id order) when i % workers == worker. Without a shuffle buffer the
 // records come in stored order; with one, the shards are read in an order drawn from the seed
 // and epoch, and every record passes through a buffer of that many from which each next record
-// is drawn at random. The next shard is read while the current one is handed out.
+// is drawn at random. Shards are read ahead on a thread of the reader's own.
 class Reader {
  public:
   static util::Result<std::unique_ptr<Reader>> Open(const Dataset& dataset,

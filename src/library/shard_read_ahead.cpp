@@ -1,41 +1,91 @@
 #include "library/shard_read_ahead.h"
 
+#include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace boardmill::library {
 
-ShardReadAhead::ShardReadAhead(const Dataset& dataset, std::vector<std::size_t> shards)
-    : dataset_(dataset), shards_(std::move(shards)) {}
+namespace {
 
-ShardReadAhead::~ShardReadAhead() {
-  // Before buffers_ goes, which the load in flight writes to.
-  if (loading_.valid()) loading_.wait();
+// ReadShardRecords with what it throws (memory running out) turned into its error: nothing may
+// escape the loading thread.
+util::Result<void> ReadShardRecordsGuarded(const DatasetShard& shard, bool verify,
+                                           ShardBuffers& buffers) {
+  try {
+    return ReadShardRecords(shard, verify, buffers);
+  } catch (const std::exception& error) {
+    return util::Fail("Failed to read shard " + shard.path.string() + ": " + error.what());
+  }
 }
 
-void ShardReadAhead::StartNextLoad() {
-  if (next_shard_ == shards_.size()) return;
-  const DatasetShard& shard = dataset_.shards()[shards_[next_shard_]];
-  loading_ = std::async(std::launch::async, [this, &shard, verify = dataset_.verify()] {
-    return ReadShardRecords(shard, verify, buffers_);
-  });
-  // Counted only once the thread started: when it cannot be, the exception goes to the caller
-  // and a later call tries the same shard again rather than skipping it.
-  ++next_shard_;
+}  // namespace
+
+ShardReadAhead::ShardReadAhead(const Dataset& dataset, std::vector<std::size_t> shards)
+    : dataset_(dataset), shards_(std::move(shards)), loader_([this] { LoadShards(); }) {}
+
+ShardReadAhead::~ShardReadAhead() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  loader_.join();
+}
+
+bool ShardReadAhead::WaitForRoom(util::UninitializedBytes& records) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock,
+                [this] { return stopping_ || ready_.empty() || ready_bytes_ < kReadAheadBytes; });
+  if (stopping_) return false;
+  if (!spare_.empty()) {
+    // The largest, which the coming shard is least likely to outgrow.
+    auto largest = std::max_element(spare_.begin(), spare_.end(), [](const auto& a, const auto& b) {
+      return a.capacity() < b.capacity();
+    });
+    records.swap(*largest);
+    spare_.erase(largest);
+  }
+  return true;
+}
+
+void ShardReadAhead::LoadShards() {
+  ShardBuffers buffers;
+  for (const std::size_t shard : shards_) {
+    if (!WaitForRoom(buffers.records)) return;
+    util::Result<void> loaded =
+        ReadShardRecordsGuarded(dataset_.shards()[shard], dataset_.verify(), buffers);
+    const std::lock_guard lock(mutex_);
+    if (!loaded) {
+      ready_.push_back(std::move(loaded).TakeError());
+      break;
+    }
+    ready_bytes_ += buffers.records.size();
+    ready_.push_back(std::exchange(buffers.records, {}));
+    changed_.notify_all();
+  }
+  const std::lock_guard lock(mutex_);
+  loading_done_ = true;
+  changed_.notify_all();
 }
 
 util::Result<bool> ShardReadAhead::Next(util::UninitializedBytes& records) {
-  if (!loading_.valid()) StartNextLoad();
-  if (!loading_.valid()) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !ready_.empty() || loading_done_; });
+  if (ready_.empty()) {
     records.clear();
     return false;
   }
-  util::Result<void> loaded = loading_.get();
-  if (!loaded) {
+  util::Result<util::UninitializedBytes> next = std::move(ready_.front());
+  ready_.pop_front();
+  if (!next) {
     records.clear();
-    return std::move(loaded).TakeError();
+    return std::move(next).TakeError();
   }
-  records.swap(buffers_.records);
-  StartNextLoad();
+  ready_bytes_ -= next->size();
+  if (records.capacity() != 0) spare_.push_back(std::move(records));
+  records = std::move(*next);
+  changed_.notify_all();
   return true;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <future>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "library/dataset.h"
@@ -11,11 +14,13 @@
 
 namespace boardmill::library {
 
-// Loads the shards of a list one after another, the next one on a thread of its own while the
-// caller works through the current one, so that reading and inflating a shard overlaps with the
-// caller's decoding instead of stalling it. At most one shard is in flight, into buffers only
-// that load touches until the future hands them over; destroying the object waits for it, so a
-// reader closed mid-shard leaves no thread behind.
+// Loads the shards of a list in order on a thread of its own, ahead of the caller, so that
+// reading and inflating shards overlaps with the caller's decoding instead of stalling it. It
+// runs ahead by records, not by shards: shards smaller than a caller's batch are passed several
+// per call, and one shard ahead would leave the caller waiting on each. Records memory handed
+// back by the caller is reused for later shards, so that they land in pages already mapped.
+// Destroying the object stops the thread after the shard it is loading, so a reader closed
+// mid-read leaves no thread behind.
 class ShardReadAhead {
  public:
   ShardReadAhead(const Dataset& dataset, std::vector<std::size_t> shards);
@@ -23,18 +28,34 @@ class ShardReadAhead {
   ShardReadAhead& operator=(const ShardReadAhead&) = delete;
   ~ShardReadAhead();
 
-  // Swaps the next shard's records into `records` and starts loading the one after it into the
-  // memory `records` held; false, and `records` empty, once every shard was handed out.
+  // Moves the next shard's records into `records`, keeping the memory `records` held for a
+  // later shard; false, and `records` empty, once every shard was handed out. A shard that
+  // fails gives its error after every shard before it was handed out.
   util::Result<bool> Next(util::UninitializedBytes& records);
 
  private:
-  void StartNextLoad();
+  // The records that may wait, loaded, for the caller: a few batches' worth, enough to keep the
+  // caller fed through many small shards, and small so that little memory is touched beyond
+  // what the caller holds. A larger shard still loads, alone.
+  static constexpr std::size_t kReadAheadBytes = std::size_t{4} << 20;
+
+  void LoadShards();
+  // Waits for room, then gives `records` the memory of a spare buffer when there is one; false
+  // once the object is being destroyed.
+  bool WaitForRoom(util::UninitializedBytes& records);
 
   const Dataset& dataset_;
-  const std::vector<std::size_t> shards_;    // in reading order
-  std::size_t next_shard_ = 0;               // the next one to start loading
-  ShardBuffers buffers_;                     // the load in flight's, or the next one's
-  std::future<util::Result<void>> loading_;  // invalid when none is in flight
+  const std::vector<std::size_t> shards_;  // in reading order
+
+  std::mutex mutex_;  // guards the members up to loader_
+  std::condition_variable changed_;
+  std::deque<util::Result<util::UninitializedBytes>> ready_;  // loaded, in order; an error last
+  std::size_t ready_bytes_ = 0;
+  std::vector<util::UninitializedBytes> spare_;  // memory the caller handed back
+  bool loading_done_ = false;
+  bool stopping_ = false;
+
+  std::thread loader_;  // last: started once everything it uses exists
 };
 
 }  // namespace boardmill::library
