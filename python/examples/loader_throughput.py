@@ -4,7 +4,7 @@ every batch and prints the positions per second.
 
 It takes the fast path a training loop should take: one batch array and one set of decoded
 columns, allocated once and handed to Dataset.batches and decode as `out`, so that no batch
-allocates memory (fresh arrays per batch cost more in page faults than the decoding itself).
+allocates memory.
 
 Usage: loader_throughput.py DIR [--batch-size N] [--shuffle-buffer N] [--compare-python N]
 

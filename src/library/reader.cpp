@@ -49,7 +49,10 @@ util::Result<std::unique_ptr<Reader>> Reader::Open(const Dataset& dataset,
 
 Reader::Reader(const Dataset& dataset, std::vector<std::size_t> shards,
                std::uint64_t shuffle_buffer, ShuffleRandom random)
-    : shards_(dataset, std::move(shards)), shuffle_capacity_(shuffle_buffer), random_(random) {}
+    : dataset_(dataset),
+      shards_(std::move(shards)),
+      shuffle_capacity_(shuffle_buffer),
+      random_(random) {}
 
 util::Result<std::size_t> Reader::Next(std::uint8_t* records, std::size_t max_records) {
   if (failure_) return util::Fail(*failure_);
@@ -61,11 +64,16 @@ util::Result<std::size_t> Reader::Next(std::uint8_t* records, std::size_t max_re
 
 util::Result<bool> Reader::LoadNextShard() {
   shard_offset_ = 0;
-  return shards_.Next(shard_records_);
+  shard_.records.clear();
+  if (next_shard_ == shards_.size()) return false;
+  util::Result<void> loaded =
+      ReadShardRecords(dataset_.shards()[shards_[next_shard_++]], dataset_.verify(), shard_);
+  if (!loaded) return std::move(loaded).TakeError();  // the reader is spent: nothing reads shard_
+  return true;
 }
 
 util::Result<bool> Reader::HaveShardRecords() {
-  while (shard_offset_ == shard_records_.size()) {
+  while (shard_offset_ == shard_.records.size()) {
     util::Result<bool> loaded = LoadNextShard();
     if (!loaded || !*loaded) return loaded;
   }
@@ -76,7 +84,7 @@ util::Result<const std::uint8_t*> Reader::NextStoredRecord() {
   const util::Result<bool> more = HaveShardRecords();
   if (!more) return util::Fail(more.error());
   if (!*more) return nullptr;
-  const std::uint8_t* record = shard_records_.data() + shard_offset_;
+  const std::uint8_t* record = shard_.records.data() + shard_offset_;
   shard_offset_ += kRecordSize;
   return record;
 }
@@ -89,8 +97,8 @@ util::Result<std::size_t> Reader::CopyStored(std::uint8_t* records, std::size_t 
     if (!*more) break;
     // As many as fit from the shard in one copy.
     const std::size_t run =
-        std::min(max_records - copied, (shard_records_.size() - shard_offset_) / kRecordSize);
-    std::memcpy(records + copied * kRecordSize, shard_records_.data() + shard_offset_,
+        std::min(max_records - copied, (shard_.records.size() - shard_offset_) / kRecordSize);
+    std::memcpy(records + copied * kRecordSize, shard_.records.data() + shard_offset_,
                 run * kRecordSize);
     shard_offset_ += run * kRecordSize;
     copied += run;

@@ -9,10 +9,9 @@
 
 #include "boardmill/boardmill.h"
 #include "library/dataset.h"
-#include "library/shard_read_ahead.h"
+#include "library/shard_records.h"
 #include "library/shuffle_random.h"
 #include "util/result.h"
-#include "util/uninitialized_bytes.h"
 
 namespace boardmill::library {
 
@@ -20,7 +19,7 @@ namespace boardmill::library {
 // of those the i-th (in id order) when i % workers == worker. Without a shuffle buffer the
 // records come in stored order; with one, the shards are read in an order drawn from the seed
 // and epoch, and every record passes through a buffer of that many from which each next record
-// is drawn at random. Shards are read ahead on a thread of the reader's own.
+// is drawn at random.
 class Reader {
  public:
   static util::Result<std::unique_ptr<Reader>> Open(const Dataset& dataset,
@@ -43,10 +42,12 @@ class Reader {
   util::Result<std::size_t> DrawShuffled(std::uint8_t* records, std::size_t max_records);
   util::Result<bool> LoadNextShard();
 
-  ShardReadAhead shards_;
-  util::UninitializedBytes shard_records_;  // the shard being read
-  std::size_t shard_offset_ = 0;            // bytes of it handed on
-  const std::uint64_t shuffle_capacity_;    // records
+  const Dataset& dataset_;
+  std::vector<std::size_t> shards_;  // in reading order
+  std::size_t next_shard_ = 0;
+  ShardBuffers shard_;            // the shard being read, in memory kept from shard to shard
+  std::size_t shard_offset_ = 0;  // bytes of its records handed on
+  const std::uint64_t shuffle_capacity_;  // records
   std::vector<std::uint8_t> shuffle_buffer_;
   ShuffleRandom random_;
   std::optional<std::string> failure_;
