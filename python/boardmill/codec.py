@@ -27,16 +27,49 @@ def _positions(columns):
     return Positions(**{name: columns[name].ctypes.data for name in columns})
 
 
-def decode(records):
-    """The positions of `records` as a dict of numpy arrays, one row per record: pieces (n, 64),
-    bitboards (n, 12), side_to_move, castling, ep_square, halfmove, fullmove and valid (n,).
-    A record that does not decode has valid 0 and every other field 0."""
-    records = _as_records(records)
-    count = len(records)
-    columns = {
+def empty_columns(count):
+    """Uninitialised columns for `count` positions, the dict decode returns, to be handed to
+    decode as `out` batch after batch."""
+    return {
         name: numpy.empty((count, width) if width > 1 else count, dtype=dtype)
         for name, dtype, width in POSITION_COLUMNS
     }
+
+
+def _check_out(out, count):
+    """Raises ValueError unless every column of `out` is a writable, contiguous array of its
+    type and shape with room for `count` positions."""
+    for name, dtype, width in POSITION_COLUMNS:
+        column = out.get(name)
+        if (
+            not isinstance(column, numpy.ndarray)
+            or column.dtype != dtype
+            or column.shape[1:] != ((width,) if width > 1 else ())
+            or not column.flags.c_contiguous
+            or not column.flags.writeable
+        ):
+            raise ValueError(f"out[{name!r}] is not a writable contiguous {dtype} column "
+                             "as empty_columns makes it")
+        if len(column) < count:
+            raise ValueError(f"out has room for {len(column)} positions, not {count}")
+
+
+def decode(records, out=None):
+    """The positions of `records` as a dict of numpy arrays, one row per record: pieces (n, 64),
+    bitboards (n, 12), side_to_move, castling, ep_square, halfmove, fullmove and valid (n,).
+    A record that does not decode has valid 0 and every other field 0.
+
+    Without `out` the arrays are new. With `out` (from empty_columns, or a dict decode returned)
+    the positions are written into its columns, which need room for n rows, and the arrays
+    returned are views of their first n rows: no memory is allocated, and the next decode into
+    the same `out` overwrites them."""
+    records = _as_records(records)
+    count = len(records)
+    if out is None:
+        columns = empty_columns(count)
+    else:
+        _check_out(out, count)
+        columns = {name: out[name][:count] for name, _, _ in POSITION_COLUMNS}
     positions = _positions(columns)
     check(library.boardmill_decode(records.ctypes.data, count, ctypes.byref(positions)))
     return columns

@@ -53,13 +53,19 @@ class Dataset:
         return library.boardmill_dataset_shards(self._handle)
 
     def batches(self, batch_size, rank=0, world=1, worker=None, workers=None, shuffle_buffer=0,
-                seed=0, epoch=0):
+                seed=0, epoch=0, out=None):
         """Yields this (rank, worker)'s share of the records as uint8 arrays of shape
         (batch_size, 32), the last one possibly shorter. The shares of every rank and worker
         hold each record exactly once per epoch; a shuffle buffer draws records at random, in an
-        order fixed by the seed and the epoch."""
+        order fixed by the seed and the epoch.
+
+        Without `out` every batch is a new array. With `out`, a writable contiguous uint8 array
+        of shape (batch_size, 32), every batch is a view of it that the next batch overwrites:
+        no memory is allocated per batch."""
         if batch_size < 1:
             raise ValueError(f"batch_size must be at least 1, not {batch_size}")
+        if out is not None:
+            _check_batch_array(out, batch_size)
         if worker is None and workers is None:
             worker, workers = _current_loader_worker()
         elif worker is None or workers is None:
@@ -69,13 +75,15 @@ class Dataset:
         check(library.boardmill_reader_open(
             self._handle, ctypes.byref(options), ctypes.byref(reader)))
         try:
-            yield from self._read_batches(reader, batch_size)
+            yield from self._read_batches(reader, batch_size, out)
         finally:
             library.boardmill_reader_close(reader)
 
-    def _read_batches(self, reader, batch_size):
+    def _read_batches(self, reader, batch_size, out):
         while True:
-            batch = numpy.empty((batch_size, RECORD_BYTES), dtype=numpy.uint8)
+            batch = out
+            if batch is None:
+                batch = numpy.empty((batch_size, RECORD_BYTES), dtype=numpy.uint8)
             filled = 0
             while filled < batch_size:
                 read = check(library.boardmill_reader_next(
@@ -87,3 +95,16 @@ class Dataset:
                 yield batch[:filled]
             if filled < batch_size:
                 return
+
+
+def _check_batch_array(out, batch_size):
+    """Raises ValueError unless `out` can hold batches of `batch_size` records."""
+    if (
+        not isinstance(out, numpy.ndarray)
+        or out.dtype != numpy.uint8
+        or out.shape != (batch_size, RECORD_BYTES)
+        or not out.flags.c_contiguous
+        or not out.flags.writeable
+    ):
+        raise ValueError("out must be a writable contiguous uint8 array of shape "
+                         f"({batch_size}, {RECORD_BYTES})")

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "chess/packed_sfen.h"
-#include "library/shard_records.h"
 
 namespace boardmill::library {
 
@@ -64,18 +63,17 @@ util::Result<std::size_t> Reader::Next(std::uint8_t* records, std::size_t max_re
 }
 
 util::Result<bool> Reader::LoadNextShard() {
-  shard_records_.clear();
   shard_offset_ = 0;
+  shard_.records.clear();
   if (next_shard_ == shards_.size()) return false;
-  util::Result<std::vector<std::uint8_t>> loaded =
-      ReadShardRecords(dataset_.shards()[shards_[next_shard_++]], dataset_.verify());
-  if (!loaded) return std::move(loaded).TakeError();
-  shard_records_ = std::move(*loaded);
+  util::Result<void> loaded =
+      ReadShardRecords(dataset_.shards()[shards_[next_shard_++]], dataset_.verify(), shard_);
+  if (!loaded) return std::move(loaded).TakeError();  // the reader is spent: nothing reads shard_
   return true;
 }
 
 util::Result<bool> Reader::HaveShardRecords() {
-  while (shard_offset_ == shard_records_.size()) {
+  while (shard_offset_ == shard_.records.size()) {
     util::Result<bool> loaded = LoadNextShard();
     if (!loaded || !*loaded) return loaded;
   }
@@ -86,7 +84,7 @@ util::Result<const std::uint8_t*> Reader::NextStoredRecord() {
   const util::Result<bool> more = HaveShardRecords();
   if (!more) return util::Fail(more.error());
   if (!*more) return nullptr;
-  const std::uint8_t* record = shard_records_.data() + shard_offset_;
+  const std::uint8_t* record = shard_.records.data() + shard_offset_;
   shard_offset_ += kRecordSize;
   return record;
 }
@@ -99,8 +97,8 @@ util::Result<std::size_t> Reader::CopyStored(std::uint8_t* records, std::size_t 
     if (!*more) break;
     // As many as fit from the shard in one copy.
     const std::size_t run =
-        std::min(max_records - copied, (shard_records_.size() - shard_offset_) / kRecordSize);
-    std::memcpy(records + copied * kRecordSize, shard_records_.data() + shard_offset_,
+        std::min(max_records - copied, (shard_.records.size() - shard_offset_) / kRecordSize);
+    std::memcpy(records + copied * kRecordSize, shard_.records.data() + shard_offset_,
                 run * kRecordSize);
     shard_offset_ += run * kRecordSize;
     copied += run;

@@ -9,6 +9,7 @@
 
 #include "boardmill/boardmill.h"
 #include "library/dataset.h"
+#include "library/shard_records.h"
 #include "library/shuffle_random.h"
 #include "util/result.h"
 
@@ -44,9 +45,9 @@ class Reader {
   const Dataset& dataset_;
   std::vector<std::size_t> shards_;  // in reading order
   std::size_t next_shard_ = 0;
-  std::vector<std::uint8_t> shard_records_;  // the shard being read
-  std::size_t shard_offset_ = 0;             // bytes of it handed on
-  const std::uint64_t shuffle_capacity_;     // records
+  ShardBuffers shard_;            // the shard being read, in memory kept from shard to shard
+  std::size_t shard_offset_ = 0;  // bytes of its records handed on
+  const std::uint64_t shuffle_capacity_;  // records
   std::vector<std::uint8_t> shuffle_buffer_;
   ShuffleRandom random_;
   std::optional<std::string> failure_;

@@ -170,6 +170,36 @@ class DamagedShard : public ::testing::Test {
   fs::path shard_;
 };
 
+// Shard 3's damage shows only once every record of the shards before it was handed out, and
+// the reader stays failed after it.
+TEST_F(DamagedShard, EveryRecordBeforeTheDamagedShardComesFirstThenTheErrorStays) {
+  const std::string stored = ReadFile(shard_);
+  WriteFile(shard_, stored.substr(0, stored.size() / 2));
+  boardmill_dataset* dataset = OpenDataset(directory(), 0);
+  ASSERT_NE(dataset, nullptr);
+  const boardmill_reader_options options{0, 1, 0, 1, 0, 0, 0};
+  boardmill_reader* reader = nullptr;
+  ASSERT_EQ(boardmill_reader_open(dataset, &options, &reader), 0) << boardmill_last_error();
+  std::string before;
+  for (int shard = 0; shard < 3; ++shard) before += SampleConversion::Get().shard_records()[shard];
+  std::string returned(before.size() + kRecordSize, '\0');
+  std::size_t filled = 0;
+  std::int64_t read = 0;
+  while ((read = boardmill_reader_next(
+              reader, reinterpret_cast<std::uint8_t*>(returned.data()) + filled * kRecordSize, 1)) >
+         0) {
+    ASSERT_LT(++filled * kRecordSize, returned.size());
+  }
+  EXPECT_LT(read, 0);
+  EXPECT_TRUE(returned.substr(0, filled * kRecordSize) == before);
+  const std::string error = boardmill_last_error();
+  EXPECT_EQ(error.rfind("Failed to read shard " + shard_.string(), 0), 0) << error;
+  EXPECT_LT(boardmill_reader_next(reader, reinterpret_cast<std::uint8_t*>(returned.data()), 1), 0);
+  EXPECT_EQ(boardmill_last_error(), error);
+  boardmill_reader_close(reader);
+  boardmill_dataset_close(dataset);
+}
+
 TEST_F(DamagedShard, ChangedBytesFailVerification) {
   std::string stored = ReadFile(shard_);
   stored[stored.size() / 2] ^= 0x10;

@@ -73,6 +73,41 @@ class PackageTest(unittest.TestCase):
         self.assertFalse(numpy.array_equal(first, self.stored))
         self.assertEqual(as_rows(next_epoch), as_rows(self.stored))
 
+    def test_batches_into_one_array_give_the_stored_records(self):
+        array = numpy.full((1000, 32), 0xAB, dtype=numpy.uint8)
+        copies = []
+        for batch in self.dataset.batches(1000, out=array):
+            self.assertTrue(numpy.shares_memory(batch, array))
+            copies.append(batch.copy())
+        self.assertNotEqual(len(self.stored) % 1000, 0)  # a shorter last batch is covered
+        numpy.testing.assert_array_equal(numpy.concatenate(copies), self.stored)
+        with self.assertRaises(ValueError):
+            next(self.dataset.batches(1000, out=numpy.empty((999, 32), dtype=numpy.uint8)))
+
+    def test_decode_into_reused_columns_matches_a_fresh_decode(self):
+        # Damaged records among them, so that records that do not decode overwrite what the
+        # previous batch left in their rows too.
+        records = self.stored[:2500].copy()
+        records[::7, 0] ^= 0x7E
+        columns = boardmill.empty_columns(1000)
+        for column in columns.values():
+            column.view(numpy.uint8).fill(0xA5)
+        for start in range(0, len(records), 1000):  # the last batch is shorter
+            batch = records[start:start + 1000]
+            reused = boardmill.decode(batch, out=columns)
+            fresh = boardmill.decode(batch.copy())
+            self.assertEqual(reused.keys(), fresh.keys())
+            for name, column in fresh.items():
+                self.assertTrue(numpy.shares_memory(reused[name], columns[name]), name)
+                numpy.testing.assert_array_equal(reused[name], column, err_msg=name)
+        self.assertLess(fresh["valid"].sum(), len(fresh["valid"]))
+        too_small = boardmill.empty_columns(10)
+        with self.assertRaisesRegex(ValueError, "room for 10"):
+            boardmill.decode(records[:11], out=too_small)
+        too_small["bitboards"] = too_small["bitboards"].astype(numpy.int64)
+        with self.assertRaisesRegex(ValueError, "bitboards"):
+            boardmill.decode(records[:10], out=too_small)
+
     def test_decode_to_fen_and_encode_agree_with_decode_shards(self):
         fens = run_boardmill("decode-shards", self.out).stdout.splitlines()
         self.assertEqual([boardmill.to_fen(record) for record in self.stored], fens)
