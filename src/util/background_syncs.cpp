@@ -16,8 +16,10 @@ BackgroundSyncs::~BackgroundSyncs() { static_cast<void>(Finish()); }
 
 void BackgroundSyncs::Add(UniqueFile file, std::filesystem::path path) {
   {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return held_ < kThreads; });
     waiting_.push_back({std::move(file), std::move(path)});
+    ++held_;
   }
   wake_.notify_one();
 }
@@ -43,13 +45,16 @@ void BackgroundSyncs::SyncUntilClosed() {
     Finished finished = std::move(waiting_.front());
     waiting_.pop_front();
     lock.unlock();
-    Result<void> synced = SyncAndClose(finished);
+    Result<void> synced = SyncAndClose(std::move(finished));
     lock.lock();
     if (!synced && !failure_) failure_ = synced.error();
+    --held_;
+    room_.notify_one();
   }
 }
 
-Result<void> BackgroundSyncs::SyncAndClose(Finished& finished) const {
+// Takes the file, so that it is closed, whatever happens, before it stops counting as held.
+Result<void> BackgroundSyncs::SyncAndClose(Finished finished) const {
   if (Result<void> synced = SyncFile(finished.file.get(), finished.path); !synced) return synced;
   // The close can still report a failed write that the sync did not see; a shard that silently
   // lost its tail would otherwise pass as written.

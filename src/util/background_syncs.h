@@ -32,7 +32,9 @@ class BackgroundSyncs {
   // Waits for the files already handed over; a writer that gave up has no use for the result.
   ~BackgroundSyncs();
 
-  // Takes a file whose writes are done; it is synced and closed later.
+  // Takes a file whose writes are done; it is synced and closed later. Waits while kThreads
+  // files are held already: the writer's next file must not find the open-file limit spent on
+  // files that wait for the disk.
   void Add(UniqueFile file, std::filesystem::path path);
   // Waits until every file handed over is synced and closed; the first failure, if any.
   Result<void> Finish();
@@ -44,12 +46,14 @@ class BackgroundSyncs {
   };
 
   void SyncUntilClosed();
-  Result<void> SyncAndClose(Finished& finished) const;
+  Result<void> SyncAndClose(Finished finished) const;
 
   std::string write_failure_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable wake_;  // a file waits, or the writer is done
+  std::condition_variable room_;  // a file was synced and closed
   std::deque<Finished> waiting_;
+  std::size_t held_ = 0;  // files waiting or being synced
   bool closed_ = false;
   std::optional<std::string> failure_;
   std::vector<std::thread> threads_;
